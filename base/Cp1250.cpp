@@ -1,0 +1,136 @@
+#include "base/Cp1250.h"
+
+#include <array>
+
+namespace upd {
+
+namespace {
+
+// 0x80..0xFF; the lower half is ASCII.
+constexpr std::array<char16_t, 128> kHigh = {
+    0x20AC, 0x0000, 0x201A, 0x0000, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x0000, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
+    0x0000, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0000, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+} // namespace
+
+char32_t Cp1250ToUnicode(unsigned char byte) noexcept
+{
+    return byte < 0x80 ? byte : kHigh[byte - 0x80];
+}
+
+unsigned char UnicodeToCp1250(char32_t code) noexcept
+{
+    if (code < 0x80)
+        return static_cast<unsigned char>(code);
+    for (std::size_t i = 0; i < kHigh.size(); ++i)
+        if (kHigh[i] != 0 && kHigh[i] == code)
+            return static_cast<unsigned char>(0x80 + i);
+    return '?';
+}
+
+std::u16string Cp1250ToUtf16(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (unsigned char b : text)
+        out += static_cast<char16_t>(Cp1250ToUnicode(b));
+    return out;
+}
+
+std::string Utf16ToCp1250(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char16_t c = text[i];
+        if (c >= 0xD800 && c < 0xE000) {
+            // A surrogate pair (or a lone half) is never in the page.
+            if (c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+                ++i;
+            out += '?';
+            continue;
+        }
+        out += static_cast<char>(UnicodeToCp1250(c));
+    }
+    return out;
+}
+
+std::string Cp1250ToUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char b : text) {
+        char32_t c = Cp1250ToUnicode(b);
+        AppendUtf8(out, c == 0 ? 0xFFFD : c);
+    }
+    return out;
+}
+
+std::string Utf8ToCp1250(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        unsigned char lead = static_cast<unsigned char>(text[i]);
+        std::size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
+                          : (lead & 0xF8) == 0xF0 ? 3 : 4;
+        if (extra == 0) {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
+        }
+        char32_t code = extra < 4 ? lead & (0x3F >> extra) : 0;
+        bool ok = extra < 4 && i + extra < text.size();
+        for (std::size_t k = 1; ok && k <= extra; ++k) {
+            unsigned char trail = static_cast<unsigned char>(text[i + k]);
+            ok = (trail & 0xC0) == 0x80;
+            code = (code << 6) | (trail & 0x3F);
+        }
+        if (!ok) {
+            // One '?' per bad lead byte; the next byte is looked at afresh.
+            out += '?';
+            ++i;
+            continue;
+        }
+        out += static_cast<char>(UnicodeToCp1250(code));
+        i += extra + 1;
+    }
+    return out;
+}
+
+} // namespace upd

@@ -1,0 +1,27 @@
+// Code page 1250 conversions.
+//
+// The core keeps every text as code page 1250 bytes (the Windows code page of
+// the Romanian letters). Conversions happen only at the edges: UTF-16 for the
+// wide Windows functions and for UTF-16 texts read from packages, UTF-8 for
+// the console tool's JSON output and for UTF-8 texts read from packages.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace upd {
+
+/// The Unicode code point of a code page 1250 byte (0 for the five unassigned bytes).
+char32_t Cp1250ToUnicode(unsigned char byte) noexcept;
+
+/// The code page 1250 byte of a code point, or '?' when the page lacks it
+/// (as Windows' best-fit-free conversion does).
+unsigned char UnicodeToCp1250(char32_t code) noexcept;
+
+std::u16string Cp1250ToUtf16(std::string_view text);
+std::string Utf16ToCp1250(std::u16string_view text);
+std::string Cp1250ToUtf8(std::string_view text);
+/// Malformed UTF-8 sequences become '?'.
+std::string Utf8ToCp1250(std::string_view text);
+
+} // namespace upd

@@ -1,0 +1,37 @@
+#include "base/File.h"
+
+namespace upd {
+
+void TFile::ReadExact(void* buffer, std::size_t count)
+{
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        std::size_t got = Read(bytes + done, count - done);
+        if (got == 0)
+            throw Exception("Nu pot citi din fisierul " + m_name);
+        done += got;
+    }
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string& name)
+{
+    TFile file(name, TFileMode::ReadShared);
+    std::vector<std::uint8_t> data;
+    std::uint8_t block[65536];
+    for (;;) {
+        std::size_t got = file.Read(block, sizeof block);
+        if (got == 0)
+            break;
+        data.insert(data.end(), block, block + got);
+    }
+    return data;
+}
+
+void WriteWholeFile(const std::string& name, const void* data, std::size_t size)
+{
+    TFile file(name, TFileMode::Create);
+    file.Write(data, size);
+}
+
+} // namespace upd

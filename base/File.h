@@ -1,0 +1,76 @@
+// Files, through one small interface for both platforms.
+//
+// Names are code page 1250 texts on Windows (converted to UTF-16 for the wide
+// functions, so they do not depend on the system's ANSI code page) and the
+// native bytes on POSIX systems. Errors are EOSError with the system's code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/Exception.h"
+
+namespace upd {
+
+enum class TFileMode {
+    /// Read; other readers allowed, writers denied (a file open for writing
+    /// elsewhere cannot be opened).
+    ReadDenyWrite,
+    /// Read; other readers and writers allowed.
+    ReadShared,
+    /// Create or truncate, then read and write; nobody else may write.
+    Create,
+    /// Open an existing file for reading and writing.
+    ReadWrite,
+};
+
+/// An open file. Move-only; closed on destruction.
+class TFile {
+public:
+    TFile() = default;
+    /// Opens or raises EOSError ("Nu pot deschide fisierul <name>" plus the system text).
+    TFile(const std::string& name, TFileMode mode);
+    ~TFile();
+    TFile(TFile&& other) noexcept;
+    TFile& operator=(TFile&& other) noexcept;
+    TFile(const TFile&) = delete;
+    TFile& operator=(const TFile&) = delete;
+
+    /// Opens without raising; false when the file cannot be opened.
+    bool TryOpen(const std::string& name, TFileMode mode);
+    bool IsOpen() const noexcept;
+    void Close() noexcept;
+
+    /// Reads up to `count` bytes; returns how many were read (0 at the end).
+    std::size_t Read(void* buffer, std::size_t count);
+    /// Reads exactly `count` bytes or raises.
+    void ReadExact(void* buffer, std::size_t count);
+    void Write(const void* buffer, std::size_t count);
+    void Seek(std::int64_t position);
+    std::int64_t Position() const;
+    std::int64_t Size() const;
+
+    const std::string& Name() const noexcept { return m_name; }
+
+private:
+    std::string m_name;
+#ifdef _WIN32
+    void* m_handle = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
+#else
+    int m_fd = -1;
+#endif
+};
+
+/// True when a file or a folder of that name exists.
+bool FileOrFolderExists(const std::string& name);
+bool FileExists(const std::string& name);
+
+/// Whole-file helpers (raise EOSError).
+std::vector<std::uint8_t> ReadWholeFile(const std::string& name);
+void WriteWholeFile(const std::string& name, const void* data, std::size_t size);
+
+/// Deletes a file; false when it could not be deleted. Never raises.
+bool DeleteFileNamed(const std::string& name) noexcept;
+
+} // namespace upd

@@ -1,0 +1,142 @@
+#include "base/File.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace upd {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what, const std::string& name)
+{
+    int code = errno;
+    throw EOSError(static_cast<std::uint32_t>(code), what + " " + name + ": " + std::strerror(code));
+}
+
+int OpenFlags(TFileMode mode)
+{
+    switch (mode) {
+    case TFileMode::ReadDenyWrite:
+    case TFileMode::ReadShared: return O_RDONLY;
+    case TFileMode::Create: return O_RDWR | O_CREAT | O_TRUNC;
+    case TFileMode::ReadWrite: return O_RDWR;
+    }
+    return O_RDONLY;
+}
+
+} // namespace
+
+TFile::TFile(const std::string& name, TFileMode mode)
+{
+    if (!TryOpen(name, mode))
+        Fail("Nu pot deschide fisierul", name);
+}
+
+TFile::~TFile() { Close(); }
+
+TFile::TFile(TFile&& other) noexcept : m_name(std::move(other.m_name)), m_fd(other.m_fd) { other.m_fd = -1; }
+
+TFile& TFile::operator=(TFile&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        m_name = std::move(other.m_name);
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+bool TFile::TryOpen(const std::string& name, TFileMode mode)
+{
+    Close();
+    // POSIX has no share modes; ReadDenyWrite is a plain read here.
+    int fd = ::open(name.c_str(), OpenFlags(mode) | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return false;
+    }
+    m_fd = fd;
+    m_name = name;
+    return true;
+}
+
+bool TFile::IsOpen() const noexcept { return m_fd >= 0; }
+
+void TFile::Close() noexcept
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+std::size_t TFile::Read(void* buffer, std::size_t count)
+{
+    for (;;) {
+        ssize_t got = ::read(m_fd, buffer, count);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno != EINTR)
+            Fail("Nu pot citi din fisierul", m_name);
+    }
+}
+
+void TFile::Write(const void* buffer, std::size_t count)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    while (count > 0) {
+        ssize_t put = ::write(m_fd, bytes, count);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail("Nu pot scrie in fisierul", m_name);
+        }
+        bytes += put;
+        count -= static_cast<std::size_t>(put);
+    }
+}
+
+void TFile::Seek(std::int64_t position)
+{
+    if (::lseek(m_fd, position, SEEK_SET) < 0)
+        Fail("Nu pot pozitiona in fisierul", m_name);
+}
+
+std::int64_t TFile::Position() const
+{
+    return ::lseek(m_fd, 0, SEEK_CUR);
+}
+
+std::int64_t TFile::Size() const
+{
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0)
+        Fail("Nu pot citi marimea fisierului", m_name);
+    return st.st_size;
+}
+
+bool FileOrFolderExists(const std::string& name)
+{
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0;
+}
+
+bool FileExists(const std::string& name)
+{
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DeleteFileNamed(const std::string& name) noexcept
+{
+    return ::unlink(name.c_str()) == 0;
+}
+
+} // namespace upd

@@ -1,0 +1,134 @@
+#include "base/File.h"
+
+#include "base/Win32_win32.h"
+
+namespace upd {
+
+namespace {
+
+HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
+
+} // namespace
+
+TFile::TFile(const std::string& name, TFileMode mode)
+{
+    if (!TryOpen(name, mode))
+        RaiseOSError(GetLastError(), "Nu pot deschide fisierul " + name);
+}
+
+TFile::~TFile() { Close(); }
+
+TFile::TFile(TFile&& other) noexcept : m_name(std::move(other.m_name)), m_handle(other.m_handle)
+{
+    other.m_handle = INVALID_HANDLE_VALUE;
+}
+
+TFile& TFile::operator=(TFile&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        m_name = std::move(other.m_name);
+        m_handle = other.m_handle;
+        other.m_handle = INVALID_HANDLE_VALUE;
+    }
+    return *this;
+}
+
+bool TFile::TryOpen(const std::string& name, TFileMode mode)
+{
+    Close();
+    DWORD access = GENERIC_READ;
+    DWORD share = FILE_SHARE_READ;
+    DWORD disposition = OPEN_EXISTING;
+    switch (mode) {
+    case TFileMode::ReadDenyWrite: break;
+    case TFileMode::ReadShared: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
+    case TFileMode::Create:
+        access = GENERIC_READ | GENERIC_WRITE;
+        disposition = CREATE_ALWAYS;
+        break;
+    case TFileMode::ReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
+    }
+    HANDLE h = CreateFileW(Wide(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    m_handle = h;
+    m_name = name;
+    return true;
+}
+
+bool TFile::IsOpen() const noexcept { return AsHandle(m_handle) != INVALID_HANDLE_VALUE; }
+
+void TFile::Close() noexcept
+{
+    if (IsOpen())
+        CloseHandle(AsHandle(m_handle));
+    m_handle = INVALID_HANDLE_VALUE;
+}
+
+std::size_t TFile::Read(void* buffer, std::size_t count)
+{
+    DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(m_handle), buffer, chunk, &got, nullptr))
+        RaiseOSError(GetLastError(), "Nu pot citi din fisierul " + m_name);
+    return got;
+}
+
+void TFile::Write(const void* buffer, std::size_t count)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    while (count > 0) {
+        DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+        DWORD put = 0;
+        if (!WriteFile(AsHandle(m_handle), bytes, chunk, &put, nullptr) || put == 0)
+            RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name);
+        bytes += put;
+        count -= put;
+    }
+}
+
+void TFile::Seek(std::int64_t position)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = position;
+    if (!SetFilePointerEx(AsHandle(m_handle), to, nullptr, FILE_BEGIN))
+        RaiseOSError(GetLastError(), "Nu pot pozitiona in fisierul " + m_name);
+}
+
+std::int64_t TFile::Position() const
+{
+    LARGE_INTEGER zero{}, at{};
+    SetFilePointerEx(AsHandle(m_handle), zero, &at, FILE_CURRENT);
+    return at.QuadPart;
+}
+
+std::int64_t TFile::Size() const
+{
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(AsHandle(m_handle), &size))
+        RaiseOSError(GetLastError(), "Nu pot citi marimea fisierului " + m_name);
+    return size.QuadPart;
+}
+
+bool FileOrFolderExists(const std::string& name)
+{
+    return GetFileAttributesW(Wide(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FileExists(const std::string& name)
+{
+    DWORD attributes = GetFileAttributesW(Wide(name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DeleteFileNamed(const std::string& name) noexcept
+{
+    try {
+        return DeleteFileW(Wide(name).c_str()) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace upd

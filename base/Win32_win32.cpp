@@ -1,0 +1,45 @@
+#include "base/Win32_win32.h"
+
+#include "base/Cp1250.h"
+
+namespace upd {
+
+std::wstring Wide(const std::string& cp1250)
+{
+    std::u16string u = Cp1250ToUtf16(cp1250);
+    return std::wstring(u.begin(), u.end());
+}
+
+std::string Narrow(const std::wstring& wide)
+{
+    return Utf16ToCp1250(std::u16string(wide.begin(), wide.end()));
+}
+
+std::string SystemErrorText(DWORD code)
+{
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+                                      | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text = length ? std::wstring(buffer, length) : std::wstring();
+    if (buffer)
+        LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    return Narrow(text);
+}
+
+void RaiseOSError(DWORD code, const std::string& prefix)
+{
+    std::string message = "System Error.  Code: " + std::to_string(code) + ".\r\n" + SystemErrorText(code);
+    if (!prefix.empty())
+        message = prefix + "\r\n" + message;
+    throw EOSError(code, message);
+}
+
+void RaiseLastOSError()
+{
+    RaiseOSError(GetLastError());
+}
+
+} // namespace upd

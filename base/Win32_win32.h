@@ -1,0 +1,29 @@
+// The one crossing between the core's code page 1250 texts and the wide
+// Windows functions, plus the system's error texts.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+
+#include "base/Exception.h"
+
+namespace upd {
+
+/// Code page 1250 text to UTF-16 for a W function (never the system's ANSI page).
+std::wstring Wide(const std::string& cp1250);
+/// UTF-16 from a W function back to code page 1250 ('?' for letters outside it).
+std::string Narrow(const std::wstring& wide);
+
+/// The system's text for an error code, without the trailing line break.
+std::string SystemErrorText(DWORD code);
+
+/// Raises EOSError for GetLastError(), as the framework's RaiseLastOSError did:
+/// "System Error.  Code: N.\r\n<text>".
+[[noreturn]] void RaiseLastOSError();
+[[noreturn]] void RaiseOSError(DWORD code, const std::string& prefix = {});
+
+} // namespace upd

@@ -1,0 +1,46 @@
+// A small JSON writer for updkit's output. Texts given to it are code page
+// 1250 bytes unless said otherwise; they come out as UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace updkit {
+
+class TJsonWriter {
+public:
+    /// Pretty-prints with two-space indentation when `pretty`.
+    explicit TJsonWriter(bool pretty = true) : m_pretty(pretty) {}
+
+    TJsonWriter& BeginObject();
+    TJsonWriter& EndObject();
+    TJsonWriter& BeginArray();
+    TJsonWriter& EndArray();
+    /// The key of the next value inside an object.
+    TJsonWriter& Key(std::string_view key);
+
+    TJsonWriter& String(std::string_view cp1250);
+    TJsonWriter& Utf8String(std::string_view utf8);
+    TJsonWriter& Int(std::int64_t value);
+    TJsonWriter& Bool(bool value);
+    TJsonWriter& Null();
+
+    /// The document so far, with a final line break once it is complete.
+    std::string Text() const;
+
+private:
+    void BeforeValue();
+    void NewLine();
+
+    std::string m_out;
+    std::vector<bool> m_hasItems; // one per open container
+    bool m_afterKey = false;
+    bool m_pretty;
+};
+
+/// A JSON string literal (with quotes) of a UTF-8 text.
+std::string JsonQuote(std::string_view utf8);
+
+} // namespace updkit

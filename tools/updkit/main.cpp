@@ -1,0 +1,78 @@
+// updkit: the console tool for the people who make and support updates.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "base/Exception.h"
+#include "tools/updkit/Commands.h"
+
+namespace updkit {
+
+int Fail(const std::string& message)
+{
+    std::fprintf(stderr, "updkit: %s\n", message.c_str());
+    return 1;
+}
+
+int Usage(const std::string& usage)
+{
+    std::fprintf(stderr, "usage: updkit %s\n", usage.c_str());
+    return 2;
+}
+
+namespace {
+
+struct TCommand {
+    const char* name;
+    int (*run)(const TArgs&);
+    const char* help;
+};
+
+constexpr TCommand kCommands[] = {
+    {"info", CmdInfo, "info EXE                      the package inside EXE, as JSON"},
+    {"build", CmdBuild, "build MANIFEST -o SETUP.EXE   build an update package"},
+    {"check", CmdCheck, "check EXE [--root DIR]        check an installation against a package"},
+    {"mkpatch", CmdMkpatch, "mkpatch --old F... --new F -o PATCH [--note T]"},
+    {"unpatch", CmdUnpatch, "unpatch PATCH OLD INDEX OUT   rebuild the new file from old version INDEX"},
+    {"dump-patch", CmdDumpPatch, "dump-patch PATCH              header, tables and instructions of a patch"},
+    {"md5", CmdMd5, "md5 FILE...                   MD5 digest texts"},
+    {"version", CmdVersion, "version FILE...               version resources"},
+    {"markup", CmdMarkup, "markup FILE                   the paragraph model of a markup text, as JSON"},
+    {"layout", CmdLayout, "layout FILE --width W         the laid-out fragments with the test metrics"},
+};
+
+int PrintHelp(std::FILE* out)
+{
+    std::fprintf(out, "usage: updkit COMMAND [ARGS]\n\n");
+    for (const auto& c : kCommands)
+        std::fprintf(out, "  %s\n", c.help);
+    return out == stdout ? 0 : 2;
+}
+
+} // namespace
+} // namespace updkit
+
+int main(int argc, char** argv)
+{
+    using namespace updkit;
+    if (argc < 2)
+        return PrintHelp(stderr);
+    std::string name = argv[1];
+    if (name == "-h" || name == "--help" || name == "help")
+        return PrintHelp(stdout);
+    TArgs args(argv + 2, argv + argc);
+    for (const auto& c : kCommands) {
+        if (name != c.name)
+            continue;
+        try {
+            return c.run(args);
+        } catch (const upd::Exception& e) {
+            return Fail(e.what());
+        } catch (const std::exception& e) {
+            return Fail(e.what());
+        }
+    }
+    std::fprintf(stderr, "updkit: unknown command '%s'\n", name.c_str());
+    return PrintHelp(stderr);
+}
