@@ -24,6 +24,9 @@ int CmdInfo(const TArgs& args);
 int CmdBuild(const TArgs& args);
 int CmdCheck(const TArgs& args);
 
+// The validation stage without a window.
+int CmdVerify(const TArgs& args);
+
 // Formatted text.
 int CmdMarkup(const TArgs& args);
 int CmdLayout(const TArgs& args);

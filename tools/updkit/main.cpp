@@ -33,6 +33,7 @@ constexpr TCommand kCommands[] = {
     {"info", CmdInfo, "info EXE                      the package inside EXE, as JSON"},
     {"build", CmdBuild, "build MANIFEST -o SETUP.EXE   build an update package"},
     {"check", CmdCheck, "check EXE [--root DIR]        check an installation against a package"},
+    {"verify", CmdVerify, "verify EXE [--root DIR]       run the validation stage without a window"},
     {"mkpatch", CmdMkpatch, "mkpatch --old F... --new F -o PATCH [--note T]"},
     {"unpatch", CmdUnpatch, "unpatch PATCH OLD INDEX OUT   rebuild the new file from old version INDEX"},
     {"dump-patch", CmdDumpPatch, "dump-patch PATCH              header, tables and instructions of a patch"},
