@@ -6,6 +6,9 @@
 
 namespace upd::package {
 
+class TTaggedValueReader;
+class TTaggedValueWriter;
+
 /// The expected state of one file.
 struct TFileSignature {
     std::string FileName;  ///< full path, e.g. "C:\Pravion\borlndmm.dll"
@@ -13,6 +16,10 @@ struct TFileSignature {
     std::int32_t Size = 0; ///< size in bytes
     std::string Version;   ///< "" = not checked; "<info not available>" = no version resource
     bool Flag = false;     ///< stored and read, not used
+
+    /// Stored form: FileName, Hash, Size, Version, Flag (defined with the update description).
+    void ReadFrom(TTaggedValueReader& reader);
+    void WriteTo(TTaggedValueWriter& writer) const;
 };
 
 /// Whether the named file is in exactly the described state. Checks, in this
