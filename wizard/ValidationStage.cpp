@@ -1,0 +1,268 @@
+#include "wizard/ValidationStage.h"
+
+#include <algorithm>
+
+#include "base/Exception.h"
+#include "version/VersionText.h"
+
+namespace upd::wizard {
+
+namespace {
+
+using upd::version::CompareVersions;
+using upd::version::IsVersionText;
+using upd::version::kInfoNotAvailable;
+
+std::string Tag(const char* kind, TVerdict verdict, std::int32_t n, std::int32_t count)
+{
+    return " (" + std::to_string(n) + "/" + std::to_string(count) + "/" + kind + "/" +
+           std::to_string(static_cast<int>(verdict)) + ")";
+}
+
+// The texts that the must-have and the patch messages share.
+std::string CommonText(TVerdict verdict, const std::string& path, const std::string& version)
+{
+    switch (verdict) {
+    case TVerdict::Between:
+        return "Versiunea fisierului " + path + " (" + version +
+               ") se afla intre cea mai veche si cea mai noua versiune recunoscuta de acest program de "
+               "actualizare. "
+               "Aceasta varianta de actualizare nu poate continua deoarece integritatea acestui fisier nu poate "
+               "fi validata. Va rugam contactati "
+               "Tarvix sau descarcati de pe internet varianta \"completa\" de actualizare a programului ";
+    case TVerdict::Older:
+        return "Versiunea fisierului " + path + " (" + version +
+               ") este mai veche decat cea mai veche versiune recunoscuta de acest program. "
+               "Va rugam contactati Tarvix sau descarcati de pe internet versiunea \"completa\" a programului "
+               "de actualizare ";
+    case TVerdict::Newer:
+        return "Versiunea fisierului " + path + " (" + version +
+               ") este mai NOUA decat versiunea pe care o stie actualiza acest program. "
+               "Probabil incercati sa utilizati un program de actualizare mai vechi decat programul deja "
+               "instalat! ";
+    case TVerdict::NoVersion:
+        return "Fisierul " + path +
+               " a fost modificat si nu mai poate fi utilizat in cadrul acestei actualizari."
+               " Cel mai probabil fisierul a fost modificat de catre un virus."
+               " Din nefericire aceasta eroare inseamna ca nu pot continua actualizarea. Va rugam contactati "
+               "Tarvix pentru informatii suplimentare sau descarcati de pe internet varianta \"completa\" a "
+               "programului de actualizare.";
+    case TVerdict::Corrupt:
+        return "Fisierul " + path +
+               " a fost corupt si nu mai poate fi utilizat in cadrul acestei actualizari."
+               " Acesta poate fi primul semn al unor probleme mult mai grave pe care le poate avea calculatorul "
+               "dumneavoastra, va rugam contactati Tarvix cat mai curand cu putinta si solicitati verificarea "
+               "completa a calculatorului!";
+    default:
+        throw Exception("bug");
+    }
+}
+
+// Version flags of an unmatched set against the known versions that are valid
+// version texts.
+struct TFlags {
+    bool Older = false;
+    bool Same = false;
+    bool Newer = false;
+    std::int32_t SameIndex = -1; ///< the last known version equal to the installed one
+
+    bool Any() const { return Older || Same || Newer; }
+};
+
+TFlags CompareWithKnown(const std::string& installed, const TSignatureList& known)
+{
+    TFlags flags;
+    for (std::size_t i = 0; i < known.size(); ++i) {
+        if (!IsVersionText(known[i]->Version))
+            continue;
+        std::int32_t sign = CompareVersions(installed, known[i]->Version);
+        if (sign < 0) {
+            flags.Older = true;
+        } else if (sign > 0) {
+            flags.Newer = true;
+        } else {
+            flags.Same = true;
+            flags.SameIndex = static_cast<std::int32_t>(i);
+        }
+    }
+    return flags;
+}
+
+// The first rule that applies among "between", "older", "newer".
+TVerdict RangeVerdict(const TFlags& flags)
+{
+    if (flags.Older && flags.Newer)
+        return TVerdict::Between;
+    return flags.Older ? TVerdict::Older : TVerdict::Newer;
+}
+
+std::int32_t FirstMatch(const TSignatureList& signatures, const TFileProbe& probe)
+{
+    for (std::size_t i = 0; i < signatures.size(); ++i)
+        if (probe.SignatureMatches(*signatures[i]))
+            return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+// Returns false after a fatal finding.
+bool CheckMustHaveSet(const TSignatureList& set, std::int32_t n, std::int32_t count, TValidationSink& sink,
+                      const TFileProbe& probe)
+{
+    if (FirstMatch(set, probe) >= 0)
+        return true;
+    if (set.empty())
+        throw Exception("Set de fisiere fara nicio semnatura");
+    const std::string& path = set.front()->FileName;
+    if (!probe.FileExists(path)) {
+        sink.Fatal(MustHaveMessage(TVerdict::Missing, path, {}, n, count));
+        return false;
+    }
+    std::string version = InstalledVersion(path, probe);
+    if (version == kInfoNotAvailable) {
+        TVerdict verdict = IsVersionedFileName(path) ? TVerdict::NoVersion : TVerdict::Corrupt;
+        sink.Fatal(MustHaveMessage(verdict, path, version, n, count));
+        return false;
+    }
+    // An installed text that is no version number fails inside the comparison.
+    TFlags flags = CompareWithKnown(version, set);
+    if (!flags.Any())
+        return true;
+    if (flags.Same) {
+        sink.Warning(MustHaveMessage(TVerdict::Modified, path, version, n, count));
+        return true;
+    }
+    sink.Fatal(MustHaveMessage(RangeVerdict(flags), path, version, n, count));
+    return false;
+}
+
+bool CheckPatchSet(const TPatchSetView& set, std::int32_t n, std::int32_t count, TValidationSink& sink,
+                   const TFileProbe& probe)
+{
+    std::int32_t match = FirstMatch(set.OldFiles, probe);
+    if (match >= 0) {
+        sink.SourceChosen(n, match, set.OldFiles[match]->FileName);
+        return true;
+    }
+    const std::string& path = set.TargetFileName;
+    if (!probe.FileExists(path)) {
+        sink.Fatal(PatchMessage(TVerdict::Missing, path, {}, n, count));
+        return false;
+    }
+    std::string version = InstalledVersion(path, probe);
+    if (version == kInfoNotAvailable || !IsVersionText(version)) {
+        TVerdict verdict = IsVersionedFileName(path) ? TVerdict::NoVersion : TVerdict::Corrupt;
+        sink.Fatal(PatchMessage(verdict, path, version, n, count));
+        return false;
+    }
+    TFlags flags = CompareWithKnown(version, set.OldFiles);
+    if (!flags.Any()) {
+        sink.Fatal(kNoVerdictMessage);
+        return false;
+    }
+    if (flags.Same) {
+        sink.Warning(PatchMessage(TVerdict::Modified, path, version, n, count));
+        // The update patches the modified file as if it were that old version.
+        sink.SourceChosen(n, flags.SameIndex, set.OldFiles[flags.SameIndex]->FileName);
+        return true;
+    }
+    TVerdict verdict = RangeVerdict(flags);
+    if (verdict == TVerdict::Newer && version == set.NewVersion)
+        sink.Fatal(AlreadyUpdatedMessage(path, version));
+    else
+        sink.Fatal(PatchMessage(verdict, path, version, n, count));
+    return false;
+}
+
+} // namespace
+
+bool IsVersionedFileName(const std::string& path)
+{
+    std::size_t dot = path.find_last_of(".\\:");
+    if (dot == std::string::npos || path[dot] != '.')
+        return false;
+    std::string extension = path.substr(dot);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return extension == ".exe" || extension == ".dll";
+}
+
+std::string InstalledVersion(const std::string& path, const TFileProbe& probe)
+{
+    return IsVersionedFileName(path) ? probe.FileVersionText(path) : std::string(kInfoNotAvailable);
+}
+
+std::string MustHaveMessage(TVerdict verdict, const std::string& path, const std::string& version,
+                            std::int32_t n, std::int32_t count)
+{
+    std::string text;
+    switch (verdict) {
+    case TVerdict::Modified:
+        text = "Fisierul " + path + " cu versiunea " + version +
+               ", fisier necesar bunei functionari a programului "
+               "a fost modificat - cel mai probabil din cauza unui virus. Programul de actualizare va ignora "
+               "aceasta problema "
+               "dar este necesar sa va verificati calculatorul cu un program antivirus cat mai curand cu putinta. ";
+        break;
+    case TVerdict::Missing:
+        text = "Fisierul " + path +
+               " ar fi trebuit sa existe pe calculatorul dumneavoastra dar NU exista. "
+               "Acest fisier este necesar bunei functionari a programelor si fara el nu se poate face actualizarea. "
+               "Va rugam contactati Tarvix si solicitati reinstalarea programului";
+        break;
+    default:
+        text = CommonText(verdict, path, version);
+        break;
+    }
+    return text + Tag("Test", verdict, n, count);
+}
+
+std::string PatchMessage(TVerdict verdict, const std::string& path, const std::string& version, std::int32_t n,
+                         std::int32_t count)
+{
+    std::string text;
+    switch (verdict) {
+    case TVerdict::Modified:
+        text = "Fisierul " + path + " cu versiunea " + version +
+               ", fisier care urmeaza sa fie actualizat a fost modificat, "
+               "cel mai probabil de catre un virus. Aceasta este o eroare foarte serioasa care poate conduce la "
+               "esecul intregii actualizari. Programul va incerca sa efectueze actualizarea chiar si pe baza "
+               "acestui fisier insa succesul nu poate fi garantat. ";
+        break;
+    case TVerdict::Missing:
+        text = "Fisierul " + path + " nu exista, nu pot continua actualizarea. Va rugam contactati Tarvix.";
+        break;
+    default:
+        text = CommonText(verdict, path, version);
+        break;
+    }
+    return text + Tag("Patch", verdict, n, count);
+}
+
+std::string AlreadyUpdatedMessage(const std::string& path, const std::string& version)
+{
+    return "Fisierul " + path + " a fost deja actualizat la versiunea " + version +
+           " - probabil ati pornit acelasi program de actualizare a doua oara!";
+}
+
+bool RunValidation(const TValidationInput& input, TValidationSink& sink, const TFileProbe& probe)
+{
+    auto total = static_cast<std::int32_t>(input.MustHaveSets.size() + input.PatchSets.size());
+    std::int32_t done = 0;
+    sink.Progress(done, total);
+
+    auto mustHaveCount = static_cast<std::int32_t>(input.MustHaveSets.size());
+    for (std::int32_t i = 0; i < mustHaveCount; ++i) {
+        sink.Progress(++done, total);
+        if (!CheckMustHaveSet(input.MustHaveSets[i], i + 1, mustHaveCount, sink, probe))
+            return false;
+    }
+    auto patchCount = static_cast<std::int32_t>(input.PatchSets.size());
+    for (std::int32_t i = 0; i < patchCount; ++i) {
+        sink.Progress(++done, total);
+        if (!CheckPatchSet(input.PatchSets[i], i + 1, patchCount, sink, probe))
+            return false;
+    }
+    return true;
+}
+
+} // namespace upd::wizard

@@ -1,0 +1,111 @@
+// The check of the installed files that runs before anything is read from the
+// patch archive or written to disk.
+//
+// Every must-have set must find its file in one of its listed states, and every
+// file to patch must be one of the old versions its patch can rebuild from. A
+// file in a state that the package does not know is classified by its version
+// number against the known ones; each class has one fixed message ending in a
+// support tag such as " (3/25/Test/7)". Two classes only warn.
+//
+// The stage knows nothing of windows: it reports to a TValidationSink (the
+// validation page, or updkit) and looks at files through a TFileProbe (the real
+// file system, a folder standing in for drive C:, or a test's fake).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/FileSignature.h"
+
+namespace upd::wizard {
+
+using upd::package::TFileSignature;
+
+/// Receives the stage's findings in the order it makes them.
+class TValidationSink {
+public:
+    virtual ~TValidationSink() = default;
+    /// `done` sets of `total` have been taken up (0 of total at the start).
+    virtual void Progress(std::int32_t done, std::int32_t total) = 0;
+    /// A finding that lets the stage go on; returns once the user has seen it.
+    virtual void Warning(const std::string& text) = 0;
+    /// A finding that ends the stage; nothing else is reported after it.
+    virtual void Fatal(const std::string& text) = 0;
+    /// Patch set `n` (1-based) will be rebuilt from its old version `index`
+    /// (0-based), the installed file `path`.
+    virtual void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) = 0;
+};
+
+/// The installed files as the stage sees them.
+class TFileProbe {
+public:
+    virtual ~TFileProbe() = default;
+    /// Whether the file that the signature names is in exactly that state.
+    virtual bool SignatureMatches(const TFileSignature& signature) const = 0;
+    virtual bool FileExists(const std::string& path) const = 0;
+    /// The file's version resource text, "<info not available>" without one.
+    virtual std::string FileVersionText(const std::string& path) const = 0;
+};
+
+/// The installed files of this machine (the wizard's own view).
+class TSystemFileProbe : public TFileProbe {
+public:
+    bool SignatureMatches(const TFileSignature& signature) const override;
+    bool FileExists(const std::string& path) const override;
+    std::string FileVersionText(const std::string& path) const override;
+};
+
+/// A must-have set: alternatives tried in order, the first match satisfies it.
+using TSignatureList = std::vector<const TFileSignature*>;
+
+/// What the stage reads of one patch set.
+struct TPatchSetView {
+    TSignatureList OldFiles;    ///< known old versions; position = version index
+    std::string TargetFileName; ///< the installed file to update
+    std::string NewVersion;     ///< its version after the update
+};
+
+/// The sets to check, in the order of the update description.
+struct TValidationInput {
+    std::vector<TSignatureList> MustHaveSets;
+    std::vector<TPatchSetView> PatchSets;
+};
+
+/// Runs the whole stage. Returns true when every set passed (the caller then
+/// reports "Ok"), false after a fatal finding (reported to the sink). Errors of
+/// the file access or of a version comparison propagate as Exception; so does a
+/// set without any signature ("Set de fisiere fara nicio semnatura").
+bool RunValidation(const TValidationInput& input, TValidationSink& sink, const TFileProbe& probe);
+
+/// Whether the stage treats the file as one that carries a version resource:
+/// its extension, in any case, is ".exe" or ".dll".
+bool IsVersionedFileName(const std::string& path);
+
+/// The version the stage compares: the resource text of a versioned file,
+/// "<info not available>" for any other file.
+std::string InstalledVersion(const std::string& path, const TFileProbe& probe);
+
+/// The verdict codes of an unmatched set; the number is the code's digit.
+enum class TVerdict {
+    Modified = 1,     ///< same version as a known one, other content (warning)
+    Between = 2,      ///< between the oldest and the newest known version
+    Older = 3,        ///< older than every known version
+    Newer = 4,        ///< newer than every known version
+    NoVersion = 5,    ///< versioned file without a readable version
+    Corrupt = 6,      ///< file without version whose content is unknown
+    Missing = 7,      ///< no such file
+};
+
+/// The message of a must-have set's verdict, with its "/Test/" tag.
+std::string MustHaveMessage(TVerdict verdict, const std::string& path, const std::string& version,
+                            std::int32_t n, std::int32_t count);
+/// The message of a patch set's verdict, with its "/Patch/" tag.
+std::string PatchMessage(TVerdict verdict, const std::string& path, const std::string& version, std::int32_t n,
+                         std::int32_t count);
+/// The untagged message for a patch target already at the update's version.
+std::string AlreadyUpdatedMessage(const std::string& path, const std::string& version);
+/// The untagged message for a patch set that no known version can judge.
+inline constexpr const char* kNoVerdictMessage = "Bug - Contactati Tarvix";
+
+} // namespace upd::wizard
