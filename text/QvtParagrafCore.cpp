@@ -1,0 +1,371 @@
+#include "text/QvtParagrafCore.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace upd::text {
+
+namespace {
+
+// Coordinates are 32-bit; the arithmetic runs in 64 bits so that absurd
+// indentation or very long texts clamp instead of wrapping.
+std::int32_t Clamp32(long long v)
+{
+    return static_cast<std::int32_t>(std::clamp<long long>(v, std::numeric_limits<std::int32_t>::min(),
+                                                           std::numeric_limits<std::int32_t>::max()));
+}
+
+std::string_view TrimLeft(std::string_view s)
+{
+    std::size_t i = 0;
+    while (i < s.size() && static_cast<unsigned char>(s[i]) <= ' ')
+        ++i;
+    return s.substr(i);
+}
+
+template <typename F>
+void ForEachRun(const TQvtPageListaParagrafe& parsed, F&& f)
+{
+    for (const auto& para : parsed.Items)
+        for (const auto& run : para->WordLists)
+            f(*para, *run);
+}
+
+struct TFlagGuard {
+    explicit TFlagGuard(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~TFlagGuard() { m_flag = false; }
+    bool& m_flag;
+};
+
+} // namespace
+
+std::array<TQvtColor, kHoverLevels + 1> HoverColorTable(TQvtColor baseRgb, TQvtColor tooltipRgb)
+{
+    auto dim = [](int c) { return c > 100 ? c - 30 : c; };
+    int hover[3] = {dim(QvtRed(tooltipRgb)), dim(QvtGreen(tooltipRgb)), dim(QvtBlue(tooltipRgb))};
+    int base[3] = {QvtRed(baseRgb), QvtGreen(baseRgb), QvtBlue(baseRgb)};
+    std::array<TQvtColor, kHoverLevels + 1> table{};
+    for (int k = 0; k <= kHoverLevels; ++k) {
+        int c[3];
+        for (int i = 0; i < 3; ++i)
+            c[i] = (base[i] * (kHoverLevels - k) + hover[i] * k) / kHoverLevels;
+        table[static_cast<std::size_t>(k)] = QvtRgb(c[0], c[1], c[2]);
+    }
+    return table;
+}
+
+std::vector<std::string> SplitLines(std::string_view text)
+{
+    std::vector<std::string> lines;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", i);
+        if (end == std::string_view::npos)
+            end = text.size();
+        lines.emplace_back(text.substr(i, end - i));
+        i = end;
+        if (i < text.size() && text[i] == '\r')
+            ++i;
+        if (i < text.size() && text[i] == '\n')
+            ++i;
+    }
+    return lines;
+}
+
+TQvtParagrafCore::TQvtParagrafCore()
+{
+    BuildHoverColors();
+}
+
+TQvtParagrafCore::~TQvtParagrafCore() = default;
+
+void TQvtParagrafCore::SetText(std::string_view text)
+{
+    auto parsed = ParseParagrafe(text);
+    m_lines = SplitLines(text);
+    m_parsed = std::move(parsed);
+    m_layout.reset();
+    Relayout();
+    Invalidate();
+}
+
+std::string TQvtParagrafCore::Text() const
+{
+    std::string out;
+    for (const auto& line : m_lines) {
+        out += line;
+        out += "\r\n";
+    }
+    return out;
+}
+
+void TQvtParagrafCore::SetBkColor(TQvtColor color)
+{
+    m_bkColor = color;
+    BuildHoverColors();
+    Invalidate();
+}
+
+void TQvtParagrafCore::SetAutoHeight(bool on)
+{
+    m_autoHeight = on;
+    HandleResize();
+}
+
+void TQvtParagrafCore::HandleResize()
+{
+    if (OnResize)
+        OnResize(*this);
+    if (m_resizing)
+        return;
+    TFlagGuard guard(m_resizing);
+    Relayout();
+    Invalidate();
+}
+
+void TQvtParagrafCore::Relayout()
+{
+    if (m_parsed)
+        ForEachRun(*m_parsed, [](const TQvtPageParagraf&, TQvtWordList& run) { run.Fragments.clear(); });
+    const long long right = static_cast<long long>(ControlWidth()) - 4;
+    long long lastLineHeight = 0;
+    m_layout.reset();
+    if (!m_parsed || !HasSurface())
+        return;
+
+    m_layout = std::make_unique<TListaSectiuniEcran>();
+    TListaSectiuniEcran& layout = *m_layout;
+    TQvtTextMeasurer& measurer = Measurer();
+    long long y = 0;
+
+    for (const auto& para : m_parsed->Items) {
+        const TQvtInfoUnParagraf& style = Style.ForKind(para->Kind);
+        const long long lineStart = static_cast<long long>(para->IndentLevel) * 16 + 4;
+        long long x = lineStart;
+        bool atLineStart = true;
+        const TQvtCuvantEcran* last = nullptr;
+        y += style.SpaceBefore;
+        x += style.FirstLineIndent;
+
+        for (const auto& runPtr : para->WordLists) {
+            TQvtWordList& run = *runPtr;
+            const TQvtFont font = RunFont(style.Font, run.Flags);
+            TQvtSectiuneEcran& section = layout.SectionFor(para->Kind, run.Flags);
+            // Places t at (x, y) and returns its measured size.
+            auto place = [&](std::string_view t) {
+                TQvtSize size = measurer.Measure(font, t);
+                auto f = std::make_unique<TQvtCuvantEcran>();
+                f->Bounds = {Clamp32(x), Clamp32(y), Clamp32(x + size.cx), Clamp32(y + size.cy)};
+                f->Text = std::string(t);
+                f->LinkId = run.LinkId;
+                run.Fragments.push_back(f.get());
+                last = &AddFragment(section, std::move(f));
+                return size;
+            };
+
+            std::string pending;
+            for (const std::string& w : run.Words) {
+                std::string candidate;
+                if (pending.empty())
+                    candidate = atLineStart ? w : " " + w;
+                else
+                    candidate = pending + " " + w;
+                TQvtSize size = measurer.Measure(font, candidate);
+                if (x + size.cx < right) {
+                    pending = std::move(candidate);
+                } else if (!pending.empty()) {
+                    TQvtSize placed = place(pending);
+                    atLineStart = true;
+                    y += placed.cy;
+                    lastLineHeight = placed.cy;
+                    x = lineStart;
+                    pending = w;
+                } else {
+                    // Not even the run's first word fits where the line stands.
+                    x = lineStart;
+                    y += lastLineHeight;
+                    TQvtSize placed = place(TrimLeft(candidate));
+                    atLineStart = false;
+                    x += placed.cx;
+                    lastLineHeight = placed.cy;
+                }
+            }
+            if (!pending.empty()) {
+                TQvtSize placed = place(pending);
+                atLineStart = false;
+                x += placed.cx;
+                lastLineHeight = placed.cy;
+            }
+        }
+        if (!atLineStart && last)
+            y += static_cast<long long>(last->Bounds.Bottom) - last->Bounds.Top;
+        y += style.SpaceAfter;
+    }
+
+    if (m_autoHeight && y != 0) {
+        // May lay the text out again (or even replace it) before it returns:
+        // nothing made above is touched after this point.
+        ApplyHeight(Clamp32(y));
+        if (OnResize)
+            OnResize(*this);
+    }
+
+    if (!m_parsed)
+        return;
+    TQvtCuvantEcran* chainEnd = nullptr;
+    std::int32_t group = -2;
+    ForEachRun(*m_parsed, [&](const TQvtPageParagraf&, TQvtWordList& run) {
+        if (!(run.Flags & wfLink)) {
+            chainEnd = nullptr;
+        } else {
+            std::size_t i = 0;
+            if (run.LinkGroup != group) {
+                group = run.LinkGroup;
+                chainEnd = run.Fragments.empty() ? nullptr : run.Fragments.front();
+                if (chainEnd)
+                    chainEnd->Prev = nullptr;
+                i = 1;
+            }
+            for (; i < run.Fragments.size(); ++i) {
+                TQvtCuvantEcran* f = run.Fragments[i];
+                if (chainEnd)
+                    chainEnd->Next = f;
+                f->Prev = chainEnd;
+                chainEnd = f;
+            }
+        }
+        run.Fragments.clear();
+    });
+}
+
+TQvtCuvantEcran* TQvtParagrafCore::LinkAt(std::int32_t x, std::int32_t y, bool lastHit) const
+{
+    if (!m_layout)
+        return nullptr;
+    TQvtCuvantEcran* hit = nullptr;
+    for (const auto& section : m_layout->Sections) {
+        if (!(section->Flags & wfLink))
+            continue;
+        for (const auto& band : section->Bands) {
+            if (!(band->Top <= y && y <= band->Bottom))
+                continue;
+            for (TQvtCuvantEcran* f : band->Items()) {
+                const TQvtRect& b = f->Bounds;
+                if (b.Left <= x && x <= b.Right && b.Top <= y && y <= b.Bottom) {
+                    hit = f;
+                    if (!lastHit)
+                        goto found;
+                }
+            }
+        }
+    }
+found:
+    while (hit && hit->Prev)
+        hit = hit->Prev;
+    return hit;
+}
+
+void TQvtParagrafCore::TrackPointer(std::int32_t x, std::int32_t y)
+{
+    if (!m_layout)
+        return;
+    // Every hit hovers its link in turn, so where two lines touch the last one wins.
+    bool any = false;
+    for (const auto& section : m_layout->Sections) {
+        if (!(section->Flags & wfLink))
+            continue;
+        for (const auto& band : section->Bands) {
+            if (!(band->Top <= y && y <= band->Bottom))
+                continue;
+            for (TQvtCuvantEcran* f : band->Items()) {
+                const TQvtRect& b = f->Bounds;
+                if (!(b.Left <= x && x <= b.Right && b.Top <= y && y <= b.Bottom))
+                    continue;
+                any = true;
+                TQvtCuvantEcran* first = f;
+                while (first->Prev)
+                    first = first->Prev;
+                if (first != m_layout->HoveredLink)
+                    HoverLink(first);
+            }
+        }
+    }
+    if (!any)
+        UnhoverLink();
+}
+
+void TQvtParagrafCore::HoverLink(TQvtCuvantEcran* first)
+{
+    if (!m_layout)
+        return;
+    if (m_layout->HoveredLink)
+        UnhoverLink();
+    for (TQvtCuvantEcran* f = first; f; f = f->Next) {
+        if (!m_layout->HotList.Contains(f))
+            m_layout->HotList.Add(f);
+        f->Hot = true;
+    }
+    m_layout->HoveredLink = first;
+    ShowHandCursor(true);
+}
+
+void TQvtParagrafCore::UnhoverLink()
+{
+    ShowHandCursor(false);
+    if (!m_layout || !m_layout->HoveredLink)
+        return;
+    for (TQvtCuvantEcran* f = m_layout->HoveredLink; f; f = f->Next) {
+        f->Hot = false;
+        if (!m_layout->HotList.Contains(f))
+            m_layout->HotList.Add(f);
+    }
+    m_layout->HoveredLink = nullptr;
+}
+
+bool TQvtParagrafCore::HoverTick()
+{
+    if (!m_layout)
+        return false;
+    TQvtListaCuvinteEcran& hot = m_layout->HotList;
+    const bool repaint = hot.Count() > 0;
+    std::vector<TQvtCuvantEcran*> finished;
+    for (TQvtCuvantEcran* f : hot.Items()) {
+        if (f->Hot) {
+            f->HoverLevel += 2;
+            if (f->HoverLevel > kHoverLevels) {
+                f->HoverLevel = kHoverLevels;
+                finished.push_back(f);
+            }
+        } else {
+            f->HoverLevel -= 2;
+            if (f->HoverLevel < 0) {
+                f->HoverLevel = 0;
+                finished.push_back(f);
+            }
+        }
+    }
+    for (TQvtCuvantEcran* f : finished)
+        hot.Remove(f);
+    return repaint;
+}
+
+void TQvtParagrafCore::BuildHoverColors()
+{
+    m_hoverColors = HoverColorTable(ResolveColor(m_bkColor), ResolveColor(clInfoBk));
+}
+
+TQvtColor TQvtParagrafCore::ResolveColor(TQvtColor color) const
+{
+    if (!(color & kSysColorFlag))
+        return color;
+    switch (color) {
+    case clWindow:
+        return clWhite;
+    case clInfoBk:
+        return QvtRgb(255, 255, 225);
+    default:
+        return QvtRgb(0, 0, 0);
+    }
+}
+
+} // namespace upd::text
