@@ -1,0 +1,23 @@
+#include "package/MemMappedFile.h"
+
+#include "base/File.h"
+
+namespace upd::package {
+
+TMemMappedFile::TMemMappedFile(const std::string& fileName, bool readOnly, bool useMapping) : m_fileName(fileName)
+{
+    if (useMapping) {
+        OpenMapping(readOnly);
+        return;
+    }
+    m_memoryCopy = ReadWholeFile(fileName);
+    m_size = m_memoryCopy.size();
+    m_data = m_memoryCopy.empty() ? nullptr : m_memoryCopy.data();
+}
+
+TMemMappedFile::~TMemMappedFile()
+{
+    CloseMapping();
+}
+
+} // namespace upd::package

@@ -1,0 +1,143 @@
+#include "package/PackageWriter.h"
+
+#include "base/Exception.h"
+#include "base/File.h"
+#include "package/Md5Hash.h"
+#include "package/PatchDataEngine.h"
+#include "package/TaggedValues.h"
+
+#include <climits>
+#include <numeric>
+
+namespace upd::package {
+
+namespace {
+
+std::int32_t CheckedInt32(std::size_t value, const char* what)
+{
+    if (value > static_cast<std::size_t>(INT32_MAX))
+        throw Exception(Format("The package is too large: %s does not fit 32 bits", std::string(what)));
+    return static_cast<std::int32_t>(value);
+}
+
+/// MD5 text of several byte ranges taken as one string.
+std::string DigestOf(std::initializer_list<std::pair<const std::uint8_t*, std::size_t>> parts)
+{
+    THashAlgMD5Engine::TContext context;
+    THashAlgMD5Engine::Init(context);
+    for (const auto& [data, size] : parts)
+        THashAlgMD5Engine::Update(context, data, size);
+    THashDigest digest{};
+    THashAlgMD5Engine::Final(context, digest.data());
+    return THashAlgMD5().DigestToText(digest);
+}
+
+} // namespace
+
+TUpdateData AppendSegment(std::vector<std::uint8_t>& segmentData, const std::vector<std::uint8_t>& bytes)
+{
+    TUpdateData record;
+    record.Offset = CheckedInt32(segmentData.size(), "a segment offset");
+    record.Size = CheckedInt32(bytes.size(), "a segment size");
+    CheckedInt32(segmentData.size() + bytes.size(), "the patch data");
+    record.Hash = MD5Text(bytes.data(), bytes.size());
+    segmentData.insert(segmentData.end(), bytes.begin(), bytes.end());
+    return record;
+}
+
+std::vector<std::int32_t> SplitIntoVolumes(std::size_t total, int count)
+{
+    if (count < 1 || count > kMaxVolumes)
+        throw Exception(Format("A package has 1 to 10 volumes, not %d", count));
+    std::vector<std::int32_t> sizes;
+    const std::size_t share = total / static_cast<std::size_t>(count);
+    const std::size_t rest = total % static_cast<std::size_t>(count);
+    for (int i = 0; i < count; ++i)
+        sizes.push_back(CheckedInt32(share + (static_cast<std::size_t>(i) < rest ? 1 : 0), "a volume size"));
+    return sizes;
+}
+
+std::vector<std::int32_t> SplitByVolumeSize(std::size_t total, std::int64_t maxBytes)
+{
+    if (maxBytes <= 0)
+        throw Exception(Format("A volume size must be positive, not %d", maxBytes));
+    const std::size_t limit = static_cast<std::size_t>(std::min<std::int64_t>(maxBytes, INT32_MAX));
+    const std::size_t count = total == 0 ? 1 : (total + limit - 1) / limit;
+    if (count > static_cast<std::size_t>(kMaxVolumes))
+        throw Exception(Format("The patch data needs %d volumes of that size; a package has at most 10",
+                               static_cast<long long>(count)));
+    std::vector<std::int32_t> sizes;
+    for (std::size_t left = total; sizes.size() < count; left -= std::min(left, limit))
+        sizes.push_back(static_cast<std::int32_t>(std::min(left, limit)));
+    return sizes;
+}
+
+TPatchHeader WritePackage(const std::string& stubFileName, const std::string& outputFileName, const TUpdate& update,
+                          const std::vector<std::uint8_t>& segmentData,
+                          const std::vector<std::int32_t>& volumeSizes, TPackageFiles* files)
+{
+    if (volumeSizes.size() > static_cast<std::size_t>(kMaxVolumes))
+        throw Exception("A package has at most 10 volumes");
+    const std::size_t volumeTotal =
+        std::accumulate(volumeSizes.begin(), volumeSizes.end(), std::size_t{0},
+                        [](std::size_t sum, std::int32_t size) { return sum + static_cast<std::size_t>(size < 0 ? 0 : size); });
+    for (std::int32_t size : volumeSizes) {
+        if (size < 0)
+            throw Exception("A volume size must not be negative");
+    }
+    if (!volumeSizes.empty() && volumeTotal != segmentData.size())
+        throw Exception("The volume sizes do not add up to the segment data");
+
+    TTaggedValueWriter writer;
+    update.WriteTo(writer);
+    const std::vector<std::uint8_t>& description = writer.Data();
+
+    TPatchHeader header;
+    header.Signature = GeneratePackageSignature();
+    header.Title = update.Title.substr(0, kTitleCapacity);
+    header.Description = update.Description.substr(0, kTitleCapacity);
+    header.PackageSize = CheckedInt32(kPatchHeaderSize + description.size(), "the package size");
+    CheckedInt32(kPatchHeaderSize + description.size() + segmentData.size(), "the patch data");
+    header.VolumeCount = static_cast<std::int32_t>(volumeSizes.size());
+    header.PackageDigest = DigestOf({{description.data(), description.size()}, {segmentData.data(), segmentData.size()}});
+    // Digests of volumes that do not exist hold one zero byte, as builders always wrote them.
+    header.VolumeDigests.fill(std::string(1, '\0'));
+
+    TPackageFiles written;
+    written.ExeFileName = outputFileName;
+    std::size_t position = 0;
+    for (std::size_t i = 0; i < volumeSizes.size(); ++i) {
+        const std::uint8_t* part = segmentData.data() + position;
+        const auto size = static_cast<std::size_t>(volumeSizes[i]);
+        header.VolumeSizes[i] = volumeSizes[i];
+        header.VolumeDigests[i] = DigestOf({{part, size}});
+        written.VolumeFileNames.push_back(VolumeBaseName(outputFileName) + std::to_string(i + 1));
+        position += size;
+    }
+
+    std::vector<std::uint8_t> exe = ReadWholeFile(stubFileName);
+    const std::size_t headerOffset = exe.size();
+    const auto headerBytes = header.Serialize();
+    exe.insert(exe.end(), headerBytes.begin(), headerBytes.end());
+    exe.insert(exe.end(), description.begin(), description.end());
+    // The reader takes the first signature it meets: one inside the stub (a stub
+    // that is already a package), or one made of the stub's last bytes and the
+    // header's first, would hide ours.
+    if (FindPackageHeader(exe.data(), exe.size()) != static_cast<std::int64_t>(headerOffset))
+        throw Exception("The stub already carries a package: " + stubFileName);
+    if (volumeSizes.empty())
+        exe.insert(exe.end(), segmentData.begin(), segmentData.end());
+
+    WriteWholeFile(outputFileName, exe.data(), exe.size());
+    position = 0;
+    for (std::size_t i = 0; i < volumeSizes.size(); ++i) {
+        const auto size = static_cast<std::size_t>(volumeSizes[i]);
+        WriteWholeFile(written.VolumeFileNames[i], segmentData.data() + position, size);
+        position += size;
+    }
+    if (files)
+        *files = std::move(written);
+    return header;
+}
+
+} // namespace upd::package

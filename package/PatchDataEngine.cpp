@@ -1,0 +1,134 @@
+// Finding the package in an executable and reading its header and description.
+#include "package/PatchDataEngine.h"
+
+#include "base/Exception.h"
+#include "base/File.h"
+#include "package/MemMappedFile.h"
+#include "package/TaggedValues.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace upd::package {
+
+std::int64_t FindPackageHeader(const std::uint8_t* data, std::size_t size)
+{
+    if (size < kPatchHeaderSize + 1)
+        return -1;
+    const TPackageSignature signature = GeneratePackageSignature();
+    constexpr std::size_t n = kPackageSignatureSize;
+    // Offsets 0 .. size - 1254; the last compare reads up to offset size - 1254 + 39.
+    const std::size_t lastStart = size - kPatchHeaderSize - 1;
+    const std::uint8_t* const end = data + lastStart + n;
+
+    // Horspool: on a mismatch, skip by how far the window's last byte lies from
+    // the end of the signature. Windows are tried left to right, so the first
+    // match is the one found.
+    std::array<std::size_t, 256> shift;
+    shift.fill(n);
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        shift[signature[i]] = n - 1 - i;
+    const std::uint8_t last = signature[n - 1];
+
+    const std::uint8_t* window = data;
+    while (window + n <= end) {
+        const std::uint8_t tail = window[n - 1];
+        if (tail == last && std::memcmp(window, signature.data(), n - 1) == 0)
+            return window - data;
+        window += shift[tail];
+    }
+    return -1;
+}
+
+TPatchDataEngine::TPatchDataEngine() : TPatchDataEngine(RunningExeFileName())
+{
+}
+
+TPatchDataEngine::TPatchDataEngine(const std::string& exeFileName)
+    : Update(std::make_unique<TUpdate>()), m_exeFileName(exeFileName)
+{
+    Open();
+}
+
+void TPatchDataEngine::Open()
+{
+    std::vector<std::uint8_t> package;
+    {
+        const TMemMappedFile file(m_exeFileName, true, true);
+        const std::int64_t offset = FindPackageHeader(file.Data(), file.Size());
+        if (offset < 0 || offset > INT32_MAX)
+            throw Exception(kNoHeaderMessage);
+        HeaderOffset = static_cast<std::int32_t>(offset);
+        // The size is the package's own claim: it must at least cover the header
+        // and must not reach past the end of the file.
+        const std::int32_t packageSize = PackageSizeAt(file.Data() + offset);
+        if (packageSize < static_cast<std::int32_t>(kPatchHeaderSize) ||
+            static_cast<std::uint64_t>(packageSize) > file.Size() - static_cast<std::size_t>(offset))
+            throw Exception(kCannotReadDataDirMessage);
+        package.assign(file.Data() + offset, file.Data() + offset + packageSize);
+    }
+    Header = TPatchHeader::Parse(package.data());
+    TTaggedValueReader reader(package.data() + kPatchHeaderSize, package.size() - kPatchHeaderSize);
+    Update->ReadFrom(reader);
+}
+
+TPatchDataEngine::~TPatchDataEngine()
+{
+    TempFiles.push_back(PatchTotalFileName);
+    for (const std::string& name : TempFiles) {
+        if (!name.empty() && FileExists(name))
+            DeleteFileNamed(name);
+    }
+}
+
+std::string VolumeBaseName(const std::string& exeFileName)
+{
+    const std::size_t dot = exeFileName.find_last_of(".\\/:");
+    if (dot == std::string::npos || exeFileName[dot] != '.')
+        return exeFileName;
+    return exeFileName.substr(0, dot + 1);
+}
+
+std::string TPatchDataEngine::GetVolumeBaseName() const
+{
+    return VolumeBaseName(m_exeFileName);
+}
+
+std::string TPatchDataEngine::GetVolumeFileName(int n) const
+{
+    return GetVolumeBaseName() + std::to_string(n);
+}
+
+namespace {
+
+std::unique_ptr<TPatchDataEngine>& TheEngine()
+{
+    static std::unique_ptr<TPatchDataEngine> engine;
+    return engine;
+}
+
+} // namespace
+
+TPatchDataEngine& GetPatchDataEngine()
+{
+    auto& engine = TheEngine();
+    if (!engine)
+        engine = std::make_unique<TPatchDataEngine>();
+    if (!engine)
+        throw Exception(kNoDataEngineMessage);
+    return *engine;
+}
+
+void FreePatchDataEngine() noexcept
+{
+    TheEngine().reset();
+}
+
+std::unique_ptr<TPatchDataEngine> ReplacePatchDataEngine(std::unique_ptr<TPatchDataEngine> engine)
+{
+    std::swap(TheEngine(), engine);
+    return engine;
+}
+
+} // namespace upd::package

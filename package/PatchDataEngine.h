@@ -1,0 +1,74 @@
+// The package carried by the running executable: its header and update description.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "package/PatchHeader.h"
+#include "package/Update.h"
+
+namespace upd::package {
+
+inline constexpr const char* kNoHeaderMessage = "Nu gasesc header!";
+inline constexpr const char* kCannotReadDataDirMessage = "Nu pot citi DataDir";
+inline constexpr const char* kNoDataEngineMessage = "Nu pot deschide DataEngine!";
+
+/// Offset of the first package signature whose header could start there: offsets
+/// 0 to size - 1254 are tried, so a header always has at least one description
+/// byte after it. Returns -1 when there is none.
+std::int64_t FindPackageHeader(const std::uint8_t* data, std::size_t size);
+
+/// The full name of the running executable (code page 1250 on Windows).
+std::string RunningExeFileName();
+
+/// The package of one executable. One instance per process is reached through
+/// GetPatchDataEngine(); tools and tests open other executables directly.
+class TPatchDataEngine {
+public:
+    /// Opens the running executable.
+    TPatchDataEngine();
+    /// Opens the named executable. Raises EOSError when it cannot be opened or
+    /// mapped, kNoHeaderMessage when it carries no package, kCannotReadDataDirMessage
+    /// when PackageSize is below the header's size or beyond the end of the file,
+    /// and the tagged value read error for a damaged update description.
+    explicit TPatchDataEngine(const std::string& exeFileName);
+    /// Deletes every file of TempFiles and PatchTotalFileName that exists, in that order.
+    ~TPatchDataEngine();
+    TPatchDataEngine(const TPatchDataEngine&) = delete;
+    TPatchDataEngine& operator=(const TPatchDataEngine&) = delete;
+
+    std::vector<std::string> TempFiles;
+    std::string PatchTotalFileName;
+    std::int32_t HeaderOffset = 0;
+    TPatchHeader Header;
+    std::unique_ptr<TUpdate> Update;
+
+    /// The executable the package was read from (the running one for the process-wide engine).
+    const std::string& GetExeFileName() const { return m_exeFileName; }
+    /// The executable's name without the letters of its extension, the dot kept
+    /// ("C:\Kit\setup.exe" gives "C:\Kit\setup."); a name without extension is returned unchanged.
+    std::string GetVolumeBaseName() const;
+    /// Full name of volume n (counted from 1): GetVolumeBaseName() followed by n.
+    std::string GetVolumeFileName(int n) const;
+
+private:
+    void Open();
+
+    std::string m_exeFileName;
+};
+
+/// The volume base name of any file name (see TPatchDataEngine::GetVolumeBaseName).
+std::string VolumeBaseName(const std::string& exeFileName);
+
+/// The process-wide engine, created from the running executable on first use.
+/// A failed creation raises its error and leaves no engine, so the next call tries again.
+TPatchDataEngine& GetPatchDataEngine();
+/// Destroys the process-wide engine (deleting its temporary files); also done at program end.
+void FreePatchDataEngine() noexcept;
+/// Installs an engine as the process-wide one (for tests and tools); returns the previous one.
+std::unique_ptr<TPatchDataEngine> ReplacePatchDataEngine(std::unique_ptr<TPatchDataEngine> engine);
+
+} // namespace upd::package
