@@ -17,8 +17,11 @@ function(upd_gtest name)
     if(UPD_FUZZ)
         target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
     endif()
+    # The trees are compiled in (the environment can still override them), so
+    # the binaries also find their data when run by hand or under Wine.
+    target_compile_definitions(${name} PRIVATE
+        UPD_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" UPD_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}")
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
-        DISCOVERY_TIMEOUT 60
-        PROPERTIES ENVIRONMENT "UPD_SOURCE_DIR=${PROJECT_SOURCE_DIR};UPD_BINARY_DIR=${PROJECT_BINARY_DIR}")
+        DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -1,0 +1,27 @@
+#include "version/FileOps.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace upd::version {
+
+extern const char kPathSeparator = '/';
+
+std::string SystemTempFolder()
+{
+    const char* dir = std::getenv("TMPDIR");
+    std::string folder = dir && *dir ? dir : "/tmp";
+    if (folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
+std::optional<std::int64_t> FindFileSize(const std::string& fileName)
+{
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) != 0)
+        return std::nullopt;
+    return S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
+}
+
+} // namespace upd::version

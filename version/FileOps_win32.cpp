@@ -1,0 +1,30 @@
+#include "version/FileOps.h"
+
+#include "base/Win32_win32.h"
+
+namespace upd::version {
+
+extern const char kPathSeparator = '\\';
+
+std::string SystemTempFolder()
+{
+    wchar_t path[2048 + 1] = {};
+    DWORD n = GetTempPathW(2048, path);
+    if (n == 0 || n > 2048)
+        return std::string();
+    return Narrow(std::wstring(path, n));
+}
+
+std::optional<std::int64_t> FindFileSize(const std::string& fileName)
+{
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(Wide(fileName).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    FindClose(search);
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return 0;
+    return (static_cast<std::int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+}
+
+} // namespace upd::version
