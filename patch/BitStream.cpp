@@ -1,0 +1,171 @@
+#include "patch/BitStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/Exception.h"
+
+namespace upd::patch {
+
+std::size_t TQvtMemoryStream::Read(void* buffer, std::size_t count)
+{
+    std::size_t got = std::min(count, m_data->size() - m_position);
+    if (got > 0)
+        std::memcpy(buffer, m_data->data() + m_position, got);
+    m_position += got;
+    return got;
+}
+
+TQvtSharedBytes TQvtMemoryStream::ReadShared(std::size_t count)
+{
+    std::size_t got = std::min(count, m_data->size() - m_position);
+    TQvtSharedBytes bytes{m_data, m_position, got};
+    m_position += got;
+    return bytes;
+}
+
+void TQvtMemoryStream::Write(const void* buffer, std::size_t count)
+{
+    if (count == 0)
+        return;
+    if (m_position + count > m_data->size())
+        m_data->resize(m_position + count);
+    std::memcpy(m_data->data() + m_position, buffer, count);
+    m_position += count;
+}
+
+std::vector<std::uint8_t> TQvtMemoryStream::Release()
+{
+    m_position = 0;
+    std::vector<std::uint8_t> data = std::move(*m_data);
+    m_data = std::make_shared<std::vector<std::uint8_t>>();
+    return data;
+}
+
+TQvtBitStream::~TQvtBitStream()
+{
+    try {
+        Flush();
+    } catch (...) {
+        // Only an out-of-memory can end up here; a destructor must not throw.
+    }
+}
+
+bool TQvtBitStream::ReadBit()
+{
+    if (m_bitsLeft == 0) {
+        if (m_stream.Read(&m_readByte, 1) != 1)
+            throw Exception(kReadPastEnd);
+        m_bitsLeft = 8;
+    }
+    --m_bitsLeft;
+    return (m_readByte >> m_bitsLeft) & 1;
+}
+
+std::int32_t TQvtBitStream::ReadNumber()
+{
+    bool negative = ReadBit();
+    unsigned nibbles = 0;
+    for (int i = 0; i < 3; ++i)
+        nibbles = nibbles << 1 | static_cast<unsigned>(ReadBit());
+    std::int32_t magnitude = 0;
+    for (unsigned i = 0; i < 4 * nibbles; ++i)
+        magnitude = magnitude << 1 | static_cast<std::int32_t>(ReadBit());
+    return negative ? -magnitude : magnitude;
+}
+
+std::size_t TQvtBitStream::ReadRaw(void* buffer, std::size_t count)
+{
+    m_bitsLeft = 0;
+    return m_stream.Read(buffer, count);
+}
+
+TQvtSharedBytes TQvtBitStream::ReadRawShared(std::size_t count)
+{
+    m_bitsLeft = 0;
+    return m_stream.ReadShared(count);
+}
+
+std::uint64_t TQvtBitStream::ReadBitsLsbFirst(unsigned count)
+{
+    std::uint64_t value = 0;
+    for (unsigned i = 0; i < count; ++i)
+        if (ReadBit())
+            value |= std::uint64_t{1} << i;
+    return value;
+}
+
+std::uint32_t TQvtBitStream::PeekBits(unsigned count, unsigned& available) const noexcept
+{
+    const auto& data = m_stream.Data();
+    std::size_t position = m_stream.Position();
+    // Gather from the rest of the current byte, then whole bytes that follow.
+    std::uint64_t window = m_readByte & ((1u << m_bitsLeft) - 1);
+    unsigned have = m_bitsLeft;
+    while (have < count && position < data.size()) {
+        window = window << 8 | data[position++];
+        have += 8;
+    }
+    available = std::min(have, count);
+    if (have >= count)
+        return static_cast<std::uint32_t>(window >> (have - count)) & (count == 32 ? ~0u : (1u << count) - 1);
+    return static_cast<std::uint32_t>(window << (count - have));
+}
+
+void TQvtBitStream::SkipBits(unsigned count) noexcept
+{
+    while (count > 0) {
+        if (m_bitsLeft == 0) {
+            if (m_stream.Read(&m_readByte, 1) != 1)
+                return;
+            m_bitsLeft = 8;
+        }
+        unsigned take = std::min<unsigned>(count, m_bitsLeft);
+        m_bitsLeft = static_cast<std::uint8_t>(m_bitsLeft - take);
+        count -= take;
+    }
+}
+
+void TQvtBitStream::WriteBit(bool bit)
+{
+    if (bit)
+        m_writeByte = static_cast<std::uint8_t>(m_writeByte | (0x80 >> m_writePosition));
+    if (++m_writePosition == 8) {
+        m_stream.Write(&m_writeByte, 1);
+        m_writeByte = 0;
+        m_writePosition = 0;
+    }
+}
+
+void TQvtBitStream::WriteNumber(std::int32_t value)
+{
+    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    if (magnitude >= (1u << 28))
+        throw Exception(Format("Numarul %d nu poate fi scris in codul simplu", value));
+    WriteBit(value < 0);
+    unsigned bits = 0;
+    while (bits < 32 && (magnitude >> bits) != 0)
+        ++bits;
+    unsigned nibbles = (bits + 3) / 4;
+    for (int i = 2; i >= 0; --i)
+        WriteBit((nibbles >> i) & 1);
+    for (int i = static_cast<int>(4 * nibbles) - 1; i >= 0; --i)
+        WriteBit((magnitude >> i) & 1);
+}
+
+void TQvtBitStream::WriteRaw(const void* buffer, std::size_t count)
+{
+    Flush();
+    m_stream.Write(buffer, count);
+}
+
+void TQvtBitStream::Flush()
+{
+    if (m_writePosition == 0)
+        return;
+    m_stream.Write(&m_writeByte, 1);
+    m_writeByte = 0;
+    m_writePosition = 0;
+}
+
+} // namespace upd::patch

@@ -1,0 +1,107 @@
+// Bits, compact signed numbers and raw byte blocks over an in-memory stream.
+//
+// Layout: bits are taken most significant first from each byte. A plain number
+// is a sign bit, a three-bit nibble count n (most significant first) and 4·n
+// magnitude bits (most significant first), so it holds magnitudes below 2^28.
+// A raw block starts at the byte after the one that held the last bit read; the
+// unread low bits of that byte are padding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace upd::patch {
+
+/// The message raised when a bit is needed past the end of the stream.
+inline constexpr const char* kReadPastEnd = "Incerci sa citesti DUPA eof";
+
+/// A run of bytes inside a buffer that several owners share, so that literal
+/// bytes need not be copied out of a decoded patch image.
+struct TQvtSharedBytes {
+    std::shared_ptr<const std::vector<std::uint8_t>> store;
+    std::size_t start = 0;
+    std::size_t size = 0;
+
+    const std::uint8_t* data() const noexcept { return store ? store->data() + start : nullptr; }
+};
+
+/// A growable byte buffer with a position, the stream under a TQvtBitStream.
+class TQvtMemoryStream {
+public:
+    TQvtMemoryStream() : m_data(std::make_shared<std::vector<std::uint8_t>>()) {}
+    explicit TQvtMemoryStream(std::vector<std::uint8_t> data)
+        : m_data(std::make_shared<std::vector<std::uint8_t>>(std::move(data)))
+    {
+    }
+
+    /// Reads up to `count` bytes at the position; returns how many it got.
+    std::size_t Read(void* buffer, std::size_t count);
+    /// Writes at the position, growing the buffer as needed.
+    void Write(const void* buffer, std::size_t count);
+
+    std::size_t Position() const noexcept { return m_position; }
+    /// Positions beyond the end are clamped to the end.
+    void Seek(std::size_t position) noexcept { m_position = position < m_data->size() ? position : m_data->size(); }
+    std::size_t Size() const noexcept { return m_data->size(); }
+
+    const std::vector<std::uint8_t>& Data() const noexcept { return *m_data; }
+    /// Shares `count` bytes at the position (fewer at the end) and moves past them.
+    TQvtSharedBytes ReadShared(std::size_t count);
+    /// Hands the buffer over and leaves the stream empty.
+    std::vector<std::uint8_t> Release();
+
+private:
+    std::shared_ptr<std::vector<std::uint8_t>> m_data;
+    std::size_t m_position = 0;
+};
+
+/// Reads and writes bits over a stream it does not own. Reading starts at the
+/// stream's position at creation. Destruction flushes a partly written byte.
+class TQvtBitStream {
+public:
+    explicit TQvtBitStream(TQvtMemoryStream& stream) noexcept : m_stream(stream) {}
+    ~TQvtBitStream();
+    TQvtBitStream(const TQvtBitStream&) = delete;
+    TQvtBitStream& operator=(const TQvtBitStream&) = delete;
+
+    /// One bit; raises kReadPastEnd when the stream has no byte left for it.
+    bool ReadBit();
+    /// A plain number; a longer code than needed is accepted.
+    std::int32_t ReadNumber();
+    /// Up to `count` bytes from the byte after the current one; a short count is
+    /// not an error. The rest of the current byte is skipped.
+    std::size_t ReadRaw(void* buffer, std::size_t count);
+    /// ReadRaw without a copy: the bytes stay in the stream's shared buffer.
+    TQvtSharedBytes ReadRawShared(std::size_t count);
+    /// Bytes from the next raw position to the end of the stream.
+    std::size_t RawRemaining() const noexcept { return m_stream.Size() - m_stream.Position(); }
+    /// `count` (at most 64) bits, least significant first, as one number;
+    /// raises kReadPastEnd when they run past the end.
+    std::uint64_t ReadBitsLsbFirst(unsigned count);
+
+    /// The next `count` (1..32) bits, most significant first in the low bits of
+    /// the result, zeros where the stream has ended; nothing is consumed.
+    /// `available` receives how many of them really exist.
+    std::uint32_t PeekBits(unsigned count, unsigned& available) const noexcept;
+    /// Consumes `count` bits that PeekBits reported as available.
+    void SkipBits(unsigned count) noexcept;
+
+    void WriteBit(bool bit);
+    /// The magnitude must be below 2^28; a larger one raises.
+    void WriteNumber(std::int32_t value);
+    /// Flushes the partly written byte, then writes the bytes.
+    void WriteRaw(const void* buffer, std::size_t count);
+    /// Writes the partly filled byte, if any (its unused bits are 0).
+    void Flush();
+
+private:
+    TQvtMemoryStream& m_stream;
+    std::uint8_t m_writeByte = 0;
+    std::uint8_t m_writePosition = 0;
+    std::uint8_t m_readByte = 0;
+    std::uint8_t m_bitsLeft = 0;
+};
+
+} // namespace upd::patch

@@ -1,0 +1,272 @@
+#include "patch/Huffman.h"
+
+#include <deque>
+
+#include "base/Exception.h"
+#include "patch/BitStream.h"
+
+namespace upd::patch {
+
+namespace {
+
+// Codes never grow this long from weights that fit in 32 bits; deeper trees
+// only come from negative weights, which no encoder writes.
+constexpr unsigned kMaxCodeLength = 64;
+constexpr unsigned kMaxTableBits = 11;
+constexpr std::uint8_t kNoCode = 0xFF;
+
+std::int32_t WrapAdd(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+} // namespace
+
+std::string TQvtHuffmanFinalNode::AsText() const
+{
+    return "N(" + std::to_string(Value) + ":" + std::to_string(Weight) + ")";
+}
+
+std::int32_t TQvtHuffmanArrayNode::RepresentativeValue()
+{
+    if (Children.size() != 2)
+        throw Exception("Boom");
+    std::int32_t first = Children[0]->RepresentativeValue();
+    std::int32_t second = Children[1]->RepresentativeValue();
+    if (Children[1]->Weight > Children[0]->Weight ||
+        (Children[1]->Weight == Children[0]->Weight && second > first)) {
+        std::swap(Children[0], Children[1]);
+        return second;
+    }
+    return first;
+}
+
+std::string TQvtHuffmanArrayNode::AsText() const
+{
+    std::string text = "{ ";
+    for (std::size_t i = 0; i < Children.size(); ++i) {
+        if (i > 0)
+            text += " , ";
+        text += Children[i]->AsText();
+    }
+    return text + " }";
+}
+
+TQvtHuffmanValueSet::TQvtHuffmanValueSet() { m_counts.Delta = 1000; }
+
+TQvtHuffmanValueSet::~TQvtHuffmanValueSet() = default;
+
+void TQvtHuffmanValueSet::Add(std::int32_t value, std::int32_t weight)
+{
+    if (m_root)
+        throw Exception("Adaugi valori dupa ce ai construit reprezentarea arborescenta");
+    // A map keeps adding cheap whatever the order of the values; the sorted
+    // list is rebuilt from it when it is next read.
+    auto [at, inserted] = m_weights.try_emplace(value, weight);
+    if (!inserted)
+        at->second = WrapAdd(at->second, weight);
+    m_countsDirty = true;
+}
+
+const TQvtSortedIntegerList& TQvtHuffmanValueSet::Counts() const
+{
+    if (m_countsDirty) {
+        m_counts = TQvtSortedIntegerList();
+        m_counts.Delta = 1000;
+        for (const auto& [value, weight] : m_weights)
+            m_counts.Add(value, weight);
+        m_countsDirty = false;
+    }
+    return m_counts;
+}
+
+void TQvtHuffmanValueSet::BuildTree()
+{
+    if (m_root)
+        throw Exception("BuildTree apelat a doua oara");
+    const auto& counts = Counts();
+    m_weights.clear();
+    m_root = std::make_unique<TQvtHuffmanArrayNode>();
+    // The root's children live in slots; a merged node leaves an empty slot
+    // behind, and new nodes take new slots at the end, which keeps the list
+    // order of the construction without moving the rest on every merge.
+    std::vector<std::unique_ptr<TQvtHuffmanBaseNode>> slots;
+    slots.reserve(static_cast<std::size_t>(counts.Count()));
+    for (int i = 0; i < counts.Count(); ++i)
+        slots.push_back(std::make_unique<TQvtHuffmanFinalNode>(counts.Keys(i), counts.Data(i)));
+    std::size_t live = slots.size();
+    while (live > 2) {
+        Reduce(slots, live);
+        std::erase_if(slots, [](const auto& node) { return !node; });
+    }
+    m_root->Children = std::move(slots);
+    AssignCodes();
+}
+
+void TQvtHuffmanValueSet::Reduce(std::vector<std::unique_ptr<TQvtHuffmanBaseNode>>& slots, std::size_t& live)
+{
+    std::map<std::int32_t, std::deque<std::size_t>> buckets;
+    for (std::size_t s = 0; s < slots.size(); ++s)
+        if (slots[s])
+            buckets[slots[s]->Weight].push_back(s);
+
+    auto merge = [&](std::size_t a, std::size_t b, std::deque<std::size_t>& target) {
+        auto node = std::make_unique<TQvtHuffmanArrayNode>();
+        node->Weight = WrapAdd(slots[a]->Weight, slots[b]->Weight);
+        node->Children.push_back(std::move(slots[a]));
+        node->Children.push_back(std::move(slots[b]));
+        slots.push_back(std::move(node));
+        target.push_back(slots.size() - 1);
+        --live;
+    };
+
+    auto it = buckets.begin();
+    while (it != buckets.end() && live > 2) {
+        const std::int32_t key = it->first;
+        auto& list = it->second;
+        if (list.empty()) {
+            ++it;
+            continue;
+        }
+        if (list.size() >= 2) {
+            std::int32_t targetKey = WrapAdd(key, key);
+            if (targetKey < key)
+                throw Exception("Noul nod va fi plasat IN SPATE!");
+            auto& target = buckets[targetKey]; // the same list when the weight is 0
+            while (list.size() >= 2) {
+                std::size_t a = list.front();
+                list.pop_front();
+                std::size_t b = list.front();
+                list.pop_front();
+                merge(a, b, target);
+            }
+            if (list.empty())
+                ++it;
+            continue;
+        }
+        std::size_t a = list.front();
+        list.pop_front();
+        auto next = std::next(it);
+        while (next != buckets.end() && next->second.empty())
+            next = buckets.erase(next);
+        if (next == buckets.end())
+            throw Exception("N2 = nil");
+        std::size_t b = next->second.front();
+        next->second.pop_front();
+        std::int32_t sum = WrapAdd(slots[a]->Weight, slots[b]->Weight);
+        if (key > sum)
+            throw Exception("Noul nod va fi plasat IN SPATE!");
+        merge(a, b, buckets[sum]);
+        // The scanned bucket is dropped whole, even when the new node went into it.
+        list.clear();
+        ++it;
+    }
+}
+
+void TQvtHuffmanValueSet::AssignCodes()
+{
+    const auto& counts = Counts();
+    m_codeBits.assign(static_cast<std::size_t>(counts.Count()), 0);
+    m_codeLengths.assign(static_cast<std::size_t>(counts.Count()), kNoCode);
+    if (m_root->Children.size() < 2)
+        RaiseListIndexError(static_cast<long long>(m_root->Children.size()));
+
+    struct TStep {
+        const TQvtHuffmanBaseNode* node;
+        std::uint64_t code;
+        unsigned length;
+    };
+    std::vector<TStep> pending{{m_root->Children[1].get(), 1, 1}, {m_root->Children[0].get(), 0, 1}};
+    std::vector<TStep> inner; // inner nodes met, for the decoding table
+    m_maxLength = 0;
+    while (!pending.empty()) {
+        TStep step = pending.back();
+        pending.pop_back();
+        if (step.length > kMaxCodeLength)
+            throw Exception("Arborele de coduri Huffman este prea adanc");
+        if (step.length > m_maxLength)
+            m_maxLength = step.length;
+        if (auto* leaf = dynamic_cast<const TQvtHuffmanFinalNode*>(step.node)) {
+            int index = counts.IndexOf(leaf->Value);
+            if (index < 0 || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
+                throw Exception("bug");
+            m_codeBits[static_cast<std::size_t>(index)] = step.code;
+            m_codeLengths[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(step.length);
+            continue;
+        }
+        const auto* node = static_cast<const TQvtHuffmanArrayNode*>(step.node);
+        if (node->Children.size() != 2)
+            RaiseListIndexError(static_cast<long long>(node->Children.size()));
+        inner.push_back(step);
+        pending.push_back({node->Children[1].get(), step.code << 1 | 1, step.length + 1});
+        pending.push_back({node->Children[0].get(), step.code << 1, step.length + 1});
+    }
+
+    // One table look-up decodes every code of up to m_tableBits bits; longer
+    // codes continue bit by bit from the inner node at that depth.
+    m_tableBits = std::min(m_maxLength, kMaxTableBits);
+    m_table.assign(std::size_t{1} << m_tableBits, TTableEntry{nullptr, 0, 0});
+    for (std::size_t i = 0; i < m_codeLengths.size(); ++i) {
+        unsigned length = m_codeLengths[i];
+        if (length > m_tableBits)
+            continue;
+        std::size_t first = static_cast<std::size_t>(m_codeBits[i]) << (m_tableBits - length);
+        std::size_t count = std::size_t{1} << (m_tableBits - length);
+        for (std::size_t k = 0; k < count; ++k)
+            m_table[first + k] = TTableEntry{nullptr, counts.Keys(static_cast<int>(i)), static_cast<std::uint8_t>(length)};
+    }
+    for (const auto& step : inner)
+        if (step.length == m_tableBits)
+            m_table[static_cast<std::size_t>(step.code)] = TTableEntry{
+                static_cast<const TQvtHuffmanArrayNode*>(step.node), 0, static_cast<std::uint8_t>(m_tableBits)};
+}
+
+std::string TQvtHuffmanValueSet::Codes(int index) const
+{
+    if (index < 0 || index >= Count())
+        RaiseListIndexError(index);
+    if (!m_root)
+        return "-";
+    std::size_t i = static_cast<std::size_t>(index);
+    std::string text;
+    for (unsigned k = m_codeLengths[i]; k-- > 0;)
+        text += ((m_codeBits[i] >> k) & 1) ? '1' : '0';
+    return text;
+}
+
+std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitStream& bits) const
+{
+    if (m_table.empty())
+        RaiseListIndexError(0);
+    unsigned available = 0;
+    const TTableEntry& entry = m_table[bits.PeekBits(m_tableBits, available)];
+    if (entry.length > available)
+        throw Exception(kReadPastEnd);
+    bits.SkipBits(entry.length);
+    if (!entry.node)
+        return entry.value;
+    const TQvtHuffmanBaseNode* node = entry.node;
+    while (const auto* inner = dynamic_cast<const TQvtHuffmanArrayNode*>(node))
+        node = inner->Children[bits.ReadBit() ? 1 : 0].get();
+    return static_cast<const TQvtHuffmanFinalNode*>(node)->Value;
+}
+
+void TQvtHuffmanValueSet::WriteCode(TQvtBitStream& bits, std::int32_t value) const
+{
+    int index = Counts().IndexOf(value);
+    if (index < 0 || m_codeLengths.empty())
+        RaiseListIndexError(index);
+    std::size_t i = static_cast<std::size_t>(index);
+    for (unsigned k = m_codeLengths[i]; k-- > 0;)
+        bits.WriteBit((m_codeBits[i] >> k) & 1);
+}
+
+unsigned TQvtHuffmanValueSet::CodeLength(std::int32_t value) const
+{
+    int index = Counts().IndexOf(value);
+    if (index < 0 || m_codeLengths.empty())
+        RaiseListIndexError(index);
+    return m_codeLengths[static_cast<std::size_t>(index)];
+}
+
+} // namespace upd::patch

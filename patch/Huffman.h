@@ -1,0 +1,106 @@
+// Huffman value sets: (value, weight) pairs from which the encoder and the
+// decoder build the same code tree. The construction order (leaves in ascending
+// value order, equal weights taken in list order, a single joining the first
+// node of the next heavier weight) is part of the patch format: the decoder must
+// rebuild the encoder's tree bit for bit.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "patch/QvtIntegerList.h"
+
+namespace upd::patch {
+
+class TQvtBitStream;
+
+class TQvtHuffmanBaseNode {
+public:
+    virtual ~TQvtHuffmanBaseNode() = default;
+
+    /// A leaf's value; an inner node first orders its subtree (heavier child,
+    /// then larger representative value, first) and returns child 0's value.
+    /// Raises "Boom" at an inner node with other than two children.
+    virtual std::int32_t RepresentativeValue() = 0;
+    /// "N(value:weight)" for a leaf, "{ a , b }" for an inner node.
+    virtual std::string AsText() const = 0;
+
+    std::int32_t Weight = 0;
+};
+
+class TQvtHuffmanFinalNode : public TQvtHuffmanBaseNode {
+public:
+    TQvtHuffmanFinalNode(std::int32_t value, std::int32_t weight) : Value(value) { Weight = weight; }
+    std::int32_t RepresentativeValue() override { return Value; }
+    std::string AsText() const override;
+
+    std::int32_t Value;
+};
+
+class TQvtHuffmanArrayNode : public TQvtHuffmanBaseNode {
+public:
+    std::int32_t RepresentativeValue() override;
+    std::string AsText() const override;
+
+    /// Child 0 is reached by bit 0, child 1 by bit 1.
+    std::vector<std::unique_ptr<TQvtHuffmanBaseNode>> Children;
+};
+
+class TQvtHuffmanValueSet {
+public:
+    TQvtHuffmanValueSet();
+    ~TQvtHuffmanValueSet();
+    TQvtHuffmanValueSet(const TQvtHuffmanValueSet&) = delete;
+    TQvtHuffmanValueSet& operator=(const TQvtHuffmanValueSet&) = delete;
+
+    /// Adds weight to the value's accumulated weight (32-bit, wrapping).
+    /// Raises once the tree is built.
+    void Add(std::int32_t value, std::int32_t weight);
+
+    /// The values in ascending order with their accumulated weights.
+    const TQvtSortedIntegerList& Counts() const;
+    int Count() const { return Counts().Count(); }
+    std::int32_t Value(int index) const { return Counts().Keys(index); }
+    std::int32_t Weight(int index) const { return Counts().Data(index); }
+
+    /// Builds the code tree and the codes; callable once. A set with fewer than
+    /// two distinct values fails with the list index error.
+    void BuildTree();
+    const TQvtHuffmanArrayNode* Root() const noexcept { return m_root.get(); }
+    /// The code of the value at `index` as "0"/"1" text, first bit first
+    /// ("-" before the tree is built).
+    std::string Codes(int index) const;
+    /// The longest code length of the built tree.
+    unsigned MaxCodeLength() const noexcept { return m_maxLength; }
+
+    /// Reads one value's code.
+    std::int32_t Decode(TQvtBitStream& bits) const;
+    /// Writes the value's code; a value not in the set raises the list index error.
+    void WriteCode(TQvtBitStream& bits, std::int32_t value) const;
+    /// The code length of a value in the set (for cost estimates).
+    unsigned CodeLength(std::int32_t value) const;
+
+private:
+    struct TTableEntry {
+        const TQvtHuffmanArrayNode* node; // where a longer code continues, or null
+        std::int32_t value;
+        std::uint8_t length;
+    };
+    void Reduce(std::vector<std::unique_ptr<TQvtHuffmanBaseNode>>& slots, std::size_t& live);
+    void AssignCodes();
+
+    std::map<std::int32_t, std::int32_t> m_weights;
+    mutable TQvtSortedIntegerList m_counts;
+    mutable bool m_countsDirty = false;
+    std::unique_ptr<TQvtHuffmanArrayNode> m_root;
+    std::vector<std::uint64_t> m_codeBits;
+    std::vector<std::uint8_t> m_codeLengths;
+    unsigned m_maxLength = 0;
+    unsigned m_tableBits = 0;
+    std::vector<TTableEntry> m_table;
+};
+
+} // namespace upd::patch

@@ -1,0 +1,80 @@
+// Where a patch's instructions read old bytes from and write new bytes to.
+// The file classes buffer both sides, so a patch of many short instructions
+// costs few system calls, and the old file is never held whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "base/File.h"
+
+namespace upd::patch {
+
+class TQvtPatchOutput {
+public:
+    virtual ~TQvtPatchOutput() = default;
+    virtual void Write(const std::uint8_t* data, std::size_t count) = 0;
+};
+
+/// Collects the output in memory.
+class TQvtMemoryOutput : public TQvtPatchOutput {
+public:
+    void Write(const std::uint8_t* data, std::size_t count) override { Data.insert(Data.end(), data, data + count); }
+    std::vector<std::uint8_t> Data;
+};
+
+/// Writes to an open file through a buffer; Flush (or destruction) empties it.
+class TQvtFileOutput : public TQvtPatchOutput {
+public:
+    explicit TQvtFileOutput(TFile& file) : m_file(file) { m_buffer.reserve(kBufferSize); }
+    ~TQvtFileOutput() override;
+    void Write(const std::uint8_t* data, std::size_t count) override;
+    void Flush();
+
+private:
+    static constexpr std::size_t kBufferSize = 256 * 1024;
+    TFile& m_file;
+    std::vector<std::uint8_t> m_buffer;
+};
+
+/// The old file, read in runs.
+class TQvtPatchSource {
+public:
+    virtual ~TQvtPatchSource() = default;
+    virtual std::int64_t Size() const = 0;
+    /// Writes `count` bytes from `position` to the output; the caller has
+    /// checked that they lie inside the file.
+    virtual void CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output) = 0;
+};
+
+class TQvtMemorySource : public TQvtPatchSource {
+public:
+    TQvtMemorySource(const std::uint8_t* data, std::size_t size) noexcept : m_data(data), m_size(size) {}
+    explicit TQvtMemorySource(const std::vector<std::uint8_t>& data) noexcept : TQvtMemorySource(data.data(), data.size()) {}
+    std::int64_t Size() const override { return static_cast<std::int64_t>(m_size); }
+    void CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output) override;
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+};
+
+/// An open file read through a window buffer: runs that follow each other
+/// (the usual case) cost one read per window, not one seek per run.
+class TQvtFileSource : public TQvtPatchSource {
+public:
+    explicit TQvtFileSource(TFile& file);
+    std::int64_t Size() const override { return m_size; }
+    void CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output) override;
+
+private:
+    static constexpr std::size_t kWindowSize = 256 * 1024;
+    TFile& m_file;
+    std::int64_t m_size;
+    std::vector<std::uint8_t> m_window;
+    std::int64_t m_windowStart = 0;
+    std::size_t m_windowSize = 0;
+};
+
+} // namespace upd::patch

@@ -1,0 +1,172 @@
+// The multi-version patch: a list of Copy and Dump instructions that rebuilds
+// one new file from any of V known old versions.
+//
+// File layout: one zlib stream holding the patch image. The image is a header
+// of tagged values (magic, version lines, note, instruction count C), then a
+// bit section (the LengthCodes table of plain numbers; the CopyLengths,
+// CopyOffsets and DumpLengths tables of length-coded numbers; C instruction
+// codes alternating Copy, Dump, Copy, ...), padding to a byte boundary, and the
+// literal bytes of every Dump back to back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "patch/BitStream.h"
+#include "patch/Huffman.h"
+#include "patch/PatchIo.h"
+
+namespace upd::patch {
+
+class TQvtTaggedReader;
+class TQvtTaggedWriter;
+class TQvtUnPatchEngine;
+
+/// A length-coded number: a LengthCodes symbol L, then |L| raw bits, least
+/// significant first, negated for a negative L.
+std::int32_t ReadLengthCoded(TQvtBitStream& bits, const TQvtHuffmanValueSet& lengthCodes);
+void WriteLengthCoded(TQvtBitStream& bits, const TQvtHuffmanValueSet& lengthCodes, std::int32_t value);
+/// The shortest symbol for a value: ± its number of significant bits.
+std::int32_t LengthSymbol(std::int32_t value);
+
+class TQvtUnPatchInstruction {
+public:
+    virtual ~TQvtUnPatchInstruction() = default;
+
+    /// Adds the instruction's values to the engine's sets (encoder side).
+    virtual void CountValues(TQvtUnPatchEngine& engine) const {}
+    /// Appends the instruction's bytes for old version `versionIndex`; `position`
+    /// is the source position that the Copy instructions move.
+    virtual void Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex,
+                       std::int32_t& position) const = 0;
+    virtual void WriteTo(TQvtTaggedWriter& writer) const = 0;
+    virtual void ReadFrom(TQvtTaggedReader& reader) = 0;
+    virtual void WritePlain(TQvtBitStream& bits) const = 0;
+    virtual void ReadPlain(TQvtBitStream& bits) = 0;
+    virtual void WriteCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine) const = 0;
+    virtual void WriteData(TQvtBitStream& bits) const = 0;
+    virtual void ReadCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine) = 0;
+    virtual void ReadData(TQvtBitStream& bits) = 0;
+    virtual void ListTo(std::vector<std::string>& lines) const = 0;
+
+    virtual std::int32_t Length() const noexcept = 0;
+};
+
+class TQvtUnPatchCopyInstruction : public TQvtUnPatchInstruction {
+public:
+    /// A Copy for `versionCount` old versions, all offsets 0.
+    explicit TQvtUnPatchCopyInstruction(int versionCount);
+    TQvtUnPatchCopyInstruction(std::int32_t length, std::vector<std::int32_t> offsets);
+
+    void CountValues(TQvtUnPatchEngine& engine) const override;
+    void Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex,
+               std::int32_t& position) const override;
+    void WriteTo(TQvtTaggedWriter& writer) const override;
+    void ReadFrom(TQvtTaggedReader& reader) override;
+    void WritePlain(TQvtBitStream& bits) const override;
+    void ReadPlain(TQvtBitStream& bits) override;
+    void WriteCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine) const override;
+    void WriteData(TQvtBitStream&) const override {}
+    void ReadCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine) override;
+    void ReadData(TQvtBitStream&) override {}
+    void ListTo(std::vector<std::string>& lines) const override;
+
+    std::int32_t Length() const noexcept override { return m_length; }
+    int VersionCount() const noexcept { return m_versionCount; }
+    /// The source offset of one old version (0 <= versionIndex < VersionCount()).
+    std::int32_t Offset(int versionIndex) const;
+
+private:
+    // Offsets are kept as the patch writes them: one shared value, two values
+    // with a choice per version, or one value per version. A hostile patch thus
+    // cannot make a few bits stand for V stored numbers.
+    enum class TForm { Shared, Pair, Each };
+    // `layout` is the version count whose offset layout applies (3 for any
+    // larger count and for the plain form).
+    template <class TRead>
+    void ReadOffsets(TQvtBitStream& bits, TRead read, int layout);
+    template <class TWrite>
+    void WriteOffsets(TQvtBitStream& bits, TWrite write, int layout) const;
+    void SetOffsets(std::vector<std::int32_t> offsets);
+
+    std::int32_t m_length = 0;
+    int m_versionCount;
+    TForm m_form = TForm::Shared;
+    std::vector<std::int32_t> m_values{0};
+    std::vector<bool> m_takesFirst;
+};
+
+class TQvtUnPatchDumpInstruction : public TQvtUnPatchInstruction {
+public:
+    TQvtUnPatchDumpInstruction() = default;
+    explicit TQvtUnPatchDumpInstruction(std::vector<std::uint8_t> bytes);
+
+    void CountValues(TQvtUnPatchEngine& engine) const override;
+    void Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex,
+               std::int32_t& position) const override;
+    void WriteTo(TQvtTaggedWriter& writer) const override;
+    void ReadFrom(TQvtTaggedReader& reader) override;
+    void WritePlain(TQvtBitStream& bits) const override;
+    void ReadPlain(TQvtBitStream& bits) override;
+    void WriteCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine) const override;
+    void WriteData(TQvtBitStream& bits) const override;
+    void ReadCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine) override;
+    void ReadData(TQvtBitStream& bits) override;
+    void ListTo(std::vector<std::string>& lines) const override;
+
+    std::int32_t Length() const noexcept override { return m_length; }
+    /// The literal bytes (Length() of them once read).
+    const std::uint8_t* Bytes() const noexcept { return m_bytes.data(); }
+
+private:
+    void TakeBytes(TQvtSharedBytes bytes);
+
+    std::int32_t m_length = 0;
+    TQvtSharedBytes m_bytes;
+};
+
+class TQvtUnPatchEngine {
+public:
+    TQvtUnPatchEngine() = default;
+    TQvtUnPatchEngine(const TQvtUnPatchEngine&) = delete;
+    TQvtUnPatchEngine& operator=(const TQvtUnPatchEngine&) = delete;
+
+    /// Inflates and decodes a patch file; raises on any error.
+    void LoadFromFile(const std::string& path);
+    /// Decodes an inflated patch image; `path` names the patch in messages.
+    void LoadFromImage(std::vector<std::uint8_t> image, const std::string& path);
+
+    int Count() const noexcept { return static_cast<int>(m_instructions.size()); }
+    const TQvtUnPatchInstruction& Instructions(int index) const;
+    /// Appends an instruction (encoder side); the engine owns it.
+    void Add(std::unique_ptr<TQvtUnPatchInstruction> instruction);
+
+    std::vector<std::string> Versions;
+    std::string Note;
+    TQvtHuffmanValueSet CopyLengths;
+    TQvtHuffmanValueSet CopyOffsets;
+    TQvtHuffmanValueSet DumpLengths;
+    TQvtHuffmanValueSet LengthCodes;
+
+    int VersionCount() const noexcept { return static_cast<int>(Versions.size()); }
+    /// Raises unless 0 <= versionIndex < VersionCount().
+    void CheckVersionIndex(int versionIndex) const;
+    /// Checks the version index, then applies every instruction in order with a
+    /// source position that starts at 0.
+    void Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex) const;
+
+private:
+    void ReadValueTable(TQvtBitStream& bits, TQvtHuffmanValueSet& set);
+
+    std::vector<std::unique_ptr<TQvtUnPatchInstruction>> m_instructions;
+};
+
+/// Inflates one zlib stream from a file, in 64 KB reads. Damaged data raises
+/// "Error"; input that ends early yields what was inflated; bytes after the end
+/// of the stream are ignored.
+std::vector<std::uint8_t> InflatePatchFile(const std::string& path);
+std::vector<std::uint8_t> InflateBytes(const std::uint8_t* data, std::size_t size);
+
+} // namespace upd::patch
