@@ -51,22 +51,27 @@ TPatchDataEngine::TPatchDataEngine(const std::string& exeFileName)
     Open();
 }
 
+std::int32_t LocatePackage(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& package)
+{
+    const std::int64_t offset = FindPackageHeader(data, size);
+    if (offset < 0 || offset > INT32_MAX)
+        throw Exception(kNoHeaderMessage);
+    // The size is the package's own claim: it must at least cover the header
+    // and must not reach past the end of the file.
+    const std::int32_t packageSize = PackageSizeAt(data + offset);
+    if (packageSize < static_cast<std::int32_t>(kPatchHeaderSize) ||
+        static_cast<std::uint64_t>(packageSize) > size - static_cast<std::size_t>(offset))
+        throw Exception(kCannotReadDataDirMessage);
+    package.assign(data + offset, data + offset + packageSize);
+    return static_cast<std::int32_t>(offset);
+}
+
 void TPatchDataEngine::Open()
 {
     std::vector<std::uint8_t> package;
     {
         const TMemMappedFile file(m_exeFileName, true, true);
-        const std::int64_t offset = FindPackageHeader(file.Data(), file.Size());
-        if (offset < 0 || offset > INT32_MAX)
-            throw Exception(kNoHeaderMessage);
-        HeaderOffset = static_cast<std::int32_t>(offset);
-        // The size is the package's own claim: it must at least cover the header
-        // and must not reach past the end of the file.
-        const std::int32_t packageSize = PackageSizeAt(file.Data() + offset);
-        if (packageSize < static_cast<std::int32_t>(kPatchHeaderSize) ||
-            static_cast<std::uint64_t>(packageSize) > file.Size() - static_cast<std::size_t>(offset))
-            throw Exception(kCannotReadDataDirMessage);
-        package.assign(file.Data() + offset, file.Data() + offset + packageSize);
+        HeaderOffset = LocatePackage(file.Data(), file.Size(), package);
     }
     Header = TPatchHeader::Parse(package.data());
     TTaggedValueReader reader(package.data() + kPatchHeaderSize, package.size() - kPatchHeaderSize);

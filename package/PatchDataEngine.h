@@ -21,6 +21,11 @@ inline constexpr const char* kNoDataEngineMessage = "Nu pot deschide DataEngine!
 /// byte after it. Returns -1 when there is none.
 std::int64_t FindPackageHeader(const std::uint8_t* data, std::size_t size);
 
+/// Finds the package in an executable's bytes and copies its header and update
+/// description (PackageSize bytes from the header on) into `package`; returns the
+/// header's offset. Raises kNoHeaderMessage or kCannotReadDataDirMessage.
+std::int32_t LocatePackage(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& package);
+
 /// The full name of the running executable (code page 1250 on Windows).
 std::string RunningExeFileName();
 
