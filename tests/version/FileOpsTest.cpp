@@ -1,5 +1,7 @@
 #include "version/FileOps.h"
 
+#include "base/Exception.h"
+
 #include "TestPaths.h"
 
 #include <gtest/gtest.h>
