@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/Exception.h"
+#include "package/Update.h"
 #include "version/VersionText.h"
 
 namespace upd::wizard {
@@ -263,6 +264,54 @@ bool RunValidation(const TValidationInput& input, TValidationSink& sink, const T
             return false;
     }
     return true;
+}
+
+} // namespace upd::wizard
+
+namespace upd::wizard {
+
+namespace {
+
+// Writes the chosen old version into the patch set before passing the event on.
+class TSourceRecorder : public TValidationSink {
+public:
+    TSourceRecorder(upd::package::TUpdate& update, TValidationSink& next) : m_update(update), m_next(next) {}
+
+    void Progress(std::int32_t done, std::int32_t total) override { m_next.Progress(done, total); }
+    void Warning(const std::string& text) override { m_next.Warning(text); }
+    void Fatal(const std::string& text) override { m_next.Fatal(text); }
+    void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) override
+    {
+        auto& set = m_update.PatchSets.Items(n - 1);
+        set.SourceFileName = path;
+        set.SourceIndex = index;
+        m_next.SourceChosen(n, index, path);
+    }
+
+private:
+    upd::package::TUpdate& m_update;
+    TValidationSink& m_next;
+};
+
+TSignatureList View(const upd::package::TMustHaveSet& set)
+{
+    TSignatureList list;
+    for (const auto& signature : set)
+        list.push_back(signature.get());
+    return list;
+}
+
+} // namespace
+
+bool RunValidation(upd::package::TUpdate& update, TValidationSink& sink, const TFileProbe& probe)
+{
+    TValidationInput input;
+    for (const auto& set : update.MustHaveSets)
+        input.MustHaveSets.push_back(View(*set));
+    for (const auto& set : update.PatchSets)
+        input.PatchSets.push_back({View(set->OldFiles), set->TargetFileName, set->NewVersion});
+    TSourceRecorder recorder(update, sink);
+    return RunValidation(input, recorder, probe);
 }
 
 } // namespace upd::wizard

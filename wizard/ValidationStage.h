@@ -18,6 +18,10 @@
 
 #include "package/FileSignature.h"
 
+namespace upd::package {
+class TUpdate;
+}
+
 namespace upd::wizard {
 
 using upd::package::TFileSignature;
@@ -48,14 +52,6 @@ public:
     virtual std::string FileVersionText(const std::string& path) const = 0;
 };
 
-/// The installed files of this machine (the wizard's own view).
-class TSystemFileProbe : public TFileProbe {
-public:
-    bool SignatureMatches(const TFileSignature& signature) const override;
-    bool FileExists(const std::string& path) const override;
-    std::string FileVersionText(const std::string& path) const override;
-};
-
 /// A must-have set: alternatives tried in order, the first match satisfies it.
 using TSignatureList = std::vector<const TFileSignature*>;
 
@@ -77,6 +73,12 @@ struct TValidationInput {
 /// the file access or of a version comparison propagate as Exception; so does a
 /// set without any signature ("Set de fisiere fara nicio semnatura").
 bool RunValidation(const TValidationInput& input, TValidationSink& sink, const TFileProbe& probe);
+
+/// Runs the stage over an update description and records, in each patch set,
+/// the old version that the update will patch from (`SourceFileName`,
+/// `SourceIndex`) as soon as that set has been checked. The sink sees every
+/// event, SourceChosen included.
+bool RunValidation(upd::package::TUpdate& update, TValidationSink& sink, const TFileProbe& probe);
 
 /// Whether the stage treats the file as one that carries a version resource:
 /// its extension, in any case, is ".exe" or ".dll".

@@ -1,7 +1,92 @@
+// verify EXE [--root DIR]: the validation stage without a window, for support
+// staff who check an installation against a package without changing it.
+//
+// One event per line, in the order the stage produces them, texts in UTF-8:
+//   progress DONE/TOTAL      warning TEXT      fatal TEXT
+//   source N INDEX PATH      ok                error CLASS: MESSAGE
+// Exit status: 0 the stage succeeded, 1 a fatal finding, 2 an error (or a
+// usage error).
 #include "tools/updkit/Commands.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "base/Cp1250.h"
+#include "base/Exception.h"
+#include "package/PatchDataEngine.h"
+#include "wizard/FileProbes.h"
+#include "wizard/ValidationStage.h"
 
 namespace updkit {
 
-int CmdVerify(const TArgs&) { return Fail("not yet implemented"); }
+namespace {
+
+void PrintLine(const std::string& prefix, const std::string& cp1250Text)
+{
+    std::string line = prefix + upd::Cp1250ToUtf8(cp1250Text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+// Prints what the stage reports; a warning needs no one to close its box here.
+class TPrintingSink : public upd::wizard::TValidationSink {
+public:
+    void Progress(std::int32_t done, std::int32_t total) override
+    {
+        PrintLine("progress ", std::to_string(done) + "/" + std::to_string(total));
+    }
+    void Warning(const std::string& text) override { PrintLine("warning ", text); }
+    void Fatal(const std::string& text) override { PrintLine("fatal ", text); }
+    void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) override
+    {
+        PrintLine("source ", std::to_string(n) + " " + std::to_string(index) + " " + path);
+    }
+};
+
+int PrintError(const char* className, const std::string& message)
+{
+    PrintLine("error ", std::string(className) + ": " + message);
+    return 2;
+}
+
+} // namespace
+
+int CmdVerify(const TArgs& args)
+{
+    const char* usage = "verify EXE [--root DIR]";
+    std::string exe, root;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--root") {
+            if (++i == args.size() || !root.empty())
+                return Usage(usage);
+            root = args[i];
+        } else if (exe.empty() && !args[i].empty() && args[i][0] != '-') {
+            exe = args[i];
+        } else {
+            return Usage(usage);
+        }
+    }
+    if (exe.empty())
+        return Usage(usage);
+
+    std::unique_ptr<upd::wizard::TFileProbe> probe;
+    if (root.empty())
+        probe = std::make_unique<upd::wizard::TSystemFileProbe>();
+    else
+        probe = std::make_unique<upd::wizard::TRootedFileProbe>(root);
+
+    try {
+        upd::package::TPatchDataEngine engine(exe);
+        TPrintingSink sink;
+        if (!upd::wizard::RunValidation(*engine.Update, sink, *probe))
+            return 1;
+        PrintLine("ok", "");
+        return 0;
+    } catch (const upd::Exception& e) {
+        return PrintError(e.ClassName(), e.what());
+    } catch (const std::exception& e) {
+        return PrintError("Exception", e.what());
+    }
+}
 
 } // namespace updkit

@@ -1,0 +1,170 @@
+#include "app/PaginaActualizare_win32.h"
+
+#include "app/ControlIds.h"
+#include "base/Win32_win32.h"
+
+namespace upd::app {
+
+namespace {
+
+const wchar_t kPageClass[] = L"TPaginaActualizare";
+
+void RegisterPageClass()
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = &::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kPageClass;
+    if (!::RegisterClassExW(&wc))
+        RaiseLastOSError();
+    registered = true;
+}
+
+// The window is created before the object is complete, so the object is
+// attached right after CreateWindowExW and its messages arrive from then on.
+TPaginaActualizare* PageOf(HWND window)
+{
+    return reinterpret_cast<TPaginaActualizare*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+} // namespace
+
+TPaginaActualizare::TPaginaActualizare(HWND host, int id)
+{
+    RegisterPageClass();
+    m_window = ::CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD | WS_CLIPCHILDREN, kPageLeft, 0,
+                                 kPageWidth, kPageHeight, host, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 ::GetModuleHandleW(nullptr), nullptr);
+    if (!m_window)
+        RaiseLastOSError();
+    ::SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StaticWindowProc));
+}
+
+TPaginaActualizare::~TPaginaActualizare()
+{
+    if (::IsWindow(m_window)) {
+        ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
+        ::DestroyWindow(m_window);
+    }
+}
+
+void TPaginaActualizare::RequestNext()
+{
+    HWND top = m_window;
+    while (HWND parent = ::GetParent(top))
+        top = parent;
+    ::PostMessageW(top, WM_ADVANCE_PAGE, 0, 0);
+}
+
+void TPaginaActualizare::Show()
+{
+    ::ShowWindow(m_window, SW_SHOW);
+    if (!m_shown) {
+        m_shown = true;
+        HandleCreated();
+    }
+}
+
+void TPaginaActualizare::Hide() { ::ShowWindow(m_window, SW_HIDE); }
+
+LRESULT TPaginaActualizare::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CTLCOLORSTATIC: {
+        // Labels stand on the page's window colour, not on a themed parent.
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+        ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+    }
+    default:
+        return ::DefWindowProcW(m_window, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK TPaginaActualizare::StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    TPaginaActualizare* page = PageOf(window);
+    if (!page)
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    // No error may unwind through the system's dispatcher.
+    try {
+        return page->WindowProc(message, wParam, lParam);
+    } catch (const std::exception& e) {
+        ShowException(window, e);
+        return 0;
+    }
+}
+
+HWND TPaginaActualizare::AddLabel(int id, int x, int y, int width, int height, int fontHeight, bool wordWrap,
+                                  const std::string& text)
+{
+    m_fonts.push_back(MakeArialFont(fontHeight));
+    HFONT font = m_fonts.back().Get();
+    std::wstring wide = Wide(text);
+    if (width == 0 || height == 0) {
+        TScreenDc screen;
+        TSelectGuard select(screen.Dc(), font);
+        SIZE size{};
+        ::GetTextExtentPoint32W(screen.Dc(), wide.c_str(), static_cast<int>(wide.size()), &size);
+        width = width ? width : size.cx + 1;
+        height = height ? height : size.cy;
+    }
+    DWORD style = WS_CHILD | WS_VISIBLE | SS_NOPREFIX | (wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP);
+    HWND label = ::CreateWindowExW(0, L"STATIC", wide.c_str(), style, x, y, width, height, m_window,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
+                                   nullptr);
+    if (!label)
+        RaiseLastOSError();
+    ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return label;
+}
+
+void SetControlText(HWND control, const std::string& text) { ::SetWindowTextW(control, Wide(text).c_str()); }
+
+std::string ControlText(HWND control)
+{
+    int length = ::GetWindowTextLengthW(control);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(control, text.data(), length + 1)));
+    return Narrow(text);
+}
+
+int ShowMessageBox(HWND owner, const std::string& text, UINT flags)
+{
+    return ::MessageBoxW(owner, Wide(text).c_str(), Wide(kWizardCaption).c_str(), flags);
+}
+
+void ShowException(HWND owner, const std::exception& error)
+{
+    HWND top = owner;
+    while (top && ::GetParent(top))
+        top = ::GetParent(top);
+    ShowMessageBox(top, error.what(), MB_OK | MB_ICONERROR);
+}
+
+TFontHandle MakeArialFont(int height)
+{
+    LOGFONTW font{};
+    font.lfHeight = -height;
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = EASTEUROPE_CHARSET;
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
+    lstrcpyW(font.lfFaceName, L"Arial");
+    TFontHandle handle(::CreateFontIndirectW(&font));
+    if (!handle)
+        RaiseLastOSError();
+    return handle;
+}
+
+} // namespace upd::app

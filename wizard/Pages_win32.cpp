@@ -1,0 +1,125 @@
+#include "wizard/Pages_win32.h"
+
+#include "app/ControlIds.h"
+#include "app/Handles_win32.h"
+#include "package/PatchDataEngine.h"
+#include "text/LetterCodes.h"
+#include "version/Process_win32.h"
+
+namespace upd::wizard {
+
+using namespace upd::app;
+using text::DecodeDiacritics;
+using text::StarsToTags;
+
+namespace {
+
+constexpr int kDescriptionTop = 72;
+constexpr int kDescriptionHeight = 121;
+
+// Shown in place of the description when the package cannot be read: nothing
+// can follow, so the user is told how to leave.
+const char kNoPackageText[] =
+    "Programul de actualizare nu poate fi utilizat deoarece datele de actualizare pe care le contine nu pot fi "
+    "citite. Va rugam apasati butonul \"Renun@t\" pentru a p@ar@asi acest program si descarcati din nou programul "
+    "de actualizare.";
+
+} // namespace
+
+TPaginaIntro::TPaginaIntro(HWND host, int id) : TPaginaActualizare(host, id)
+{
+    HWND title = AddLabel(kIdLabel1, 16, 16, 305, 57, 21, true, "");
+    try {
+        SetControlText(title, DecodeDiacritics(package::GetPatchDataEngine().Header.Title));
+        m_packageOpened = true;
+    } catch (const std::exception& e) {
+        ShowException(host, e);
+    }
+    if (m_packageOpened) {
+        QvtParagraf1 = std::make_unique<text::TQvtParagraf>();
+        QvtParagraf1->SetBkColor(text::clWindow);
+        QvtParagraf1->Create(Handle(), RECT{16, kDescriptionTop, 16 + 289, kDescriptionTop + kDescriptionHeight},
+                             kIdQvtParagraf1);
+        QvtParagraf1->OnResize = [this](text::TQvtParagrafCore&) { QvtParagraf1Resize(); };
+        QvtParagraf1->SetAutoHeight(true);
+        try {
+            const package::TPatchDataEngine& engine = package::GetPatchDataEngine();
+            QvtParagraf1->SetText("<p>" + StarsToTags(DecodeDiacritics(engine.Update->Description)) + "</p>");
+        } catch (const std::exception& e) {
+            ShowException(host, e);
+            // The header's short description, tags and all, in a plain box.
+            std::string shortText =
+                "<p>" + StarsToTags(DecodeDiacritics(package::GetPatchDataEngine().Header.Description)) + "</p>";
+            ShowMessageBox(::GetAncestor(host, GA_ROOT), shortText, MB_OK);
+        }
+    } else {
+        AddLabel(kIdQvtParagraf1, 16, kDescriptionTop, 289, kDescriptionHeight, 13, true,
+                 DecodeDiacritics(kNoPackageText));
+    }
+    AddLabel(kIdLabel3, 16, 216, 305, 57, 13, true,
+             m_packageOpened ? DecodeDiacritics("Pentru a @incepe actualizarea programului ap@asa@ti butonul "
+                                                "\"@Inainte\". Pentru a p@ar@asi acest program de actualizare "
+                                                "ap@asa@ti butonul \"Renun@t\"")
+                             : std::string());
+    QvtParagraf1Resize();
+}
+
+void TPaginaIntro::QvtParagraf1Resize()
+{
+    RECT r{};
+    HWND description = Control(kIdQvtParagraf1);
+    ::GetWindowRect(description, &r);
+    ::MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&r), 2);
+    if (HWND label = Control(kIdLabel3))
+        ::SetWindowPos(label, nullptr, 16, r.bottom + 16, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+TPaginaCitescArhiva::TPaginaCitescArhiva(HWND host, int id)
+    : TPaginaEtapa(host, id,
+                   package::GetPatchDataEngine().Header.VolumeCount != 0
+                       ? "Acum programul verific@a integritatea dischetelor. Pe parcursul acestei etape vi se vor "
+                         "solicita, pe r@and, toate dischetele"
+                       : "Acum programul verific@a integritatea datelor arhivate. V@a rug@m a@stepta@ti pu@tin...",
+                   kProgressPerStage)
+{
+}
+
+std::unique_ptr<TFirValidareVersiune> TPaginaCitescArhiva::CreateWorker(HWND)
+{
+    // The archive reading worker belongs to its own stage.
+    return nullptr;
+}
+
+TEfectueazaActualizarea::TEfectueazaActualizarea(HWND host, int id)
+    : TPaginaEtapa(host, id,
+                   "Toate informa@tiile necesare actualiz@arii au fost acumulate, urmeaz@a ultima etapa - "
+                   "actualizarea propriuzisa. V@a rug@am a@stepta@ti pu@tin...",
+                   2 * kProgressPerStage)
+{
+    // The status line stands above the waiting notice.
+    AddLabel(kIdLabel4, 24, 233, 281, 15, 11, false, "");
+}
+
+std::unique_ptr<TFirValidareVersiune> TEfectueazaActualizarea::CreateWorker(HWND)
+{
+    // The update worker belongs to its own stage.
+    return nullptr;
+}
+
+TPaginaFinal::TPaginaFinal(HWND host, int id) : TPaginaActualizare(host, id)
+{
+    AddLabel(kIdLabel1, 16, 16, 305, 57, 21, true, DecodeDiacritics(package::GetPatchDataEngine().Header.Title));
+    AddLabel(kIdLabel2, 16, 80, 305, 193, 13, true,
+             DecodeDiacritics("Actualizarea programelor s-a @incheiat cu succes. Nu mai r@am@hne dec@ht s@a "
+                              "re@improsp@atez datele de salarizare din programul de centralizare. V@a rug@am "
+                              "ap@asa@ti butonul \"Finalizeaz@a\" pentru a @inchide acest program @si pentru a "
+                              "initializa procesul de actualizare a datelor."));
+}
+
+void TPaginaFinal::Finish()
+{
+    // Not waited for: the wizard closes right after.
+    TKernelHandle process(version::StartProgram(kPayrollProgram, kPayrollArgument));
+}
+
+} // namespace upd::wizard

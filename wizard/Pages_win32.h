@@ -1,0 +1,59 @@
+// The pages around the validation stage: the intro page, the archive reading
+// and update stages (their workers come with their own stages), and the final
+// page that hands over to the payroll program.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "text/QvtParagraf_win32.h"
+#include "wizard/PaginaEtapa_win32.h"
+
+namespace upd::wizard {
+
+/// Greets the user with the package's title and description. Building it is
+/// the first use of the package.
+class TPaginaIntro : public app::TPaginaActualizare {
+public:
+    TPaginaIntro(HWND host, int id);
+
+    bool CanAdvance() const override { return m_packageOpened; }
+
+    /// Keeps the instruction text 16 pixels under the description.
+    void QvtParagraf1Resize();
+
+private:
+    std::unique_ptr<text::TQvtParagraf> QvtParagraf1;
+    bool m_packageOpened = false;
+};
+
+/// Gathers the patch data into one checked temporary file.
+class TPaginaCitescArhiva : public TPaginaEtapa {
+public:
+    TPaginaCitescArhiva(HWND host, int id);
+
+protected:
+    std::unique_ptr<TFirValidareVersiune> CreateWorker(HWND pageWindow) override;
+};
+
+/// Rebuilds and replaces the installed files.
+class TEfectueazaActualizarea : public TPaginaEtapa {
+public:
+    TEfectueazaActualizarea(HWND host, int id);
+
+protected:
+    std::unique_ptr<TFirValidareVersiune> CreateWorker(HWND pageWindow) override;
+};
+
+/// Reports success; Finish starts the payroll program so that it refreshes
+/// the data of the consolidation program.
+class TPaginaFinal : public app::TPaginaActualizare {
+public:
+    TPaginaFinal(HWND host, int id);
+    void Finish() override;
+};
+
+inline constexpr const char* kPayrollProgram = "C:\\Pravion\\kp3.exe";
+inline constexpr const char* kPayrollArgument = "pregateste_kelmira";
+
+} // namespace upd::wizard

@@ -1,0 +1,56 @@
+#include "wizard/PaginaValidare_win32.h"
+
+#include <functional>
+
+#include "package/PatchDataEngine.h"
+#include "wizard/FileProbes.h"
+#include "wizard/ValidationStage.h"
+
+namespace upd::wizard {
+
+namespace {
+
+// Turns the stage's findings into notifications for the page.
+class TNotifyingSink : public TValidationSink {
+public:
+
+    explicit TNotifyingSink(std::function<void(std::int32_t, const std::string&, bool)> notify)
+        : m_notify(std::move(notify))
+    {
+    }
+    void Progress(std::int32_t done, std::int32_t total) override
+    {
+        m_notify(NOTIFY_PROGRESS, std::to_string(done) + "|" + std::to_string(total), false);
+    }
+    void Warning(const std::string& text) override { m_notify(NOTIFY_WARNING, text, true); }
+    void Fatal(const std::string& text) override { m_notify(NOTIFY_FATAL, text, false); }
+    void SourceChosen(std::int32_t, std::int32_t, const std::string&) override {}
+
+private:
+    std::function<void(std::int32_t, const std::string&, bool)> m_notify;
+};
+
+} // namespace
+
+void TFirValidareVersiune::Execute()
+{
+    TNotifyingSink sink([this](std::int32_t code, const std::string& text, bool wait) { Notify(code, text, wait); });
+    TSystemFileProbe probe;
+    if (RunValidation(*package::GetPatchDataEngine().Update, sink, probe))
+        Notify(NOTIFY_DONE, "Ok");
+}
+
+TPaginaValidare::TPaginaValidare(HWND host, int id)
+    : TPaginaEtapa(host, id,
+                   "@In acest moment programul verific@a integritatea versiunii de salarii deja instalate, v@a "
+                   "rug@am a@stepta@ti pu@tin...",
+                   0)
+{
+}
+
+std::unique_ptr<TFirValidareVersiune> TPaginaValidare::CreateWorker(HWND pageWindow)
+{
+    return std::make_unique<TFirValidareVersiune>(pageWindow);
+}
+
+} // namespace upd::wizard

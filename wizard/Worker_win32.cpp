@@ -1,0 +1,97 @@
+#include "wizard/Worker_win32.h"
+
+#include <atomic>
+
+#include "app/Handles_win32.h"
+#include "base/Exception.h"
+#include "base/Win32_win32.h"
+
+namespace upd::wizard {
+
+namespace {
+
+std::atomic<int> g_running{0};
+
+} // namespace
+
+std::unique_ptr<TComunicareFir> TakeNotification(WPARAM wParam)
+{
+    return std::unique_ptr<TComunicareFir>(reinterpret_cast<TComunicareFir*>(wParam));
+}
+
+std::string ExceptionNotificationText(const std::string& className, const std::string& message)
+{
+    return className + "\n\r" + message;
+}
+
+void TFirValidareVersiune::Start(std::unique_ptr<TFirValidareVersiune> worker)
+{
+    // Counted before the thread exists, so that a close right after the start
+    // already waits for it.
+    ++g_running;
+    DWORD id = 0;
+    app::TKernelHandle thread(::CreateThread(nullptr, 0, &ThreadProc, worker.get(), CREATE_SUSPENDED, &id));
+    if (!thread) {
+        --g_running;
+        RaiseLastOSError();
+    }
+    worker.release(); // the thread owns it now
+    ::ResumeThread(thread.Get());
+}
+
+int TFirValidareVersiune::RunningCount() noexcept { return g_running.load(); }
+
+bool TFirValidareVersiune::WaitForAll(DWORD milliseconds) noexcept
+{
+    DWORD start = ::GetTickCount();
+    while (g_running.load() > 0) {
+        if (::GetTickCount() - start >= milliseconds)
+            return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
+DWORD WINAPI TFirValidareVersiune::ThreadProc(void* parameter)
+{
+    std::unique_ptr<TFirValidareVersiune> self(static_cast<TFirValidareVersiune*>(parameter));
+    self->Run();
+    self.reset();
+    --g_running;
+    return 0;
+}
+
+void TFirValidareVersiune::Run() noexcept
+{
+    try {
+        try {
+            Execute();
+        } catch (const Exception& e) {
+            Notify(NOTIFY_EXCEPTION, ExceptionNotificationText(e.ClassName(), e.what()));
+        } catch (const std::bad_alloc&) {
+            Notify(NOTIFY_EXCEPTION, ExceptionNotificationText("EOutOfMemory", "Out of memory"));
+        } catch (const std::exception& e) {
+            Notify(NOTIFY_EXCEPTION, ExceptionNotificationText("Exception", e.what()));
+        }
+    } catch (...) {
+        // Not even the error could be reported; the thread still ends cleanly.
+    }
+}
+
+void TFirValidareVersiune::Notify(std::int32_t code, const std::string& text, bool wait)
+{
+    auto notification = std::make_unique<TComunicareFir>();
+    notification->Code = code;
+    notification->Text = text;
+    if (wait) {
+        // A page that is gone cannot take the notification over.
+        if (!::IsWindow(PageWindow))
+            return;
+        ::SendMessageW(PageWindow, WM_WORKER_NOTIFY, reinterpret_cast<WPARAM>(notification.release()), 0);
+        return;
+    }
+    if (::PostMessageW(PageWindow, WM_WORKER_NOTIFY, reinterpret_cast<WPARAM>(notification.get()), 0))
+        notification.release();
+}
+
+} // namespace upd::wizard

@@ -1,0 +1,79 @@
+// Worker threads of the stage pages and the notifications they send.
+//
+// A worker never touches a window. It reports to its page with
+// WM_WORKER_NOTIFY, whose first parameter carries one TComunicareFir; the page
+// owns the notification from the moment its handler runs. Every notification
+// is posted except a validation warning, which is sent: the worker waits until
+// the user has closed the warning box.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace upd::wizard {
+
+inline constexpr UINT WM_WORKER_NOTIFY = WM_USER + 1;
+
+/// Notification codes.
+enum : std::int32_t {
+    NOTIFY_PROGRESS = 1,   ///< "done|total"
+    NOTIFY_DONE = 3,       ///< the stage has succeeded ("Ok" from validation)
+    NOTIFY_STATUS = 4,     ///< a status line
+    NOTIFY_WARNING = 97,   ///< a warning; the stage goes on
+    NOTIFY_FATAL = 98,     ///< a finding that ends the program
+    NOTIFY_EXCEPTION = 99, ///< "<class>\n\r<message>"; ends the program
+};
+
+/// One report of a worker.
+struct TComunicareFir {
+    std::int32_t Code = 0;
+    std::string Text;
+};
+
+/// Takes the notification out of a WM_WORKER_NOTIFY message (once).
+std::unique_ptr<TComunicareFir> TakeNotification(WPARAM wParam);
+
+/// The validation worker, and the base of the other stages' workers, which
+/// replace only Execute.
+class TFirValidareVersiune {
+public:
+    explicit TFirValidareVersiune(HWND pageWindow) : PageWindow(pageWindow) {}
+    virtual ~TFirValidareVersiune() = default;
+    TFirValidareVersiune(const TFirValidareVersiune&) = delete;
+    TFirValidareVersiune& operator=(const TFirValidareVersiune&) = delete;
+
+    /// Runs the worker on a thread of its own, which frees it when the body
+    /// returns. Nobody waits for it or stops it. Raises EOSError when the
+    /// thread cannot be created.
+    static void Start(std::unique_ptr<TFirValidareVersiune> worker);
+
+    /// Number of workers whose body has not returned yet.
+    static int RunningCount() noexcept;
+    /// Waits up to `milliseconds` for every worker to return; false on timeout.
+    static bool WaitForAll(DWORD milliseconds) noexcept;
+
+protected:
+    /// The thread body: the validation stage. Errors escaping it become
+    /// NOTIFY_EXCEPTION.
+    virtual void Execute();
+
+    /// Hands a notification to the page: sent when `wait`, else posted.
+    void Notify(std::int32_t code, const std::string& text, bool wait = false);
+
+    HWND PageWindow;
+
+private:
+    static DWORD WINAPI ThreadProc(void* parameter);
+    void Run() noexcept;
+};
+
+/// The text of an error notification: class name, LF, CR, message.
+std::string ExceptionNotificationText(const std::string& className, const std::string& message);
+
+} // namespace upd::wizard
