@@ -22,11 +22,14 @@ inline std::uint32_t Load32(const std::uint8_t* p)
 }
 
 #define UPD_MD5_STEP(f, a, b, c, d, x, t, s)                                                                           \
-    a += f(b, c, d) + (x) + (t);                                                                                        \
+    a += (x) + (t);                                                                                                     \
+    a += f(b, c, d);                                                                                                    \
     a = Rotl(a, s) + b;
 
 #define UPD_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define UPD_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
+// The two terms never share a set bit, so "+" equals "|"; the addition lets the
+// compiler fold the term that does not wait for the previous step into the sum.
+#define UPD_G(x, y, z) (((x) & (z)) + ((y) & ~(z)))
 #define UPD_H(x, y, z) ((x) ^ (y) ^ (z))
 #define UPD_I(x, y, z) ((y) ^ ((x) | ~(z)))
 
