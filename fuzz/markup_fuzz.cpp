@@ -48,7 +48,8 @@ private:
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
-void CheckMessage(const std::string& m)
+// what() ends at a NUL byte, so an excerpt holding one comes out cut short.
+void CheckMessage(const std::string& m, bool textHasNul)
 {
     static const char* const kE3[] = {"Paragraful nu se poate termina cu P", "Paragraful nu se poate termina cu H1",
                                       "Paragraful nu se poate termina cu H2", "Paragraful nu se poate termina cu H3"};
@@ -57,7 +58,7 @@ void CheckMessage(const std::string& m)
             return;
     if (StartsWith(m, "Eroare in dreptul caracterului de la pozitia ") ||
         (StartsWith(m, "Nu cunosc tag ") && m.find(" in dreptul caracterului cu nr. ") != std::string::npos &&
-         m.size() >= 4 && m.compare(m.size() - 2, 2, "\n\r") == 0))
+         (textHasNul || m.compare(m.size() - 2, 2, "\n\r") == 0)))
         return;
     std::abort();
 }
@@ -115,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         control.SetText(text);
     } catch (const upd::Exception& e) {
-        CheckMessage(e.what());
+        CheckMessage(e.what(), text.find('\0') != std::string::npos);
         return 0;
     }
     CheckModel(*control.Parsed());
