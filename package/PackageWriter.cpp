@@ -16,7 +16,7 @@ namespace {
 std::int32_t CheckedInt32(std::size_t value, const char* what)
 {
     if (value > static_cast<std::size_t>(INT32_MAX))
-        throw Exception(Format("The package is too large: %s does not fit 32 bits", std::string(what)));
+        throw Exception(Format("Pachetul este prea mare: %s nu incape in 32 de biti", std::string(what)));
     return static_cast<std::int32_t>(value);
 }
 
@@ -37,9 +37,9 @@ std::string DigestOf(std::initializer_list<std::pair<const std::uint8_t*, std::s
 TUpdateData AppendSegment(std::vector<std::uint8_t>& segmentData, const std::vector<std::uint8_t>& bytes)
 {
     TUpdateData record;
-    record.Offset = CheckedInt32(segmentData.size(), "a segment offset");
-    record.Size = CheckedInt32(bytes.size(), "a segment size");
-    CheckedInt32(segmentData.size() + bytes.size(), "the patch data");
+    record.Offset = CheckedInt32(segmentData.size(), "pozitia unui segment");
+    record.Size = CheckedInt32(bytes.size(), "marimea unui segment");
+    CheckedInt32(segmentData.size() + bytes.size(), "datele de actualizare");
     record.Hash = MD5Text(bytes.data(), bytes.size());
     segmentData.insert(segmentData.end(), bytes.begin(), bytes.end());
     return record;
@@ -48,23 +48,23 @@ TUpdateData AppendSegment(std::vector<std::uint8_t>& segmentData, const std::vec
 std::vector<std::int32_t> SplitIntoVolumes(std::size_t total, int count)
 {
     if (count < 1 || count > kMaxVolumes)
-        throw Exception(Format("A package has 1 to 10 volumes, not %d", count));
+        throw Exception(Format("Un pachet are intre 1 si 10 volume, nu %d", count));
     std::vector<std::int32_t> sizes;
     const std::size_t share = total / static_cast<std::size_t>(count);
     const std::size_t rest = total % static_cast<std::size_t>(count);
     for (int i = 0; i < count; ++i)
-        sizes.push_back(CheckedInt32(share + (static_cast<std::size_t>(i) < rest ? 1 : 0), "a volume size"));
+        sizes.push_back(CheckedInt32(share + (static_cast<std::size_t>(i) < rest ? 1 : 0), "marimea unui volum"));
     return sizes;
 }
 
 std::vector<std::int32_t> SplitByVolumeSize(std::size_t total, std::int64_t maxBytes)
 {
     if (maxBytes <= 0)
-        throw Exception(Format("A volume size must be positive, not %d", maxBytes));
+        throw Exception(Format("Marimea unui volum trebuie sa fie pozitiva, nu %d", maxBytes));
     const std::size_t limit = static_cast<std::size_t>(std::min<std::int64_t>(maxBytes, INT32_MAX));
     const std::size_t count = total == 0 ? 1 : (total + limit - 1) / limit;
     if (count > static_cast<std::size_t>(kMaxVolumes))
-        throw Exception(Format("The patch data needs %d volumes of that size; a package has at most 10",
+        throw Exception(Format("Datele de actualizare ar avea nevoie de %d volume de aceasta marime; un pachet are cel mult 10",
                                static_cast<long long>(count)));
     std::vector<std::int32_t> sizes;
     for (std::size_t left = total; sizes.size() < count; left -= std::min(left, limit))
@@ -77,16 +77,16 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
                           const std::vector<std::int32_t>& volumeSizes, TPackageFiles* files)
 {
     if (volumeSizes.size() > static_cast<std::size_t>(kMaxVolumes))
-        throw Exception("A package has at most 10 volumes");
+        throw Exception("Un pachet are cel mult 10 volume");
     const std::size_t volumeTotal =
         std::accumulate(volumeSizes.begin(), volumeSizes.end(), std::size_t{0},
                         [](std::size_t sum, std::int32_t size) { return sum + static_cast<std::size_t>(size < 0 ? 0 : size); });
     for (std::int32_t size : volumeSizes) {
         if (size < 0)
-            throw Exception("A volume size must not be negative");
+            throw Exception("Marimea unui volum nu poate fi negativa");
     }
     if (!volumeSizes.empty() && volumeTotal != segmentData.size())
-        throw Exception("The volume sizes do not add up to the segment data");
+        throw Exception("Marimile volumelor nu insumeaza marimea segmentelor");
 
     TTaggedValueWriter writer;
     update.WriteTo(writer);
@@ -96,8 +96,8 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
     header.Signature = GeneratePackageSignature();
     header.Title = update.Title.substr(0, kTitleCapacity);
     header.Description = update.Description.substr(0, kTitleCapacity);
-    header.PackageSize = CheckedInt32(kPatchHeaderSize + description.size(), "the package size");
-    CheckedInt32(kPatchHeaderSize + description.size() + segmentData.size(), "the patch data");
+    header.PackageSize = CheckedInt32(kPatchHeaderSize + description.size(), "marimea pachetului");
+    CheckedInt32(kPatchHeaderSize + description.size() + segmentData.size(), "datele de actualizare");
     header.VolumeCount = static_cast<std::int32_t>(volumeSizes.size());
     header.PackageDigest = DigestOf({{description.data(), description.size()}, {segmentData.data(), segmentData.size()}});
     // Digests of volumes that do not exist hold one zero byte, as builders always wrote them.
@@ -124,7 +124,7 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
     // that is already a package), or one made of the stub's last bytes and the
     // header's first, would hide ours.
     if (FindPackageHeader(exe.data(), exe.size()) != static_cast<std::int64_t>(headerOffset))
-        throw Exception("The stub already carries a package: " + stubFileName);
+        throw Exception("Programul de baza contine deja un pachet: " + stubFileName);
     if (volumeSizes.empty())
         exe.insert(exe.end(), segmentData.begin(), segmentData.end());
 

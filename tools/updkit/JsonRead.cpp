@@ -234,11 +234,12 @@ private:
         for (;;) {
             if (m_position >= m_text.size())
                 Fail("unterminated string");
-            const char c = m_text[m_position++];
-            if (c == '"')
-                return out;
+            const char c = m_text[m_position];
             if (static_cast<unsigned char>(c) < 0x20)
                 Fail("control character in a string");
+            ++m_position;
+            if (c == '"')
+                return out;
             if (c != '\\') {
                 out += c;
                 continue;
