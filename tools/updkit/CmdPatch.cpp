@@ -1,11 +1,147 @@
+// updkit mkpatch / unpatch / dump-patch: making a multi-version patch, applying
+// it through the wizard's own engine, and listing what a patch holds.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/Cp1250.h"
+#include "base/Exception.h"
+#include "base/File.h"
+#include "patch/PatchIo.h"
+#include "patch/PatchWriter.h"
+#include "patch/UnPatchEngine.h"
 #include "tools/updkit/Commands.h"
 
 namespace updkit {
 
-int CmdMkpatch(const TArgs&) { return Fail("not yet implemented"); }
+namespace {
 
-int CmdUnpatch(const TArgs&) { return Fail("not yet implemented"); }
+constexpr const char* kMkpatchUsage = "mkpatch --old FILE [--old FILE ...] --new FILE -o PATCH [--note TEXT]";
+constexpr const char* kUnpatchUsage = "unpatch PATCH OLD INDEX OUT";
+constexpr const char* kDumpUsage = "dump-patch PATCH";
 
-int CmdDumpPatch(const TArgs&) { return Fail("not yet implemented"); }
+// Stored texts are code page 1250; the console and the command line speak the
+// system's own encoding, which is UTF-8 outside Windows.
+std::string ToStored(const std::string& text)
+{
+#ifdef _WIN32
+    return text;
+#else
+    return upd::Utf8ToCp1250(text);
+#endif
+}
+
+std::string ToConsole(const std::string& text)
+{
+#ifdef _WIN32
+    return text;
+#else
+    return upd::Cp1250ToUtf8(text);
+#endif
+}
+
+void PrintTable(const char* name, const upd::patch::TQvtHuffmanValueSet& set)
+{
+    std::printf("%s: %d values\n", name, set.Count());
+    for (int i = 0; i < set.Count(); ++i)
+        std::printf("  %d weight %d code %s\n", set.Value(i), set.Weight(i), set.Codes(i).c_str());
+}
+
+} // namespace
+
+int CmdMkpatch(const TArgs& args)
+{
+    std::vector<std::string> oldNames;
+    std::string newName, output, note;
+    bool haveNew = false, haveOutput = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (i + 1 >= args.size())
+            return Usage(kMkpatchUsage);
+        if (arg == "--old")
+            oldNames.push_back(args[++i]);
+        else if (arg == "--new")
+            newName = args[++i], haveNew = true;
+        else if (arg == "-o")
+            output = args[++i], haveOutput = true;
+        else if (arg == "--note")
+            note = args[++i];
+        else
+            return Usage(kMkpatchUsage);
+    }
+    if (oldNames.empty() || !haveNew || !haveOutput)
+        return Usage(kMkpatchUsage);
+
+    std::vector<std::vector<std::uint8_t>> oldFiles;
+    std::vector<upd::patch::TQvtBytes> oldViews;
+    std::vector<std::string> versions;
+    for (const auto& name : oldNames) {
+        oldFiles.push_back(upd::ReadWholeFile(name));
+        versions.push_back(ToStored(name));
+    }
+    for (const auto& file : oldFiles)
+        oldViews.emplace_back(file);
+    std::vector<std::uint8_t> newFile = upd::ReadWholeFile(newName);
+    auto patch = upd::patch::MakePatchFile(oldViews, newFile, versions, ToStored(note));
+    upd::WriteWholeFile(output, patch.data(), patch.size());
+    return 0;
+}
+
+int CmdUnpatch(const TArgs& args)
+{
+    if (args.size() != 4)
+        return Usage(kUnpatchUsage);
+    int index = 0;
+    try {
+        std::size_t used = 0;
+        index = std::stoi(args[2], &used);
+        if (used != args[2].size())
+            return Usage(kUnpatchUsage);
+    } catch (const std::exception&) {
+        return Usage(kUnpatchUsage);
+    }
+    upd::patch::TQvtUnPatchEngine engine;
+    engine.LoadFromFile(args[0]);
+    engine.CheckVersionIndex(index);
+    upd::TFile old(args[1], upd::TFileMode::ReadShared);
+    try {
+        upd::TFile out(args[3], upd::TFileMode::Create);
+        upd::patch::TQvtFileSource source(old);
+        upd::patch::TQvtFileOutput sink(out);
+        engine.Apply(sink, source, index);
+        sink.Flush();
+    } catch (...) {
+        // A half-built file must not be mistaken for the new version.
+        upd::DeleteFileNamed(args[3]);
+        throw;
+    }
+    return 0;
+}
+
+int CmdDumpPatch(const TArgs& args)
+{
+    if (args.size() != 1)
+        return Usage(kDumpUsage);
+    upd::patch::TQvtUnPatchEngine engine;
+    engine.LoadFromFile(args[0]);
+    std::printf("Versions: %d\n", engine.VersionCount());
+    for (int v = 0; v < engine.VersionCount(); ++v)
+        std::printf("  %d %s\n", v, ToConsole(engine.Versions[static_cast<std::size_t>(v)]).c_str());
+    std::printf("Note: %s\n", ToConsole(engine.Note).c_str());
+    std::printf("Instructions: %d\n", engine.Count());
+    PrintTable("LengthCodes", engine.LengthCodes);
+    PrintTable("CopyLengths", engine.CopyLengths);
+    PrintTable("CopyOffsets", engine.CopyOffsets);
+    PrintTable("DumpLengths", engine.DumpLengths);
+    std::printf("Listing:\n");
+    std::vector<std::string> lines;
+    for (int i = 0; i < engine.Count(); ++i) {
+        lines.clear();
+        engine.Instructions(i).ListTo(lines);
+        for (const auto& line : lines)
+            std::printf("%s\n", line.c_str());
+    }
+    return 0;
+}
 
 } // namespace updkit

@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+#include "base/Exception.h"
+#include "base/File.h"
+#include "patch/PatchHeader.h"
+#include "patch/PatchWriter.h"
+#include "patch/UnPatchEngine.h"
+
+using namespace upd::patch;
+
+namespace {
+
+const std::vector<std::uint8_t> kExample = {
+    0x06, 0x19, 0x51, 0x76, 0x74, 0x4d, 0x75, 0x6c, 0x74, 0x69, 0x56, 0x65, 0x72, 0x73, 0x69, 0x6f, 0x6e,
+    0x50, 0x61, 0x74, 0x63, 0x68, 0x46, 0x69, 0x6c, 0x65, 0x1a, 0x06, 0x0d, 0x66, 0x69, 0x72, 0x73, 0x74,
+    0x0d, 0x0a, 0x73, 0x65, 0x63, 0x6f, 0x6e, 0x64, 0x06, 0x00, 0x02, 0x04, 0x13, 0x01, 0x21, 0x11, 0x71,
+    0x21, 0x51, 0x2d, 0x54, 0x4e, 0x75, 0xfd, 0x12, 0x9f, 0x6b, 0xa0, 0x78, 0x79, 0x7a};
+
+std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::string Text(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+std::string Message(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const upd::Exception& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+std::string TempPath(const std::string& name)
+{
+    return (std::filesystem::temp_directory_path() / ("upd_patch_" + std::to_string(::getpid()) + "_" + name))
+        .string();
+}
+
+std::vector<std::uint8_t> Applied(const TQvtUnPatchEngine& engine, const std::string& old, int version)
+{
+    auto bytes = Bytes(old);
+    TQvtMemorySource source(bytes);
+    TQvtMemoryOutput output;
+    engine.Apply(output, source, version);
+    return output.Data;
+}
+
+// The example image with its header replaced.
+std::vector<std::uint8_t> WithHeader(const std::string& magic, const std::string& versions, std::int32_t count)
+{
+    TQvtTaggedWriter header;
+    header.WriteText(magic);
+    header.WriteText(versions);
+    header.WriteText("");
+    header.WriteInteger(count);
+    std::vector<std::uint8_t> image = header.Data();
+    image.insert(image.end(), kExample.begin() + 46, kExample.end());
+    return image;
+}
+
+} // namespace
+
+TEST(TQvtUnPatchEngineTest, WorkedExampleLoadsAndApplies)
+{
+    std::string path = TempPath("example.patch");
+    auto file = CompressPatchImage(kExample);
+    upd::WriteWholeFile(path, file.data(), file.size());
+    TQvtUnPatchEngine engine;
+    engine.LoadFromFile(path);
+    upd::DeleteFileNamed(path);
+
+    EXPECT_EQ(engine.Versions, (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(engine.Note, "");
+    ASSERT_EQ(engine.Count(), 4);
+    std::vector<std::string> lines;
+    for (int i = 0; i < engine.Count(); ++i)
+        engine.Instructions(i).ListTo(lines);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Copy 3", "0 2", "Dump 3", "78797A", "Copy 2", "5 5", "Dump 0", ""}));
+    EXPECT_EQ(engine.LengthCodes.Codes(engine.LengthCodes.Counts().IndexOf(1)), "0");
+    EXPECT_EQ(engine.CopyOffsets.Codes(engine.CopyOffsets.Counts().IndexOf(5)), "0");
+
+    EXPECT_EQ(Text(Applied(engine, "ABCDEFGH", 0)), "ABCxyzFG");
+    EXPECT_EQ(Text(Applied(engine, "ZZABCDEFGH", 1)), "ABCxyzFG");
+    EXPECT_EQ(Text(Applied(engine, "ZZABCDEFGH", 1)), "ABCxyzFG"); // the engine applies again
+
+    // Instruction by instruction, as the update stage drives it.
+    auto old = Bytes("ZZABCDEFGH");
+    TQvtMemorySource source(old);
+    TQvtMemoryOutput output;
+    std::int32_t position = 0;
+    for (int i = 0; i < engine.Count(); ++i)
+        engine.Instructions(i).Apply(output, source, 1, position);
+    EXPECT_EQ(position, 7);
+}
+
+TEST(TQvtUnPatchEngineTest, HeaderRows)
+{
+    const std::string magic = kPatchMagic;
+    struct TRow {
+        const char* name;
+        std::vector<std::uint8_t> image;
+        std::string error; // empty: loads
+        int versions;
+    } rows[] = {
+        {"example", kExample, "", 2},
+        {"magic without 0x1A", WithHeader("QvtMultiVersionPatchFile", "a", 4),
+         "Fisierul \"p.patch\" a fost modificat si nu mai poate fi utilizat.", 0},
+        {"magic in other case", WithHeader("qvtMultiVersionPatchFile\x1A", "a", 4),
+         "Fisierul \"p.patch\" a fost modificat si nu mai poate fi utilizat.", 0},
+        {"lone CR", WithHeader(magic, "a\rb", 4), "", 2},
+        {"lone LF and final break", WithHeader(magic, "a\nb\n", 4), "", 2},
+        {"three versions", WithHeader(magic, "a\r\nb\r\nc", 0), "", 3},
+        {"empty", {}, "Stream read error", 0},
+        {"cut in the magic", std::vector<std::uint8_t>(kExample.begin(), kExample.begin() + 10), "Stream read error", 0},
+        {"cut after the note", std::vector<std::uint8_t>(kExample.begin(), kExample.begin() + 44), "Stream read error", 0},
+        {"integer tag where a text is", std::vector<std::uint8_t>{0x02, 0x05}, "Invalid property value", 0},
+        {"text where the count is", WithHeader(magic, "a", 0), "", 1},
+        {"bit section cut", std::vector<std::uint8_t>(kExample.begin(), kExample.begin() + 50), "Incerci sa citesti DUPA eof", 0},
+    };
+    // A count given as a text.
+    rows[10].image = WithHeader(magic, "a", 0);
+    rows[10].image[rows[10].image.size() - (kExample.size() - 46) - 2] = 0x06;
+    rows[10].error = "Invalid property value";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TQvtUnPatchEngine engine;
+        std::string error = Message([&] { engine.LoadFromImage(row.image, "p.patch"); });
+        if (row.error.empty()) {
+            EXPECT_EQ(error, "(no error)");
+            EXPECT_EQ(engine.VersionCount(), row.versions);
+        } else {
+            EXPECT_EQ(error, row.error);
+        }
+    }
+}
+
+TEST(TQvtUnPatchEngineTest, WideTextTagsInTheHeader)
+{
+    std::vector<std::uint8_t> image = {0x14, 25, 0, 0, 0};
+    image.insert(image.end(), kPatchMagic.begin(), kPatchMagic.end());
+    // "a" CR "b" as UTF-16.
+    for (int b : {0x12, 3, 0, 0, 0, 0x61, 0, 0x0D, 0, 0x62, 0})
+        image.push_back(static_cast<std::uint8_t>(b));
+    image.insert(image.end(), {0x06, 0x00, 0x03, 0x04, 0x00});
+    image.insert(image.end(), kExample.begin() + 46, kExample.end());
+    TQvtUnPatchEngine engine;
+    engine.LoadFromImage(image, "w");
+    EXPECT_EQ(engine.Versions, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(Text(Applied(engine, "ZZABCDEFGH", 1)), "ABCxyzFG");
+}
+
+TEST(TQvtUnPatchEngineTest, HostileInstructionsAreRejected)
+{
+    auto make = [](std::vector<std::unique_ptr<TQvtUnPatchInstruction>> list, std::vector<std::string> versions) {
+        TQvtUnPatchEngine writer;
+        writer.Versions = std::move(versions);
+        for (auto& i : list)
+            writer.Add(std::move(i));
+        return WritePatchImage(writer);
+    };
+    auto copy = [](std::int32_t length, std::vector<std::int32_t> offsets) {
+        return std::make_unique<TQvtUnPatchCopyInstruction>(length, std::move(offsets));
+    };
+    auto dump = [](const std::string& text) { return std::make_unique<TQvtUnPatchDumpInstruction>(Bytes(text)); };
+    auto list = [](auto... items) {
+        std::vector<std::unique_ptr<TQvtUnPatchInstruction>> v;
+        (v.push_back(std::move(items)), ...);
+        return v;
+    };
+
+    struct TRow {
+        const char* name;
+        std::vector<std::uint8_t> image;
+        int version;
+        std::string error;
+    } rows[] = {
+        {"copy past the end", make(list(copy(5, {6})), {"a"}), 0,
+         "Patch deteriorat: copiere in afara fisierului vechi (pozitia 6)"},
+        {"copy before the start", make(list(copy(1, {2}), dump(""), copy(1, {-3})), {"a"}), 0,
+         "Patch deteriorat: copiere in afara fisierului vechi (pozitia -1)"},
+        {"negative length", make(list(copy(-2, {0})), {"a"}), 0, "Patch deteriorat: lungime negativa (-2)"},
+        {"version index too large", make(list(copy(1, {0, 0})), {"a", "b"}), 2, "Versiunea 2 nu este acoperita de patch"},
+        {"negative version index", make(list(copy(1, {0})), {"a"}), -1, "Versiunea -1 nu este acoperita de patch"},
+        {"no versions", make(list(), {}), 0, "Patch-ul nu numeste nicio versiune veche"},
+        {"fine", make(list(copy(3, {1}), dump("xy"), copy(2, {-1})), {"a"}), 0, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string error = Message([&] {
+            TQvtUnPatchEngine engine;
+            engine.LoadFromImage(row.image, "p");
+            EXPECT_EQ(Text(Applied(engine, "ABCDEFGH", row.version)), "BCDxyAB");
+        });
+        EXPECT_EQ(error, row.error.empty() ? "(no error)" : row.error);
+    }
+
+    // A Dump longer than the literal bytes left: cut the literal section short.
+    auto image = make(list(copy(0, {0}), dump("literal")), {"a"});
+    image.resize(image.size() - 1);
+    TQvtUnPatchEngine engine;
+    EXPECT_EQ(Message([&] { engine.LoadFromImage(image, "p"); }),
+              "Patch deteriorat: lipsesc octetii unei instructiuni Dump (7)");
+    // Copies cannot be read at all without versions.
+    TQvtUnPatchEngine none;
+    EXPECT_EQ(Message([&] { none.LoadFromImage(make(list(copy(0, {0})), {""}), "p"); }), "(no error)");
+    auto noVersions = make(list(copy(0, {0})), {"x"});
+    noVersions[27] = 0x06;
+    noVersions[28] = 0x00;
+    noVersions.erase(noVersions.begin() + 29);
+    TQvtUnPatchEngine zero;
+    EXPECT_EQ(Message([&] { zero.LoadFromImage(noVersions, "p"); }), "Patch-ul nu numeste nicio versiune veche");
+}
+
+TEST(TQvtUnPatchEngineTest, FileLevelErrors)
+{
+    std::string path = TempPath("bad.patch");
+    auto good = CompressPatchImage(kExample);
+
+    struct TRow {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        std::string error;
+    } rows[] = {
+        {"bad zlib header", {0x12, 0x34, 0x56}, "Error"},
+        {"wrong Adler-32", good, "Error"},
+        {"bytes after the stream", good, ""},
+        {"stream cut short", std::vector<std::uint8_t>(good.begin(), good.begin() + 20), "Stream read error"},
+    };
+    rows[1].file.back() ^= 1;
+    rows[2].file.insert(rows[2].file.end(), {1, 2, 3, 4});
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        upd::WriteWholeFile(path, row.file.data(), row.file.size());
+        TQvtUnPatchEngine engine;
+        std::string error = Message([&] { engine.LoadFromFile(path); });
+        EXPECT_EQ(error, row.error.empty() ? "(no error)" : row.error);
+    }
+    upd::DeleteFileNamed(path);
+
+    TQvtUnPatchEngine engine;
+    std::string missing = TempPath("missing.patch");
+    std::string error = Message([&] { engine.LoadFromFile(missing); });
+    EXPECT_EQ(error.rfind("Cannot open file \"" + missing + "\". ", 0), 0u) << error;
+}
