@@ -72,7 +72,7 @@ std::vector<std::string> SplitLines(std::string_view text)
     return lines;
 }
 
-TQvtParagrafCore::TQvtParagrafCore()
+TQvtParagrafCore::TQvtParagrafCore() : m_parsed(ParseParagrafe(""))
 {
     BuildHoverColors();
 }
