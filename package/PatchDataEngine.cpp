@@ -7,7 +7,6 @@
 #include "package/TaggedValues.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace upd::package {
@@ -22,21 +21,36 @@ std::int64_t FindPackageHeader(const std::uint8_t* data, std::size_t size)
     const std::size_t lastStart = size - kPatchHeaderSize - 1;
     const std::uint8_t* const end = data + lastStart + n;
 
-    // Horspool: on a mismatch, skip by how far the window's last byte lies from
-    // the end of the signature. Windows are tried left to right, so the first
-    // match is the one found.
-    std::array<std::size_t, 256> shift;
-    shift.fill(n);
-    for (std::size_t i = 0; i + 1 < n; ++i)
-        shift[signature[i]] = n - 1 - i;
-    const std::uint8_t last = signature[n - 1];
+    // Horspool on a hash of two bytes (a pair ending at p). distance[h] is how far
+    // from the signature's start the last pair of hash h ends (0 = no such pair). The inner loop moves by a
+    // fixed n - 1, so its next load does not wait for the table: on a program
+    // image most pairs are not in the signature and the loop runs at memory
+    // speed. Windows are tried left to right, so the first match is the one found.
+    auto hashAt = [](const std::uint8_t* p) {
+        return (static_cast<std::size_t>(p[0]) - (static_cast<std::size_t>(p[-1]) << 3)) & 255;
+    };
+    std::uint8_t distance[256] = {};
+    for (std::size_t i = 1; i < n - 1; ++i)
+        distance[hashAt(&signature[i])] = static_cast<std::uint8_t>(i);
+    // After a failed compare: on to the previous pair with the last pair's hash.
+    const std::size_t afterMismatch = n - 1 - distance[hashAt(&signature[n - 1])];
+    distance[hashAt(&signature[n - 1])] = static_cast<std::uint8_t>(n - 1);
 
+    const std::uint8_t* const lastWindow = end - n; // start of the last window tried
     const std::uint8_t* window = data;
-    while (window + n <= end) {
-        const std::uint8_t tail = window[n - 1];
-        if (tail == last && std::memcmp(window, signature.data(), n - 1) == 0)
+    while (window <= lastWindow) {
+        std::size_t found;
+        do {
+            window += n - 1;
+            found = distance[hashAt(window)];
+        } while (found == 0 && window <= lastWindow);
+        // `window` is n - 1 bytes further on: align the pair with its place in the signature.
+        window -= found;
+        if (found < n - 1)
+            continue;
+        if (window <= lastWindow && std::memcmp(window, signature.data(), n) == 0)
             return window - data;
-        window += shift[tail];
+        window += afterMismatch;
     }
     return -1;
 }

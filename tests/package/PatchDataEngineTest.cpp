@@ -97,10 +97,16 @@ TEST(TPatchDataEngineTest, ScanAgreesWithAPlainSearch)
     // Near misses (signature prefixes and suffixes, the last byte alone) are where a
     // skipping search goes wrong; compare with the plain byte-by-byte scan.
     std::mt19937 random(7);
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 600; ++round) {
         SCOPED_TRACE(round);
         Bytes data = StubBytes(1300 + random() % 6000, round);
         const auto signature = GeneratePackageSignature();
+        // Every third round the bytes come from the signature alone, so that
+        // nearly every pair is one the search has to look at closely.
+        if (round % 3 == 0) {
+            for (auto& byte : data)
+                byte = signature[random() % (3 + round % kPackageSignatureSize)];
+        }
         for (int k = random() % 12; k > 0; --k) {
             std::size_t offset = random() % (data.size() - kPackageSignatureSize);
             std::size_t length = 1 + random() % kPackageSignatureSize;
