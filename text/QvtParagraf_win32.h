@@ -36,7 +36,7 @@ public:
 
     /// Creates the control's window as a visible child of parent at bounds
     /// (the parent's client coordinates) and lays out the text already set.
-    /// Raises EOSError when the window cannot be created.
+    /// Raises EOSError when the window cannot be created, Exception("bug") when it exists already.
     HWND Create(HWND parent, const RECT& bounds, int controlId = 0);
     /// The control's window; null before Create and after the window is destroyed.
     HWND Handle() const noexcept { return m_hwnd; }

@@ -13,11 +13,12 @@
 namespace upd::text {
 namespace {
 
-const char* const kSample = "<h1>Actualizare</h1>"
-                            "<p>Se va actualiza programul <b>Pravion</b> la varianta nou\xE3.</p>"
-                            "<ind><p>Paragraf indentat: fi\xBAierele se verific\xE3 \xEEnainte de \xEEnlocuire.</p></ind>"
-                            "<p>Citi\xFEi <link><7>notele complete ale acestei actualiz\xE3ri a programelor</link> \xEEnainte de "
-                            "a continua.</p>";
+const char* const kSample =
+    "<h1>Actualizare</h1>"
+    "<p>Se va actualiza programul <b>Pravion</b> la varianta nou\xE3.</p>"
+    "<ind><p>Paragraf indentat: fi\xBAierele se verific\xE3 \xEEnainte de \xEEnlocuire.</p></ind>"
+    "<p>Citi\xFEi <link><7>notele complete ale acestei actualiz\xE3ri a programelor</link> \xEEnainte de "
+    "a continua.</p>";
 
 void PumpFor(DWORD ms)
 {
@@ -208,7 +209,8 @@ TEST_F(QvtParagrafWinTest, LeftClickCallsOnLinkOnce)
         sender.SetText("<p><link>alt</link></p>");
     };
     auto again = LinkFragments();
-    SendMessageW(m_control->Handle(), WM_LBUTTONUP, 0, Point(again.front()->Bounds.Left + 2, again.front()->Bounds.Top + 2));
+    const TQvtRect start = again.front()->Bounds;
+    SendMessageW(m_control->Handle(), WM_LBUTTONUP, 0, Point(start.Left + 2, start.Top + 2));
     EXPECT_EQ(clicks, (std::vector<std::int32_t>{7, 7}));
     ASSERT_EQ(LinkFragments().size(), 1u);
     const TQvtRect alt = LinkFragments().front()->Bounds;
