@@ -299,3 +299,69 @@ TEST_F(TWizardE2ETest, WizardWithoutPackageStaysClosable)
 
 } // namespace
 } // namespace upd::uitest
+
+namespace upd::uitest {
+namespace {
+
+// Pictures of the pages for the documentation (scripts/screenshot-wizard.sh
+// runs this with --gtest_also_run_disabled_tests and UPD_SHOT_DIR set).
+class TWizardScreens : public TWizardE2ETest {
+protected:
+    void Shot(const std::string& name)
+    {
+        const char* dir = std::getenv("UPD_SHOT_DIR");
+        ASSERT_NE(dir, nullptr);
+        ::Sleep(300); // let the last paint reach the screen
+        EXPECT_TRUE(SaveScreenshot(std::string(dir) + "\\" + name + ".bmp"));
+    }
+};
+
+TEST_F(TWizardScreens, DISABLED_EveryPage)
+{
+    Install(kKp3, Fake("v2b"));
+    MustHave(kKp3, {Fake("v2")});
+    m_update.Description = "Se va actualiza programul *b*Pravion*/b* la versiunea *b*3.0*/b*.*/p**p*Actualizarea "
+                           "cuprinde calculul concediilor de odihn@a dup@a noile reglement@ari @si "
+                           "declara@tiile lunare @in noul format.";
+    ASSERT_NO_FATAL_FAILURE(Start());
+    Shot("wizard-intro");
+    ASSERT_NO_FATAL_FAILURE(PressNextOnIntro());
+    HWND box = WaitForMessageBox(m_process->Id(), kStepTimeout);
+    ASSERT_NE(box, nullptr);
+    Shot("wizard-validation-warning");
+    AnswerMessageBox(box, IDOK);
+    ASSERT_TRUE(WaitForPage(m_main, 2, kStepTimeout));
+    Shot("wizard-archive");
+    Click(MainControl(m_main, kIdButton2));
+    box = WaitForMessageBox(m_process->Id(), kStepTimeout);
+    ASSERT_NE(box, nullptr);
+    Shot("wizard-close-question");
+    AnswerMessageBox(box, IDYES);
+    EXPECT_TRUE(m_process->WaitForExit(kStepTimeout));
+
+    m_process.reset();
+    m_update = package::TUpdate{};
+    SetUp();
+    Install(kKp3, Fake("v3"));
+    Patch(kKp3, {Fake("v1"), Fake("v2")}, "3.0.0.0");
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(PressNextOnIntro());
+    box = WaitForMessageBox(m_process->Id(), kStepTimeout);
+    ASSERT_NE(box, nullptr);
+    Shot("wizard-validation-fatal");
+    AnswerMessageBox(box, IDOK);
+    EXPECT_TRUE(m_process->WaitForExit(kStepTimeout));
+
+    m_process = std::make_unique<TWizardProcess>(BuildPath("app/setup.exe"));
+    box = WaitForMessageBox(m_process->Id(), kStartTimeout);
+    ASSERT_NE(box, nullptr);
+    AnswerMessageBox(box, IDOK);
+    m_main = WaitForMainWindow(m_process->Id(), kStepTimeout);
+    ASSERT_NE(m_main, nullptr);
+    Shot("wizard-no-package");
+    Click(MainControl(m_main, kIdButton2));
+    EXPECT_TRUE(m_process->WaitForExit(kStepTimeout));
+}
+
+} // namespace
+} // namespace upd::uitest
