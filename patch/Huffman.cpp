@@ -186,7 +186,8 @@ void TQvtHuffmanValueSet::AssignCodes()
             throw Exception("Arborele de coduri Huffman este prea adanc");
         if (step.length > m_maxLength)
             m_maxLength = step.length;
-        if (auto* leaf = dynamic_cast<const TQvtHuffmanFinalNode*>(step.node)) {
+        if (!step.node->AsArray()) {
+            const auto* leaf = static_cast<const TQvtHuffmanFinalNode*>(step.node);
             int index = counts.IndexOf(leaf->Value);
             if (index < 0 || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
                 throw Exception("bug");
@@ -246,7 +247,7 @@ std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitStream& bits) const
     if (!entry.node)
         return entry.value;
     const TQvtHuffmanBaseNode* node = entry.node;
-    while (const auto* inner = dynamic_cast<const TQvtHuffmanArrayNode*>(node))
+    while (const auto* inner = node->AsArray())
         node = inner->Children[bits.ReadBit() ? 1 : 0].get();
     return static_cast<const TQvtHuffmanFinalNode*>(node)->Value;
 }

@@ -16,6 +16,7 @@
 namespace upd::patch {
 
 class TQvtBitStream;
+class TQvtHuffmanArrayNode;
 
 class TQvtHuffmanBaseNode {
 public:
@@ -27,6 +28,8 @@ public:
     virtual std::int32_t RepresentativeValue() = 0;
     /// "N(value:weight)" for a leaf, "{ a , b }" for an inner node.
     virtual std::string AsText() const = 0;
+    /// The node as an inner node, or null for a leaf.
+    virtual const TQvtHuffmanArrayNode* AsArray() const noexcept { return nullptr; }
 
     std::int32_t Weight = 0;
 };
@@ -44,6 +47,7 @@ class TQvtHuffmanArrayNode : public TQvtHuffmanBaseNode {
 public:
     std::int32_t RepresentativeValue() override;
     std::string AsText() const override;
+    const TQvtHuffmanArrayNode* AsArray() const noexcept override { return this; }
 
     /// Child 0 is reached by bit 0, child 1 by bit 1.
     std::vector<std::unique_ptr<TQvtHuffmanBaseNode>> Children;

@@ -38,22 +38,28 @@ void TQvtMemorySource::CopyTo(std::int64_t position, std::size_t count, TQvtPatc
     output.Write(m_data + position, count);
 }
 
-TQvtFileSource::TQvtFileSource(TFile& file) : m_file(file), m_size(file.Size()), m_window(kWindowSize) {}
+TQvtFileSource::TQvtFileSource(TFile& file)
+    : m_file(file), m_size(file.Size()), m_blocks(kSlots * kBlockSize), m_tags(kSlots, -1)
+{
+}
 
 void TQvtFileSource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output)
 {
     while (count > 0) {
-        if (position < m_windowStart || position >= m_windowStart + static_cast<std::int64_t>(m_windowSize)) {
-            m_file.Seek(position);
-            std::size_t want = static_cast<std::size_t>(
-                std::min<std::int64_t>(static_cast<std::int64_t>(kWindowSize), m_size - position));
-            m_file.ReadExact(m_window.data(), want);
-            m_windowStart = position;
-            m_windowSize = want;
+        std::int64_t block = position / static_cast<std::int64_t>(kBlockSize);
+        std::size_t slot = static_cast<std::size_t>(block % static_cast<std::int64_t>(kSlots));
+        std::uint8_t* data = m_blocks.data() + slot * kBlockSize;
+        std::int64_t start = block * static_cast<std::int64_t>(kBlockSize);
+        std::size_t size = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(kBlockSize), m_size - start));
+        if (m_tags[slot] != block) {
+            m_file.Seek(start);
+            m_file.ReadExact(data, size);
+            m_tags[slot] = block;
         }
-        std::size_t at = static_cast<std::size_t>(position - m_windowStart);
-        std::size_t take = std::min(count, m_windowSize - at);
-        output.Write(m_window.data() + at, take);
+        std::size_t at = static_cast<std::size_t>(position - start);
+        std::size_t take = std::min(count, size - at);
+        output.Write(data + at, take);
         position += static_cast<std::int64_t>(take);
         count -= take;
     }

@@ -60,8 +60,9 @@ private:
     std::size_t m_size;
 };
 
-/// An open file read through a window buffer: runs that follow each other
-/// (the usual case) cost one read per window, not one seek per run.
+/// An open file read through a small cache of blocks: runs that follow each
+/// other, or come back to a recently used part of the file (the usual case),
+/// cost no read at all, and the cache stays at 2 MB whatever the file's size.
 class TQvtFileSource : public TQvtPatchSource {
 public:
     explicit TQvtFileSource(TFile& file);
@@ -69,12 +70,12 @@ public:
     void CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output) override;
 
 private:
-    static constexpr std::size_t kWindowSize = 256 * 1024;
+    static constexpr std::size_t kBlockSize = 16 * 1024;
+    static constexpr std::size_t kSlots = 128;
     TFile& m_file;
     std::int64_t m_size;
-    std::vector<std::uint8_t> m_window;
-    std::int64_t m_windowStart = 0;
-    std::size_t m_windowSize = 0;
+    std::vector<std::uint8_t> m_blocks;
+    std::vector<std::int64_t> m_tags; // the block each slot holds, or -1
 };
 
 } // namespace upd::patch

@@ -69,48 +69,52 @@ void TQvtUnPatchCopyInstruction::SetOffsets(std::vector<std::int32_t> offsets)
 {
     m_versionCount = static_cast<int>(offsets.size());
     m_takesFirst.clear();
+    m_each.clear();
     if (offsets.empty()) {
         m_form = TForm::Shared;
-        m_values = {0};
+        m_first = 0;
         return;
     }
     std::int32_t first = offsets[0];
     auto other = std::find_if(offsets.begin(), offsets.end(), [&](std::int32_t v) { return v != first; });
     if (other == offsets.end()) {
         m_form = TForm::Shared;
-        m_values = {first};
+        m_first = first;
         return;
     }
     std::int32_t second = *other;
     if (std::all_of(offsets.begin(), offsets.end(), [&](std::int32_t v) { return v == first || v == second; })) {
         m_form = TForm::Pair;
-        m_values = {first, second};
+        m_first = first;
+        m_second = second;
         for (std::int32_t v : offsets)
             m_takesFirst.push_back(v == first);
         return;
     }
     m_form = TForm::Each;
-    m_values = std::move(offsets);
+    m_each = std::move(offsets);
 }
 
 std::int32_t TQvtUnPatchCopyInstruction::Offset(int versionIndex) const
 {
     switch (m_form) {
     case TForm::Shared:
-        return m_values[0];
+        return m_first;
     case TForm::Pair:
-        return m_takesFirst[static_cast<std::size_t>(versionIndex)] ? m_values[0] : m_values[1];
+        return m_takesFirst[static_cast<std::size_t>(versionIndex)] ? m_first : m_second;
+    case TForm::Two:
+        return versionIndex == 0 ? m_first : m_second;
     case TForm::Each:
         break;
     }
-    return m_values[static_cast<std::size_t>(versionIndex)];
+    return m_each[static_cast<std::size_t>(versionIndex)];
 }
 
 void TQvtUnPatchCopyInstruction::CountValues(TQvtUnPatchEngine& engine) const
 {
     engine.CopyLengths.Add(m_length, 1);
     if (m_form == TForm::Shared) {
-        engine.CopyOffsets.Add(m_values[0], m_versionCount);
+        engine.CopyOffsets.Add(m_first, m_versionCount);
         return;
     }
     std::vector<std::int32_t> offsets;
@@ -162,32 +166,27 @@ template <class TRead>
 void TQvtUnPatchCopyInstruction::ReadOffsets(TQvtBitStream& bits, TRead read, int layout)
 {
     m_takesFirst.clear();
+    m_each.clear();
     if (m_versionCount <= 0)
         throw Exception(kNoVersions);
-    if (layout == 1) {
+    if (layout == 1 || (layout == 2 && bits.ReadBit())) {
         m_form = TForm::Shared;
-        m_values = {read()};
+        m_first = read();
     } else if (layout == 2) {
-        if (bits.ReadBit()) {
-            m_form = TForm::Shared;
-            m_values = {read()};
-        } else {
-            m_form = TForm::Each;
-            std::int32_t first = read();
-            m_values = {first, read()};
-        }
+        m_form = TForm::Two;
+        m_first = read();
+        m_second = read();
     } else if (!bits.ReadBit()) {
         m_form = TForm::Each;
-        m_values.clear();
         for (int v = 0; v < m_versionCount; ++v)
-            m_values.push_back(read());
+            m_each.push_back(read());
     } else if (bits.ReadBit()) {
         m_form = TForm::Shared;
-        m_values = {read()};
+        m_first = read();
     } else {
         m_form = TForm::Pair;
-        std::int32_t first = read();
-        m_values = {first, read()};
+        m_first = read();
+        m_second = read();
         for (int v = 0; v < m_versionCount; ++v)
             m_takesFirst.push_back(bits.ReadBit());
     }
@@ -197,19 +196,19 @@ template <class TWrite>
 void TQvtUnPatchCopyInstruction::WriteOffsets(TQvtBitStream& bits, TWrite write, int layout) const
 {
     if (layout == 1) {
-        write(m_values[0]);
+        write(m_first);
         return;
     }
     if (m_form == TForm::Shared) {
         if (layout >= 3)
             bits.WriteBit(true);
         bits.WriteBit(true);
-        write(m_values[0]);
+        write(m_first);
     } else if (m_form == TForm::Pair && layout >= 3) {
         bits.WriteBit(true);
         bits.WriteBit(false);
-        write(m_values[0]);
-        write(m_values[1]);
+        write(m_first);
+        write(m_second);
         for (bool first : m_takesFirst)
             bits.WriteBit(first);
     } else {

@@ -82,7 +82,7 @@ private:
     // Offsets are kept as the patch writes them: one shared value, two values
     // with a choice per version, or one value per version. A hostile patch thus
     // cannot make a few bits stand for V stored numbers.
-    enum class TForm { Shared, Pair, Each };
+    enum class TForm { Shared, Pair, Two, Each };
     // `layout` is the version count whose offset layout applies (3 for any
     // larger count and for the plain form).
     template <class TRead>
@@ -94,8 +94,10 @@ private:
     std::int32_t m_length = 0;
     int m_versionCount;
     TForm m_form = TForm::Shared;
-    std::vector<std::int32_t> m_values{0};
-    std::vector<bool> m_takesFirst;
+    std::int32_t m_first = 0;
+    std::int32_t m_second = 0;
+    std::vector<bool> m_takesFirst;  // Pair: per version, whether it takes m_first
+    std::vector<std::int32_t> m_each; // Each: one offset per version
 };
 
 class TQvtUnPatchDumpInstruction : public TQvtUnPatchInstruction {

@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# Patch benchmark: updkit mkpatch/unpatch against xdelta3, bsdiff and zstd on
+# real Windows executables in several released versions.
+#
+#   bench/patch/run.sh [--write]     (--write also replaces docs/benchmarks-patch.md)
+#
+# The corpus is fetched once with `npm pack --ignore-scripts` into a cache
+# outside the repository (UPDKIT_BENCH_CACHE, default ~/.cache/updkit-bench) and
+# every tarball is checked against bench/patch/corpus.sha256. Needs the network
+# on the first run, a native build of updkit (UPDKIT, default build/native) and
+# the Debian packages xdelta3, bsdiff and zstd.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+cache=${UPDKIT_BENCH_CACHE:-$HOME/.cache/updkit-bench}
+updkit=${UPDKIT:-$root/build/native/tools/updkit/updkit}
+write=0
+[ "${1:-}" = "--write" ] && write=1
+
+[ -x "$updkit" ] || { echo "run.sh: no updkit at $updkit (set UPDKIT)" >&2; exit 1; }
+for tool in xdelta3 bsdiff bspatch zstd npm /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (scripts/setup-deps)" >&2; exit 1; }
+done
+
+# series|package|file inside the package|versions, oldest first
+series=(
+    "7za|7zip-bin|package/win/x64/7za.exe|4.0.2 4.1.0 5.0.3 5.2.0"
+    "dprint|@dprint/win32-x64|package/dprint.exe|0.47.4 0.48.0 0.49.1 0.50.1 0.50.2"
+)
+
+mkdir -p "$cache/tgz" "$cache/files"
+fetch() { # package version -> path of the tarball
+    local package=$1 version=$2
+    local tgz="$cache/tgz/$(echo "$package" | tr -d @ | tr / -)-$version.tgz"
+    if [ ! -f "$tgz" ]; then
+        local tmp
+        tmp=$(mktemp -d "$cache/tmp.XXXXXX")
+        (cd "$tmp" && npm pack --ignore-scripts --silent "$package@$version" >/dev/null)
+        mv "$tmp"/*.tgz "$tgz"
+        rmdir "$tmp"
+    fi
+    local want
+    want=$(awk -v f="$(basename "$tgz")" '$2 == f { print $1 }' "$here/corpus.sha256")
+    local got
+    got=$(sha256sum "$tgz" | cut -d' ' -f1)
+    if [ -z "$want" ]; then
+        echo "run.sh: $(basename "$tgz") is not in corpus.sha256 (sha256 $got)" >&2
+        exit 1
+    fi
+    [ "$want" = "$got" ] || { echo "run.sh: sha256 mismatch for $tgz" >&2; exit 1; }
+    echo "$tgz"
+}
+
+extract() { # name version package inner -> path of the executable
+    local out="$cache/files/$1-$2.exe"
+    if [ ! -f "$out" ]; then
+        local tgz
+        tgz=$(fetch "$3" "$2")
+        tar -xzf "$tgz" -O "$4" >"$out.tmp"
+        mv "$out.tmp" "$out"
+    fi
+    echo "$out"
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# measure OUTVAR command...: runs the command, sets OUTVAR to "seconds peakKB"
+measure() {
+    local var=$1
+    shift
+    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || {
+        cat "$work/stderr" >&2
+        echo "run.sh: failed: $*" >&2
+        exit 1
+    }
+    printf -v "$var" '%s' "$(tail -n1 "$work/time")"
+}
+
+same() { cmp -s "$1" "$2" || { echo "run.sh: $3 did not rebuild the new file" >&2; exit 1; }; }
+size() { stat -c %s "$1"; }
+mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+table="$work/table.md"
+multi="$work/multi.md"
+: >"$table"
+: >"$multi"
+total_updkit=0 total_xdelta=0 total_bsdiff=0 total_zstd=0
+worst_vs_xdelta=0 worst_apply_vs_zstd=0
+
+for entry in "${series[@]}"; do
+    IFS='|' read -r name package inner versions <<<"$entry"
+    files=()
+    for v in $versions; do
+        files+=("$(extract "$name" "$v" "$package" "$inner")")
+    done
+    vlist=($versions)
+    for ((i = 1; i < ${#files[@]}; ++i)); do
+        old=${files[i - 1]} new=${files[i]}
+        label="$name ${vlist[i - 1]} → ${vlist[i]}"
+        measure mk "$updkit" mkpatch --old "$old" --new "$new" -o "$work/p.upd"
+        measure un "$updkit" unpatch "$work/p.upd" "$old" 0 "$work/r.upd"
+        same "$new" "$work/r.upd" updkit
+        measure xe xdelta3 -e -9 -S djw -f -s "$old" "$new" "$work/p.xd3"
+        measure xd xdelta3 -d -f -s "$old" "$work/p.xd3" "$work/r.xd3"
+        same "$new" "$work/r.xd3" xdelta3
+        measure be bsdiff "$old" "$new" "$work/p.bsd"
+        measure bd bspatch "$old" "$work/r.bsd" "$work/p.bsd"
+        same "$new" "$work/r.bsd" bspatch
+        measure ze zstd -q -f -19 --long=27 --patch-from="$old" "$new" -o "$work/p.zst"
+        measure zd zstd -q -f -d --long=27 --patch-from="$old" "$work/p.zst" -o "$work/r.zst"
+        same "$new" "$work/r.zst" zstd
+        su=$(size "$work/p.upd") sx=$(size "$work/p.xd3") sb=$(size "$work/p.bsd") sz=$(size "$work/p.zst")
+        total_updkit=$((total_updkit + su)) total_xdelta=$((total_xdelta + sx))
+        total_bsdiff=$((total_bsdiff + sb)) total_zstd=$((total_zstd + sz))
+        read -r mkt mkm <<<"$mk"; read -r unt unm <<<"$un"
+        read -r xet xem <<<"$xe"; read -r xdt xdm <<<"$xd"
+        read -r bet bem <<<"$be"; read -r bdt bdm <<<"$bd"
+        read -r zet zem <<<"$ze"; read -r zdt zdm <<<"$zd"
+        ratio=$(awk -v a="$su" -v b="$sx" 'BEGIN { printf "%.2f", a / b }')
+        worst_vs_xdelta=$(awk -v a="$ratio" -v b="$worst_vs_xdelta" 'BEGIN { print (a > b ? a : b) }')
+        applyratio=$(awk -v a="$unt" -v b="$zdt" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')
+        worst_apply_vs_zstd=$(awk -v a="$applyratio" -v b="$worst_apply_vs_zstd" 'BEGIN { print (a > b ? a : b) }')
+        printf '| %s | %s | %s | %s | %s | %s | %s | %ss / %s MB | %ss / %s MB | %ss / %s MB | %ss / %s MB | %ss / %s MB | %ss / %s MB |\n' \
+            "$label" "$(size "$new")" "$su" "$sx" "$sb" "$sz" "$ratio" \
+            "$mkt" "$(mb "$mkm")" "$unt" "$(mb "$unm")" "$xdt" "$(mb "$xdm")" "$bdt" "$(mb "$bdm")" \
+            "$zdt" "$(mb "$zdm")" "$zet" "$(mb "$zem")" >>"$table"
+    done
+    # One patch for the three versions before the newest.
+    n=${#files[@]}
+    if [ "$n" -ge 4 ]; then
+        new=${files[n - 1]}
+        olds=("${files[n - 4]}" "${files[n - 3]}" "${files[n - 2]}")
+        sum=0 largest=0
+        for o in "${olds[@]}"; do
+            "$updkit" mkpatch --old "$o" --new "$new" -o "$work/s.upd"
+            s=$(size "$work/s.upd")
+            sum=$((sum + s))
+            [ "$s" -gt "$largest" ] && largest=$s
+        done
+        measure mk3 "$updkit" mkpatch --old "${olds[0]}" --old "${olds[1]}" --old "${olds[2]}" --new "$new" -o "$work/m.upd"
+        for k in 0 1 2; do
+            "$updkit" unpatch "$work/m.upd" "${olds[k]}" "$k" "$work/r.upd"
+            same "$new" "$work/r.upd" "updkit (3 versions)"
+        done
+        m=$(size "$work/m.upd")
+        printf '| %s %s, %s, %s → %s | %s | %s | %s | %s | %s |\n' "$name" "${vlist[n - 4]}" "${vlist[n - 3]}" \
+            "${vlist[n - 2]}" "${vlist[n - 1]}" "$m" "$sum" "$largest" \
+            "$(awk -v a="$m" -v b="$sum" 'BEGIN { printf "%.2f", a / b }')" \
+            "$(awk -v a="$m" -v b="$largest" 'BEGIN { printf "%.2f", a / b }')" >>"$multi"
+    fi
+done
+
+report="$work/report.md"
+{
+    echo "# Patch benchmark"
+    echo
+    echo "Produced by \`bench/patch/run.sh\` on $(date -u +%Y-%m-%d) ($(nproc) cores, $(uname -m))."
+    echo "Corpus: real Windows executables from npm packages (7zip-bin win/x64/7za.exe, @dprint/win32-x64 dprint.exe),"
+    echo "consecutive released versions. Settings: xdelta3 -9 -S djw (decode -d), bsdiff/bspatch, zstd -19 --long=27"
+    echo "--patch-from (decode -d). Times are wall-clock seconds, memory is peak RSS, one run each."
+    echo
+    echo "## Single-version patches (bytes)"
+    echo
+    echo "| Pair | New file | updkit | xdelta3 | bsdiff | zstd | updkit/xdelta3 | updkit mkpatch | updkit unpatch | xdelta3 -d | bspatch | zstd -d | zstd -19 encode |"
+    echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+    cat "$table"
+    echo "| **Total** | | $total_updkit | $total_xdelta | $total_bsdiff | $total_zstd | $(awk -v a="$total_updkit" -v b="$total_xdelta" 'BEGIN { printf "%.2f", a / b }') | | | | | | |"
+    echo
+    echo "Corpus total updkit/zstd: $(awk -v a="$total_updkit" -v b="$total_zstd" 'BEGIN { printf "%.2f", a / b }');"
+    echo "largest single-pair updkit/xdelta3: $worst_vs_xdelta; largest unpatch/zstd -d time ratio: $worst_apply_vs_zstd."
+    echo
+    echo "## One patch for three old versions (bytes)"
+    echo
+    echo "| Versions | 3-version patch | sum of 3 single patches | largest single patch | ratio to sum | ratio to largest |"
+    echo "|---|---|---|---|---|---|"
+    cat "$multi"
+} >"$report"
+cat "$report"
+if [ "$write" = 1 ]; then
+    cp "$report" "$root/docs/benchmarks-patch.md"
+fi
