@@ -2,11 +2,13 @@
 #include "tools/updkit/Commands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "base/File.h"
+#include "package/FileSignature.h"
 #include "package/PatchDataEngine.h"
 #include "package/UpdateBuilder.h"
 #include "tools/updkit/Json.h"
@@ -296,6 +298,92 @@ int CmdBuild(const TArgs& args)
     return 0;
 }
 
-int CmdCheck(const TArgs&) { return Fail("not yet implemented"); }
+namespace {
+
+/// An installed path as seen under a Wine prefix: C:\\A\\b becomes ROOT/drive_c/A/b.
+std::string UnderRoot(const std::string& path, const std::string& root)
+{
+    if (root.empty())
+        return path;
+    std::string mapped = path;
+    std::string prefix = root;
+    if (mapped.size() >= 2 && mapped[1] == ':') {
+        prefix += "/drive_";
+        prefix += static_cast<char>(std::tolower(static_cast<unsigned char>(mapped[0])));
+        mapped.erase(0, 2);
+    }
+    std::replace(mapped.begin(), mapped.end(), '\\', '/');
+    if (mapped.empty() || mapped[0] != '/')
+        mapped.insert(mapped.begin(), '/');
+    return prefix + mapped;
+}
+
+/// The 0-based index of the first signature that the installed file matches, or -1.
+int FirstMatch(const TMustHaveSet& set, const std::string& root)
+{
+    for (int i = 0; i < set.Count(); ++i) {
+        TFileSignature signature = set.Items(i);
+        signature.FileName = UnderRoot(signature.FileName, root);
+        if (SignatureMatches(signature))
+            return i;
+    }
+    return -1;
+}
+
+std::string Names(const TMustHaveSet& set)
+{
+    std::string names;
+    for (const auto& signature : set) {
+        if (names.find(signature->FileName) == std::string::npos)
+            names += (names.empty() ? "" : ", ") + signature->FileName;
+    }
+    return upd::Cp1250ToUtf8(names);
+}
+
+} // namespace
+
+int CmdCheck(const TArgs& args)
+{
+    const char* usage = "check EXE [--root DIR]";
+    std::string exe, root;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--root" && i + 1 < args.size() && root.empty())
+            root = args[++i];
+        else if (!args[i].empty() && args[i][0] != '-' && exe.empty())
+            exe = args[i];
+        else
+            return Usage(usage);
+    }
+    if (exe.empty() || (root.empty() && std::find(args.begin(), args.end(), "--root") != args.end()))
+        return Usage(usage);
+    while (root.size() > 1 && (root.back() == '/' || root.back() == '\\'))
+        root.pop_back();
+
+    const TPatchDataEngine engine(exe);
+    const TUpdate& update = *engine.Update;
+    int unsatisfied = 0;
+    const int sets = update.MustHaveSets.Count();
+    for (int i = 0; i < sets; ++i) {
+        const TMustHaveSet& set = update.MustHaveSets.Items(i);
+        const int match = FirstMatch(set, root);
+        if (match < 0)
+            ++unsatisfied;
+        std::printf("must-have set %d/%d: %s (%s)\n", i + 1, sets,
+                    match < 0 ? "NOT satisfied" : ("satisfied by alternative " + std::to_string(match + 1)).c_str(),
+                    Names(set).c_str());
+    }
+    const int patches = update.PatchSets.Count();
+    for (int i = 0; i < patches; ++i) {
+        const TPatchSet& patch = update.PatchSets.Items(i);
+        const int match = FirstMatch(patch.OldFiles, root);
+        std::printf("patch set %d/%d: %s (%s)\n", i + 1, patches,
+                    match < 0 ? "no known old version installed"
+                              : ("old version " + std::to_string(match) + " installed").c_str(),
+                    upd::Cp1250ToUtf8(patch.TargetFileName).c_str());
+    }
+    if (unsatisfied > 0)
+        return Fail(std::to_string(unsatisfied) + " of " + std::to_string(sets) + " must-have sets are not satisfied");
+    return 0;
+}
 
 } // namespace updkit
