@@ -1,0 +1,173 @@
+// updkit build, info, check and unpatch together, as the people who make
+// updates use them. POSIX only: the commands run through the shell.
+#include "base/File.h"
+#include "package/Md5Hash.h"
+#include "tools/updkit/JsonRead.h"
+
+#include "PackageTestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace upd::package {
+
+using testing::StubBytes;
+using testing::TScratchFolder;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+struct TRun {
+    int status = -1;
+    std::string out;
+};
+
+#ifndef _WIN32
+TRun Updkit(const std::string& arguments, const std::string& folder)
+{
+    const char* binary = std::getenv("UPD_BINARY_DIR");
+    const std::string command = "cd '" + folder + "' && '" + std::string(binary ? binary : ".") +
+                                "/tools/updkit/updkit' " + arguments + " 2>&1";
+    TRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, got);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+#endif
+
+const char* kManifest = R"({
+  "stub": "wizard.exe",
+  "title": "Bun g@asit @in expertul pentru actualizat Pravion",
+  "description": "Se va actualiza programul *b*Pravion*/b* \u0103",
+  "release": 174,
+  "release_date": "7 decembrie 2026",
+  "tag_file_name": "sig-174.txt",
+  "must_have": [
+    {"path": "C:\\Pravion\\borlndmm.dll", "file": "borlndmm.dll"},
+    [{"path": "C:\\Pravion\\a.cfg", "file": "a1.cfg", "check_version": false},
+     {"path": "C:\\Pravion\\a.cfg", "file": "a2.cfg", "check_version": false}]
+  ],
+  "patches": [
+    {"target": "C:\\Pravion\\kp3.exe", "old": ["kp3-172.exe", "kp3-173.exe"], "new": "kp3-174.exe"}
+  ]
+})";
+
+} // namespace
+
+TEST(UpdkitPackageTest, BuildInfoAndUnpatchReproduceTheNewFile)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "runs updkit through a POSIX shell";
+#else
+    TScratchFolder folder;
+    const std::string dir = folder.File("");
+    folder.Write("wizard.exe", StubBytes(12000, 2));
+    folder.Write("borlndmm.dll", StubBytes(900, 3));
+    folder.Write("a1.cfg", {'a'});
+    folder.Write("a2.cfg", {'b', 'c'});
+    Bytes base = StubBytes(40000, 4);
+    Bytes v172 = base, v173 = base, v174 = base;
+    v172.resize(39000);
+    v173[100] ^= 1;
+    v174.insert(v174.begin() + 5000, 300, 0x11);
+    folder.Write("kp3-172.exe", v172);
+    folder.Write("kp3-173.exe", v173);
+    folder.Write("kp3-174.exe", v174);
+    const std::string manifest(kManifest);
+    folder.Write("kit.json", Bytes(manifest.begin(), manifest.end()));
+
+    ASSERT_EQ(Updkit("build kit.json -o one.exe", dir).status, 0);
+    const TRun split = Updkit("build kit.json -o setup.exe --volumes 2", dir);
+    ASSERT_EQ(split.status, 0) << split.out;
+    EXPECT_TRUE(FileExists(folder.File("setup.1")));
+    EXPECT_TRUE(FileExists(folder.File("setup.2")));
+
+    const TRun one = Updkit("info one.exe", dir);
+    ASSERT_EQ(one.status, 0) << one.out;
+    const updkit::TJsonValue info = updkit::ParseJson(one.out);
+    const TRun splitInfo = Updkit("info setup.exe", dir);
+    ASSERT_EQ(splitInfo.status, 0) << splitInfo.out;
+    const updkit::TJsonValue infoSplit = updkit::ParseJson(splitInfo.out);
+
+    EXPECT_EQ(info.Find("header_offset")->AsInteger("offset"), 12000);
+    EXPECT_EQ(info.Find("volume_count")->AsInteger("count"), 0);
+    EXPECT_EQ(info.Find("volume_digests")->AsArray("digests").size(), 0u);
+    EXPECT_EQ(infoSplit.Find("volume_count")->AsInteger("count"), 2);
+    EXPECT_EQ(infoSplit.Find("volume_digests")->AsArray("digests")[1].AsString("digest"),
+              FileMD5Text(folder.File("setup.2")));
+    EXPECT_EQ(info.Find("package_digest")->AsString("digest"), infoSplit.Find("package_digest")->AsString("digest"));
+
+    const updkit::TJsonValue& update = *info.Find("update");
+    EXPECT_EQ(update.Find("description")->AsString("d"), "Se va actualiza programul *b*Pravion*/b* \xC4\x83");
+    EXPECT_EQ(update.Find("tag_text")->AsArray("t")[0].AsString("line"), "//Tag:174 ");
+    EXPECT_EQ(update.Find("must_have_sets")->AsArray("sets")[1].AsArray("set").size(), 2u);
+    const auto& patches = update.Find("patch_sets")->AsArray("patches");
+    ASSERT_EQ(patches.size(), 1u);
+    const updkit::TJsonValue& segment = *patches[0].Find("segment");
+    const Bytes exe = ReadWholeFile(folder.File("one.exe"));
+    const std::size_t start = static_cast<std::size_t>(12000 + info.Find("package_size")->AsInteger("size") +
+                                                       segment.Find("offset")->AsInteger("offset"));
+    const std::size_t size = static_cast<std::size_t>(segment.Find("size")->AsInteger("size"));
+    ASSERT_LE(start + size, exe.size());
+    folder.Write("seg.patch", Bytes(exe.begin() + static_cast<std::ptrdiff_t>(start),
+                                    exe.begin() + static_cast<std::ptrdiff_t>(start + size)));
+    const char* olds[] = {"kp3-172.exe", "kp3-173.exe"};
+    for (int v = 0; v < 2; ++v) {
+        SCOPED_TRACE(v);
+        const TRun unpatch = Updkit(std::string("unpatch seg.patch ") + olds[v] + " " + std::to_string(v) + " out.bin", dir);
+        ASSERT_EQ(unpatch.status, 0) << unpatch.out;
+        EXPECT_EQ(ReadWholeFile(folder.File("out.bin")), v174);
+    }
+    EXPECT_EQ(patches[0].Find("new_hash")->AsString("hash"), FileMD5Text(folder.File("kp3-174.exe")));
+#endif
+}
+
+TEST(UpdkitPackageTest, FailuresAreOneLineWithTheirStatus)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "runs updkit through a POSIX shell";
+#else
+    TScratchFolder folder;
+    const std::string dir = folder.File("");
+    folder.Write("plain.exe", StubBytes(5000));
+    const std::string typo = R"({"stub": "plain.exe", "titel": "x"})";
+    folder.Write("typo.json", Bytes(typo.begin(), typo.end()));
+    struct Row {
+        const char* arguments;
+        int status;
+        const char* out;
+    };
+    const Row rows[] = {
+        {"info plain.exe", 1, "updkit: Nu gasesc header!\n"},
+        {"info", 2, "usage: updkit info EXE\n"},
+        {"build typo.json -o x.exe", 1, "updkit: manifest: unknown key \"titel\"\n"},
+        {"build typo.json", 2, "usage: updkit build MANIFEST.json -o SETUP.EXE [--volumes N | --volume-size BYTES]\n"},
+        {"build typo.json -o x.exe --volumes 11", 2,
+         "usage: updkit build MANIFEST.json -o SETUP.EXE [--volumes N | --volume-size BYTES]\n"},
+        {"build typo.json -o x.exe --volumes 2 --volume-size 9", 2,
+         "usage: updkit build MANIFEST.json -o SETUP.EXE [--volumes N | --volume-size BYTES]\n"},
+        {"check", 2, "usage: updkit check EXE [--root DIR]\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        const TRun run = Updkit(row.arguments, dir);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_EQ(run.out, row.out);
+    }
+#endif
+}
+
+} // namespace upd::package
