@@ -254,12 +254,15 @@ TQvtCuvantEcran* TQvtParagrafCore::LinkAt(std::int32_t x, std::int32_t y, bool l
                 if (b.Left <= x && x <= b.Right && b.Top <= y && y <= b.Bottom) {
                     hit = f;
                     if (!lastHit)
-                        goto found;
+                        break;
                 }
             }
+            if (hit && !lastHit)
+                break;
         }
+        if (hit && !lastHit)
+            break;
     }
-found:
     while (hit && hit->Prev)
         hit = hit->Prev;
     return hit;

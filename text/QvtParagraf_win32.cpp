@@ -226,6 +226,11 @@ void TQvtParagraf::Paint()
 {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(m_hwnd, &ps);
+    struct TEndPaint {
+        HWND hwnd;
+        PAINTSTRUCT* ps;
+        ~TEndPaint() { EndPaint(hwnd, ps); }
+    } endPaint{m_hwnd, &ps};
     if (!m_painting) {
         TFlagScope painting(m_painting);
         RECT client;
@@ -245,7 +250,6 @@ void TQvtParagraf::Paint()
         if (mem)
             DeleteDC(mem);
     }
-    EndPaint(m_hwnd, &ps);
 }
 
 void TQvtParagraf::PaintTo(HDC dc, const RECT& client)
