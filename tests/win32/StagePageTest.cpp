@@ -194,12 +194,11 @@ TEST_F(TPaginaValidareTest, SuccessAdvancesOnceEvenWhenShownAgain)
 
 TEST(TSetupExeTest, ManifestVersionAndSidePicture)
 {
-    const char* binary = std::getenv("UPD_BINARY_DIR");
-    ASSERT_NE(binary, nullptr);
-    std::string exe = std::string("Z:") + binary + "/app/setup.exe";
-    for (char& c : exe)
-        if (c == '/')
-            c = '\\';
+    // <build>\tests\win32\stagepage_tests.exe -> <build>\app\setup.exe
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::string exe =
+        (std::filesystem::path(self).parent_path().parent_path().parent_path() / "app" / "setup.exe").string();
     EXPECT_EQ(version::GetFileVersionText(exe), "1.0.0.0");
 
     HMODULE module = ::LoadLibraryExW(Wide(exe).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);

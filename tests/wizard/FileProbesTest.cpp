@@ -45,7 +45,10 @@ TEST_F(TRootedFileProbeTest, WindowsPathsFindTheirFilesUnderTheRoot)
         SCOPED_TRACE(row.path);
         EXPECT_EQ(probe.FileExists(row.path), row.exists);
     }
+#ifndef _WIN32
+    // Where names differ in case only (not on Windows, whose names ignore case anyway).
     EXPECT_EQ(probe.MapPath("c:\\pravion\\kp3.EXE"), (m_root / "drive_c" / "Pravion" / "KP3.exe").string());
+#endif
 }
 
 TEST_F(TRootedFileProbeTest, SignaturesAreCheckedOnTheMappedFile)

@@ -25,12 +25,9 @@ class TVerifyCommandTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* binary = std::getenv("UPD_BINARY_DIR");
-        ASSERT_NE(binary, nullptr);
-        m_updkit = fs::path(binary) / "tools" / "updkit" / "updkit";
-#ifdef _WIN32
-        m_updkit += ".exe";
-#endif
+        // <build>/tests/wizard/verify_command_tests -> <build>/tools/updkit/updkit
+        fs::path build = fs::read_symlink("/proc/self/exe").parent_path().parent_path().parent_path();
+        m_updkit = build / "tools" / "updkit" / "updkit";
         m_dir = fs::temp_directory_path() /
                 ("upd-verify-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(m_dir);
