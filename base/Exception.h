@@ -14,10 +14,17 @@ namespace upd {
 /// The general error class. The message is shown to the user unchanged.
 class Exception : public std::runtime_error {
 public:
-    explicit Exception(const std::string& message) : std::runtime_error(message) {}
+    explicit Exception(const std::string& message) : std::runtime_error(message), m_message(message) {}
 
     /// The name reported in a worker's error notification.
     virtual const char* ClassName() const noexcept { return "Exception"; }
+
+    /// The whole message; unlike what(), it does not end at a NUL byte that
+    /// an excerpt of hostile input may carry.
+    const std::string& Message() const noexcept { return m_message; }
+
+private:
+    std::string m_message;
 };
 
 /// An operating-system error: carries the system's error code and its text.
