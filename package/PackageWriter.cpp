@@ -25,8 +25,10 @@ std::string DigestOf(std::initializer_list<std::pair<const std::uint8_t*, std::s
 {
     THashAlgMD5Engine::TContext context;
     THashAlgMD5Engine::Init(context);
-    for (const auto& [data, size] : parts)
-        THashAlgMD5Engine::Update(context, data, size);
+    for (const auto& [data, size] : parts) {
+        if (size > 0)
+            THashAlgMD5Engine::Update(context, data, size);
+    }
     THashDigest digest{};
     THashAlgMD5Engine::Final(context, digest.data());
     return THashAlgMD5().DigestToText(digest);
@@ -40,7 +42,7 @@ TUpdateData AppendSegment(std::vector<std::uint8_t>& segmentData, const std::vec
     record.Offset = CheckedInt32(segmentData.size(), "pozitia unui segment");
     record.Size = CheckedInt32(bytes.size(), "marimea unui segment");
     CheckedInt32(segmentData.size() + bytes.size(), "datele de actualizare");
-    record.Hash = MD5Text(bytes.data(), bytes.size());
+    record.Hash = DigestOf({{bytes.data(), bytes.size()}});
     segmentData.insert(segmentData.end(), bytes.begin(), bytes.end());
     return record;
 }

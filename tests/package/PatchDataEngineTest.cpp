@@ -105,7 +105,7 @@ TEST(TPatchDataEngineTest, ScanAgreesWithAPlainSearch)
         // nearly every pair is one the search has to look at closely.
         if (round % 3 == 0) {
             for (auto& byte : data)
-                byte = signature[random() % (3 + round % kPackageSignatureSize)];
+                byte = signature[random() % (1 + round % kPackageSignatureSize)];
         }
         for (int k = random() % 12; k > 0; --k) {
             std::size_t offset = random() % (data.size() - kPackageSignatureSize);
