@@ -284,6 +284,54 @@ TEST_F(TWizardE2ETest, EveryFindingShowsItsMessage)
     }
 }
 
+TEST_F(TWizardE2ETest, WarningHoldsTheStageUntilClosed)
+{
+    Install(kKp3, Fake("v2b"));
+    Install("C:\\Pravion\\kp3b.dll", Fake("v1"));
+    MustHave(kKp3, {Fake("v2")});
+    MustHave("C:\\Pravion\\kp3b.dll", {Fake("v1")});
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(PressNextOnIntro());
+    HWND box = WaitForMessageBox(m_process->Id(), kStepTimeout);
+    ASSERT_NE(box, nullptr);
+    HWND bar = PageControl(m_main, 1, kIdProgressBar1);
+    // The first set's step arrived; the second waits behind the box.
+    ::Sleep(400);
+    EXPECT_EQ(ProgressPosition(bar), 5000);
+    EXPECT_EQ(VisiblePage(m_main), 1);
+    ASSERT_TRUE(AnswerMessageBox(box, IDOK));
+    ASSERT_TRUE(WaitForPage(m_main, 2, kStepTimeout));
+    EXPECT_EQ(ProgressPosition(bar), 10000);
+    CancelWithYes();
+}
+
+TEST_F(TWizardE2ETest, RejectedDescriptionFallsBackToTheShortOne)
+{
+    Install(kKp3, Fake("v2"));
+    MustHave(kKp3, {Fake("v2")});
+    // "x" is no tag of the markup.
+    m_update.Description = "Text *x*";
+    static int serial = 0;
+    std::string exe = kKits + "\\setup-markup" + std::to_string(++serial) + ".exe";
+    package::WritePackage(BuildPath("app/setup.exe"), exe, m_update, std::vector<std::uint8_t>(2048, 1), {});
+    m_process = std::make_unique<TWizardProcess>(exe);
+    HWND box = WaitForMessageBox(m_process->Id(), kStartTimeout);
+    ASSERT_NE(box, nullptr);
+    EXPECT_NE(MessageBoxText(box), "");
+    ASSERT_TRUE(AnswerMessageBox(box, IDOK));
+    ASSERT_TRUE(WaitUntil([&] { return FindMessageBox(m_process->Id()) != box; }, kStepTimeout));
+    box = WaitForMessageBox(m_process->Id(), kStepTimeout);
+    ASSERT_NE(box, nullptr);
+    // The header's copy of the description, prepared the same way, tags showing.
+    EXPECT_EQ(MessageBoxText(box), "<p>Text <x></p>");
+    ASSERT_TRUE(AnswerMessageBox(box, IDOK));
+    m_main = WaitForMainWindow(m_process->Id(), kStepTimeout);
+    ASSERT_NE(m_main, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(Next()) != FALSE; }, kStepTimeout));
+    Click(MainControl(m_main, kIdButton2));
+    EXPECT_TRUE(m_process->WaitForExit(kStepTimeout));
+}
+
 TEST_F(TWizardE2ETest, WizardWithoutPackageStaysClosable)
 {
     m_process = std::make_unique<TWizardProcess>(BuildPath("app/setup.exe"));
