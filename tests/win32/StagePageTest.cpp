@@ -16,6 +16,7 @@
 #include "package/PatchDataEngine.h"
 #include "version/CEVersionInfo.h"
 #include "wizard/PaginaValidare_win32.h"
+#include "wizard/Pages_win32.h"
 
 #include <commctrl.h>
 
@@ -120,8 +121,8 @@ TEST(TFirValidareVersiuneTest, ErrorsBecomeExceptionNotifications)
     }
 }
 
-// A real validation page over a real package whose sets all match.
-class TPaginaValidareTest : public ::testing::Test {
+// Pages over a real package whose one must-have set matches.
+class TPackagePageTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -173,7 +174,7 @@ protected:
     HWND m_host = nullptr;
 };
 
-TEST_F(TPaginaValidareTest, SuccessAdvancesOnceEvenWhenShownAgain)
+TEST_F(TPackagePageTest, SuccessAdvancesOnceEvenWhenShownAgain)
 {
     TPaginaValidare page(m_host, app::kIdFirstPage + 1);
     EXPECT_TRUE(page.IsBusy());
@@ -190,6 +191,35 @@ TEST_F(TPaginaValidareTest, SuccessAdvancesOnceEvenWhenShownAgain)
     EXPECT_FALSE(page.IsBusy());
     EXPECT_EQ(::SendMessageW(::GetDlgItem(page.Handle(), app::kIdProgressBar1), PBM_GETPOS, 0, 0), 10000);
     EXPECT_TRUE(TFirValidareVersiune::WaitForAll(5000));
+}
+
+TEST_F(TPackagePageTest, FinalPageStartsThePayrollProgramOnce)
+{
+    // <build>\tests\win32\stagepage_tests.exe -> the recorder beside it.
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::string recorder = (std::filesystem::path(self).parent_path() / "fake_recorder.exe").string();
+    std::filesystem::create_directories("C:\\Pravion");
+    std::filesystem::remove("C:\\Pravion\\kp3-started.txt");
+    std::filesystem::copy_file(recorder, kPayrollProgram, std::filesystem::copy_options::overwrite_existing);
+
+    TPaginaFinal page(m_host, app::kIdFirstPage + 4);
+    EXPECT_FALSE(page.IsBusy());
+    page.Finish();
+    std::vector<std::uint8_t> started;
+    DWORD start = ::GetTickCount();
+    while (::GetTickCount() - start < 10000) {
+        if (FileExists("C:\\Pravion\\kp3-started.txt")) {
+            ::Sleep(100);
+            started = ReadWholeFile("C:\\Pravion\\kp3-started.txt");
+            break;
+        }
+        ::Sleep(20);
+    }
+    EXPECT_EQ(std::string(started.begin(), started.end()), "\"C:\\Pravion\\kp3.exe\" pregateste_kelmira\n");
+
+    std::filesystem::remove(kPayrollProgram);
+    EXPECT_THROW(page.Finish(), EOSError);
 }
 
 TEST(TSetupExeTest, ManifestVersionAndSidePicture)
