@@ -128,24 +128,6 @@ TEST(TUpdateBuilderTest, PackageRebuildsEveryNewFile)
     }
 }
 
-TEST(TUpdateBuilderTest, SplitAndSingleCarryTheSameDigest)
-{
-    TScratchFolder folder;
-    const TSample sample = MakeSample(folder);
-    const TPatchHeader single = BuildPackage(sample.manifest, folder.File("one.exe"), 0, 0);
-    const std::size_t segments =
-        ReadWholeFile(folder.File("one.exe")).size() - 20000 - static_cast<std::size_t>(single.PackageSize);
-    const std::int32_t volumeSize = static_cast<std::int32_t>(segments / 3 + 1);
-    TPackageFiles files;
-    const TPatchHeader split = BuildPackage(sample.manifest, folder.File("setup.exe"), 0, volumeSize, &files);
-    EXPECT_EQ(split.PackageDigest, single.PackageDigest);
-    EXPECT_EQ(split.VolumeCount, 3);
-    EXPECT_EQ(static_cast<std::size_t>(split.VolumeCount), files.VolumeFileNames.size());
-    for (int i = 0; i < split.VolumeCount; ++i)
-        EXPECT_LE(split.VolumeSizes[i], volumeSize);
-    EXPECT_EQ(ReadWholeFile(folder.File("setup.exe")).size(), 20000u + static_cast<std::size_t>(split.PackageSize));
-}
-
 TEST(TUpdateBuilderTest, RefusesIncompleteManifests)
 {
     TScratchFolder folder;

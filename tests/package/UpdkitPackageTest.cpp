@@ -48,7 +48,7 @@ TRun Updkit(const std::string& arguments, const std::string& folder)
 }
 #endif
 
-const char* kManifest = R"({
+[[maybe_unused]] const char* kManifest = R"({
   "stub": "wizard.exe",
   "title": "Bun g@asit @in expertul pentru actualizat Pravion",
   "description": "Se va actualiza programul *b*Pravion*/b* \u0103",
