@@ -88,6 +88,10 @@ void TPatchDataEngine::Open()
         HeaderOffset = LocatePackage(file.Data(), file.Size(), package);
     }
     Header = TPatchHeader::Parse(package.data());
+    // The header has room for ten volumes; a count outside that would send the
+    // archive stage past the end of the volume tables.
+    if (Header.VolumeCount < 0 || Header.VolumeCount > kMaxVolumes)
+        throw Exception(kCannotReadDataDirMessage);
     TTaggedValueReader reader(package.data() + kPatchHeaderSize, package.size() - kPatchHeaderSize);
     Update->ReadFrom(reader);
 }

@@ -37,7 +37,8 @@ public:
     TPatchDataEngine();
     /// Opens the named executable. Raises EOSError when it cannot be opened or
     /// mapped, kNoHeaderMessage when it carries no package, kCannotReadDataDirMessage
-    /// when PackageSize is below the header's size or beyond the end of the file,
+    /// when PackageSize is below the header's size or beyond the end of the file
+    /// or VolumeCount is outside 0 to 10,
     /// and the tagged value read error for a damaged update description.
     explicit TPatchDataEngine(const std::string& exeFileName);
     /// Deletes every file of TempFiles and PatchTotalFileName that exists, in that order.

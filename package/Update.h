@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Exception.h"
 #include "package/FileSignature.h"
 
 namespace upd::package {
@@ -40,9 +41,9 @@ public:
         return *m_items.back();
     }
     int Count() const { return static_cast<int>(m_items.size()); }
-    /// The i-th item, 0-based; std::out_of_range when i is not an index of the list.
-    T& Items(int i) { return *m_items.at(static_cast<std::size_t>(i)); }
-    const T& Items(int i) const { return *m_items.at(static_cast<std::size_t>(i)); }
+    /// The i-th item, 0-based; upd::Exception "List index out of bounds (i)" when i is not an index of the list.
+    T& Items(int i) { return *m_items[Checked(i)]; }
+    const T& Items(int i) const { return *m_items[Checked(i)]; }
     /// Destroys the items in list order.
     void Clear()
     {
@@ -55,6 +56,13 @@ public:
     auto end() const { return m_items.end(); }
 
 private:
+    std::size_t Checked(int i) const
+    {
+        if (i < 0 || i >= Count())
+            throw Exception(Format("List index out of bounds (%d)", i));
+        return static_cast<std::size_t>(i);
+    }
+
     std::vector<std::unique_ptr<T>> m_items;
 };
 

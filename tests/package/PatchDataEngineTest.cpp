@@ -180,6 +180,8 @@ TEST(TPatchDataEngineTest, RefusesDamagedPackages)
         {"description cut", setPackageSize(static_cast<std::int64_t>(packageSize) - 1),
          // The last value, the copy set count 02 00, loses its payload.
          Format(kTaggedReadError, static_cast<long long>(packageSize - kPatchHeaderSize - 2))},
+        {"eleven volumes", [](Bytes& bytes) { bytes[5000 + 318] = 11; }, "Nu pot citi DataDir"},
+        {"negative volume count", [](Bytes& bytes) { bytes[5000 + 321] = 0x80; }, "Nu pot citi DataDir"},
         {"foreign tag", [](Bytes& bytes) { bytes[5000 + kPatchHeaderSize] = 0x02; },
          "Descrierea actualizarii este deteriorata (pozitia 0)"},
     };

@@ -102,6 +102,8 @@ TEST(TUpdateTest, ReadsBackFieldForField)
     EXPECT_EQ(copy.FileName, "C:\\Pravion\\x.dll");
     EXPECT_EQ(copy.Segment.Offset, 452608);
     EXPECT_EQ(copy.Segment.Hash, "H");
+    EXPECT_THROW(read.CopySets.Items(1), Exception);
+    EXPECT_THROW(read.MustHaveSets.Items(-1), Exception);
 }
 
 TEST(TUpdateTest, EmptyListsEndTheStream)
