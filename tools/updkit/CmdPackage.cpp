@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <memory>
 
 #include "base/Cp1250.h"
 #include "base/Exception.h"
@@ -215,6 +216,27 @@ private:
     TJsonValue m_root;
 };
 
+/// Opens a package for the console: an error becomes one line (system errors
+/// carry their code and text on two lines).
+std::unique_ptr<TPatchDataEngine> OpenPackage(const std::string& exe)
+{
+    try {
+        return std::make_unique<TPatchDataEngine>(exe);
+    } catch (const upd::Exception& e) {
+        std::string line = e.what();
+        std::string flat;
+        for (char c : line) {
+            if (c == '\r' || c == '\n') {
+                if (!flat.empty() && flat.back() != ' ')
+                    flat += ' ';
+            } else {
+                flat += c;
+            }
+        }
+        throw upd::Exception(flat);
+    }
+}
+
 std::int64_t PositiveNumber(const std::string& text)
 {
     std::size_t used = 0;
@@ -233,7 +255,8 @@ int CmdInfo(const TArgs& args)
 {
     if (args.size() != 1 || args[0].empty() || args[0][0] == '-')
         return Usage("info EXE");
-    const TPatchDataEngine engine(args[0]);
+    const auto opened = OpenPackage(args[0]);
+    const TPatchDataEngine& engine = *opened;
     const TPatchHeader& header = engine.Header;
     // Only the volumes the package has; the entries after them are never read.
     const int volumes = std::clamp(header.VolumeCount, 0, kMaxVolumes);
@@ -359,8 +382,8 @@ int CmdCheck(const TArgs& args)
     while (root.size() > 1 && (root.back() == '/' || root.back() == '\\'))
         root.pop_back();
 
-    const TPatchDataEngine engine(exe);
-    const TUpdate& update = *engine.Update;
+    const auto opened = OpenPackage(exe);
+    const TUpdate& update = *opened->Update;
     int unsatisfied = 0;
     const int sets = update.MustHaveSets.Count();
     for (int i = 0; i < sets; ++i) {
