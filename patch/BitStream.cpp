@@ -99,12 +99,22 @@ std::uint32_t TQvtBitStream::PeekBits(unsigned count, unsigned& available) const
 {
     const auto& data = m_stream.Data();
     std::size_t position = m_stream.Position();
-    // Gather from the rest of the current byte, then whole bytes that follow.
     std::uint64_t window = m_readByte & ((1u << m_bitsLeft) - 1);
     unsigned have = m_bitsLeft;
-    while (have < count && position < data.size()) {
-        window = window << 8 | data[position++];
-        have += 8;
+    if (count <= have) {
+        available = count;
+        return static_cast<std::uint32_t>(window >> (have - count));
+    }
+    if (position + 4 <= data.size()) {
+        // The usual case: four more whole bytes are there.
+        const std::uint8_t* p = data.data() + position;
+        window = window << 32 | std::uint64_t{p[0]} << 24 | std::uint64_t{p[1]} << 16 | std::uint64_t{p[2]} << 8 | p[3];
+        have += 32;
+    } else {
+        while (have < count && position < data.size()) {
+            window = window << 8 | data[position++];
+            have += 8;
+        }
     }
     available = std::min(have, count);
     if (have >= count)
@@ -114,6 +124,10 @@ std::uint32_t TQvtBitStream::PeekBits(unsigned count, unsigned& available) const
 
 void TQvtBitStream::SkipBits(unsigned count) noexcept
 {
+    if (count <= m_bitsLeft) {
+        m_bitsLeft = static_cast<std::uint8_t>(m_bitsLeft - count);
+        return;
+    }
     while (count > 0) {
         if (m_bitsLeft == 0) {
             if (m_stream.Read(&m_readByte, 1) != 1)
@@ -124,6 +138,13 @@ void TQvtBitStream::SkipBits(unsigned count) noexcept
         m_bitsLeft = static_cast<std::uint8_t>(m_bitsLeft - take);
         count -= take;
     }
+}
+
+void TQvtBitStream::SeekBit(std::uint64_t position) noexcept
+{
+    m_stream.Seek(static_cast<std::size_t>(position / 8));
+    m_bitsLeft = 0;
+    SkipBits(static_cast<unsigned>(position % 8));
 }
 
 void TQvtBitStream::WriteBit(bool bit)

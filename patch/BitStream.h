@@ -35,6 +35,9 @@ public:
         : m_data(std::make_shared<std::vector<std::uint8_t>>(std::move(data)))
     {
     }
+    /// A stream over a buffer that others share (reading only).
+    explicit TQvtMemoryStream(std::shared_ptr<std::vector<std::uint8_t>> data) : m_data(std::move(data)) {}
+    std::shared_ptr<std::vector<std::uint8_t>> Shared() const noexcept { return m_data; }
 
     /// Reads up to `count` bytes at the position; returns how many it got.
     std::size_t Read(void* buffer, std::size_t count);
@@ -87,6 +90,10 @@ public:
     std::uint32_t PeekBits(unsigned count, unsigned& available) const noexcept;
     /// Consumes `count` bits that PeekBits reported as available.
     void SkipBits(unsigned count) noexcept;
+    /// The number of bits consumed from the start of the stream.
+    std::uint64_t BitPosition() const noexcept { return std::uint64_t{m_stream.Position()} * 8 - m_bitsLeft; }
+    /// Continues reading at a bit position that BitPosition() gave.
+    void SeekBit(std::uint64_t position) noexcept;
 
     void WriteBit(bool bit);
     /// The magnitude must be below 2^28; a larger one raises.

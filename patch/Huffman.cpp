@@ -12,7 +12,7 @@ namespace {
 // Codes never grow this long from weights that fit in 32 bits; deeper trees
 // only come from negative weights, which no encoder writes.
 constexpr unsigned kMaxCodeLength = 64;
-constexpr unsigned kMaxTableBits = 11;
+constexpr unsigned kMaxTableBits = 16;
 constexpr std::uint8_t kNoCode = 0xFF;
 
 std::int32_t WrapAdd(std::int32_t a, std::int32_t b)
@@ -58,7 +58,7 @@ TQvtHuffmanValueSet::~TQvtHuffmanValueSet() = default;
 
 void TQvtHuffmanValueSet::Add(std::int32_t value, std::int32_t weight)
 {
-    if (m_root)
+    if (m_built)
         throw Exception("Adaugi valori dupa ce ai construit reprezentarea arborescenta");
     // A map keeps adding cheap whatever the order of the values; the sorted
     // list is rebuilt from it when it is next read.
@@ -82,40 +82,43 @@ const TQvtSortedIntegerList& TQvtHuffmanValueSet::Counts() const
 
 void TQvtHuffmanValueSet::BuildTree()
 {
-    if (m_root)
+    if (m_built)
         throw Exception("BuildTree apelat a doua oara");
     const auto& counts = Counts();
     m_weights.clear();
-    m_root = std::make_unique<TQvtHuffmanArrayNode>();
+    m_built = true;
     // The root's children live in slots; a merged node leaves an empty slot
     // behind, and new nodes take new slots at the end, which keeps the list
     // order of the construction without moving the rest on every merge.
-    std::vector<std::unique_ptr<TQvtHuffmanBaseNode>> slots;
+    m_nodes.reserve(static_cast<std::size_t>(counts.Count()) * 2);
+    std::vector<std::int32_t> slots;
     slots.reserve(static_cast<std::size_t>(counts.Count()));
-    for (int i = 0; i < counts.Count(); ++i)
-        slots.push_back(std::make_unique<TQvtHuffmanFinalNode>(counts.Keys(i), counts.Data(i)));
+    for (int i = 0; i < counts.Count(); ++i) {
+        m_nodes.push_back(TNode{counts.Data(i), -1, -1, counts.Keys(i)});
+        slots.push_back(static_cast<std::int32_t>(i));
+    }
     std::size_t live = slots.size();
     while (live > 2) {
         Reduce(slots, live);
-        std::erase_if(slots, [](const auto& node) { return !node; });
+        std::erase(slots, -1);
     }
-    m_root->Children = std::move(slots);
+    m_rootChildren = std::move(slots);
     AssignCodes();
 }
 
-void TQvtHuffmanValueSet::Reduce(std::vector<std::unique_ptr<TQvtHuffmanBaseNode>>& slots, std::size_t& live)
+void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::size_t& live)
 {
     std::map<std::int32_t, std::deque<std::size_t>> buckets;
     for (std::size_t s = 0; s < slots.size(); ++s)
-        if (slots[s])
-            buckets[slots[s]->Weight].push_back(s);
+        if (slots[s] >= 0)
+            buckets[m_nodes[static_cast<std::size_t>(slots[s])].weight].push_back(s);
 
+    auto weightAt = [&](std::size_t slot) { return m_nodes[static_cast<std::size_t>(slots[slot])].weight; };
     auto merge = [&](std::size_t a, std::size_t b, std::deque<std::size_t>& target) {
-        auto node = std::make_unique<TQvtHuffmanArrayNode>();
-        node->Weight = WrapAdd(slots[a]->Weight, slots[b]->Weight);
-        node->Children.push_back(std::move(slots[a]));
-        node->Children.push_back(std::move(slots[b]));
-        slots.push_back(std::move(node));
+        m_nodes.push_back(TNode{WrapAdd(weightAt(a), weightAt(b)), slots[a], slots[b], 0});
+        slots[a] = -1;
+        slots[b] = -1;
+        slots.push_back(static_cast<std::int32_t>(m_nodes.size() - 1));
         target.push_back(slots.size() - 1);
         --live;
     };
@@ -153,7 +156,7 @@ void TQvtHuffmanValueSet::Reduce(std::vector<std::unique_ptr<TQvtHuffmanBaseNode
             throw Exception("N2 = nil");
         std::size_t b = next->second.front();
         next->second.pop_front();
-        std::int32_t sum = WrapAdd(slots[a]->Weight, slots[b]->Weight);
+        std::int32_t sum = WrapAdd(weightAt(a), weightAt(b));
         if (key > sum)
             throw Exception("Noul nod va fi plasat IN SPATE!");
         merge(a, b, buckets[sum]);
@@ -168,16 +171,16 @@ void TQvtHuffmanValueSet::AssignCodes()
     const auto& counts = Counts();
     m_codeBits.assign(static_cast<std::size_t>(counts.Count()), 0);
     m_codeLengths.assign(static_cast<std::size_t>(counts.Count()), kNoCode);
-    if (m_root->Children.size() < 2)
-        RaiseListIndexError(static_cast<long long>(m_root->Children.size()));
+    if (m_rootChildren.size() < 2)
+        RaiseListIndexError(static_cast<long long>(m_rootChildren.size()));
 
     struct TStep {
-        const TQvtHuffmanBaseNode* node;
+        std::int32_t node;
         std::uint64_t code;
         unsigned length;
     };
-    std::vector<TStep> pending{{m_root->Children[1].get(), 1, 1}, {m_root->Children[0].get(), 0, 1}};
-    std::vector<TStep> inner; // inner nodes met, for the decoding table
+    std::vector<TStep> pending{{m_rootChildren[1], 1, 1}, {m_rootChildren[0], 0, 1}};
+    std::vector<TStep> inner; // inner nodes at the table's depth
     m_maxLength = 0;
     while (!pending.empty()) {
         TStep step = pending.back();
@@ -186,27 +189,25 @@ void TQvtHuffmanValueSet::AssignCodes()
             throw Exception("Arborele de coduri Huffman este prea adanc");
         if (step.length > m_maxLength)
             m_maxLength = step.length;
-        if (!step.node->AsArray()) {
-            const auto* leaf = static_cast<const TQvtHuffmanFinalNode*>(step.node);
-            int index = counts.IndexOf(leaf->Value);
+        const TNode& node = m_nodes[static_cast<std::size_t>(step.node)];
+        if (node.child0 < 0) {
+            int index = counts.IndexOf(node.value);
             if (index < 0 || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
                 throw Exception("bug");
             m_codeBits[static_cast<std::size_t>(index)] = step.code;
             m_codeLengths[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(step.length);
             continue;
         }
-        const auto* node = static_cast<const TQvtHuffmanArrayNode*>(step.node);
-        if (node->Children.size() != 2)
-            RaiseListIndexError(static_cast<long long>(node->Children.size()));
-        inner.push_back(step);
-        pending.push_back({node->Children[1].get(), step.code << 1 | 1, step.length + 1});
-        pending.push_back({node->Children[0].get(), step.code << 1, step.length + 1});
+        if (step.length <= kMaxTableBits)
+            inner.push_back(step);
+        pending.push_back({node.child1, step.code << 1 | 1, step.length + 1});
+        pending.push_back({node.child0, step.code << 1, step.length + 1});
     }
 
     // One table look-up decodes every code of up to m_tableBits bits; longer
     // codes continue bit by bit from the inner node at that depth.
     m_tableBits = std::min(m_maxLength, kMaxTableBits);
-    m_table.assign(std::size_t{1} << m_tableBits, TTableEntry{nullptr, 0, 0});
+    m_table.assign(std::size_t{1} << m_tableBits, TTableEntry{-1, 0, 0});
     for (std::size_t i = 0; i < m_codeLengths.size(); ++i) {
         unsigned length = m_codeLengths[i];
         if (length > m_tableBits)
@@ -214,19 +215,44 @@ void TQvtHuffmanValueSet::AssignCodes()
         std::size_t first = static_cast<std::size_t>(m_codeBits[i]) << (m_tableBits - length);
         std::size_t count = std::size_t{1} << (m_tableBits - length);
         for (std::size_t k = 0; k < count; ++k)
-            m_table[first + k] = TTableEntry{nullptr, counts.Keys(static_cast<int>(i)), static_cast<std::uint8_t>(length)};
+            m_table[first + k] = TTableEntry{-1, counts.Keys(static_cast<int>(i)), static_cast<std::uint8_t>(length)};
     }
     for (const auto& step : inner)
         if (step.length == m_tableBits)
-            m_table[static_cast<std::size_t>(step.code)] = TTableEntry{
-                static_cast<const TQvtHuffmanArrayNode*>(step.node), 0, static_cast<std::uint8_t>(m_tableBits)};
+            m_table[static_cast<std::size_t>(step.code)] =
+                TTableEntry{step.node, 0, static_cast<std::uint8_t>(m_tableBits)};
+}
+
+std::unique_ptr<TQvtHuffmanBaseNode> TQvtHuffmanValueSet::MakeObject(std::int32_t index) const
+{
+    const TNode& node = m_nodes[static_cast<std::size_t>(index)];
+    if (node.child0 < 0)
+        return std::make_unique<TQvtHuffmanFinalNode>(node.value, node.weight);
+    auto inner = std::make_unique<TQvtHuffmanArrayNode>();
+    inner->Weight = node.weight;
+    inner->Children.push_back(MakeObject(node.child0));
+    inner->Children.push_back(MakeObject(node.child1));
+    return inner;
+}
+
+const TQvtHuffmanArrayNode* TQvtHuffmanValueSet::Root() const
+{
+    // Only a tree whose codes were assigned is known to be shallow enough.
+    if (!m_built || m_table.empty())
+        return nullptr;
+    if (!m_rootObject) {
+        m_rootObject = std::make_unique<TQvtHuffmanArrayNode>();
+        for (std::int32_t child : m_rootChildren)
+            m_rootObject->Children.push_back(MakeObject(child));
+    }
+    return m_rootObject.get();
 }
 
 std::string TQvtHuffmanValueSet::Codes(int index) const
 {
     if (index < 0 || index >= Count())
         RaiseListIndexError(index);
-    if (!m_root)
+    if (m_codeLengths.empty())
         return "-";
     std::size_t i = static_cast<std::size_t>(index);
     std::string text;
@@ -244,12 +270,12 @@ std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitStream& bits) const
     if (entry.length > available)
         throw Exception(kReadPastEnd);
     bits.SkipBits(entry.length);
-    if (!entry.node)
+    if (entry.node < 0)
         return entry.value;
-    const TQvtHuffmanBaseNode* node = entry.node;
-    while (const auto* inner = node->AsArray())
-        node = inner->Children[bits.ReadBit() ? 1 : 0].get();
-    return static_cast<const TQvtHuffmanFinalNode*>(node)->Value;
+    const TNode* node = &m_nodes[static_cast<std::size_t>(entry.node)];
+    while (node->child0 >= 0)
+        node = &m_nodes[static_cast<std::size_t>(bits.ReadBit() ? node->child1 : node->child0)];
+    return node->value;
 }
 
 void TQvtHuffmanValueSet::WriteCode(TQvtBitStream& bits, std::int32_t value) const

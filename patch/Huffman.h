@@ -73,7 +73,9 @@ public:
     /// Builds the code tree and the codes; callable once. A set with fewer than
     /// two distinct values fails with the list index error.
     void BuildTree();
-    const TQvtHuffmanArrayNode* Root() const noexcept { return m_root.get(); }
+    bool IsBuilt() const noexcept { return m_built; }
+    /// The tree as node objects (made on first request; null before BuildTree).
+    const TQvtHuffmanArrayNode* Root() const;
     /// The code of the value at `index` as "0"/"1" text, first bit first
     /// ("-" before the tree is built).
     std::string Codes(int index) const;
@@ -88,18 +90,30 @@ public:
     unsigned CodeLength(std::int32_t value) const;
 
 private:
+    // The tree is kept as one array (a patch's offset table can hold a hundred
+    // thousand values); leaves have child0 < 0.
+    struct TNode {
+        std::int32_t weight;
+        std::int32_t child0;
+        std::int32_t child1;
+        std::int32_t value;
+    };
     struct TTableEntry {
-        const TQvtHuffmanArrayNode* node; // where a longer code continues, or null
+        std::int32_t node;  // the inner node where a longer code continues, or -1
         std::int32_t value;
         std::uint8_t length;
     };
-    void Reduce(std::vector<std::unique_ptr<TQvtHuffmanBaseNode>>& slots, std::size_t& live);
+    void Reduce(std::vector<std::int32_t>& slots, std::size_t& live);
     void AssignCodes();
+    std::unique_ptr<TQvtHuffmanBaseNode> MakeObject(std::int32_t node) const;
 
     std::map<std::int32_t, std::int32_t> m_weights;
     mutable TQvtSortedIntegerList m_counts;
     mutable bool m_countsDirty = false;
-    std::unique_ptr<TQvtHuffmanArrayNode> m_root;
+    bool m_built = false;
+    std::vector<TNode> m_nodes;
+    std::vector<std::int32_t> m_rootChildren;
+    mutable std::unique_ptr<TQvtHuffmanArrayNode> m_rootObject;
     std::vector<std::uint64_t> m_codeBits;
     std::vector<std::uint8_t> m_codeLengths;
     unsigned m_maxLength = 0;

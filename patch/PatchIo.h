@@ -62,7 +62,7 @@ private:
 
 /// An open file read through a small cache of blocks: runs that follow each
 /// other, or come back to a recently used part of the file (the usual case),
-/// cost no read at all, and the cache stays at 2 MB whatever the file's size.
+/// cost no read at all, and the cache stays at 4 MB whatever the file's size.
 class TQvtFileSource : public TQvtPatchSource {
 public:
     explicit TQvtFileSource(TFile& file);
@@ -70,8 +70,8 @@ public:
     void CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output) override;
 
 private:
-    static constexpr std::size_t kBlockSize = 16 * 1024;
-    static constexpr std::size_t kSlots = 128;
+    static constexpr std::size_t kBlockSize = 4 * 1024;
+    static constexpr std::size_t kSlots = 1024;
     TFile& m_file;
     std::int64_t m_size;
     std::vector<std::uint8_t> m_blocks;

@@ -358,11 +358,67 @@ void TQvtUnPatchDumpInstruction::ListTo(std::vector<std::string>& lines) const
 
 // ---- Engine --------------------------------------------------------------
 
+struct TQvtUnPatchEngine::TCursor {
+    TCursor(std::shared_ptr<std::vector<std::uint8_t>> image, int versions)
+        : stream(std::move(image)), bits(stream), copy(versions)
+    {
+    }
+    TQvtMemoryStream stream;
+    TQvtBitStream bits;
+    TQvtUnPatchCopyInstruction copy;
+    TQvtUnPatchDumpInstruction dump;
+    std::int32_t next = 0;      // the index of the instruction decoded next
+    std::uint64_t literal = 0;  // where the next Dump's bytes start in the literal section
+};
+
+TQvtUnPatchEngine::TQvtUnPatchEngine() = default;
+
+TQvtUnPatchEngine::~TQvtUnPatchEngine() = default;
+
+int TQvtUnPatchEngine::Count() const noexcept
+{
+    return m_loaded ? m_count : static_cast<int>(m_instructions.size());
+}
+
+void TQvtUnPatchEngine::Rewind(TCursor& cursor) const
+{
+    cursor.bits.SeekBit(m_codeStart);
+    cursor.next = 0;
+    cursor.literal = 0;
+}
+
+const TQvtUnPatchInstruction& TQvtUnPatchEngine::Next(TCursor& cursor) const
+{
+    bool copy = cursor.next % 2 == 0;
+    ++cursor.next;
+    if (copy) {
+        cursor.copy.ReadCoded(cursor.bits, *this);
+        return cursor.copy;
+    }
+    cursor.dump.ReadCoded(cursor.bits, *this);
+    std::size_t length = static_cast<std::size_t>(cursor.dump.Length());
+    if (m_literalStart != 0 && length > 0) {
+        cursor.dump.TakeBytes(TQvtSharedBytes{m_image, m_literalStart + cursor.literal, length});
+        cursor.literal += length;
+    }
+    return cursor.dump;
+}
+
 const TQvtUnPatchInstruction& TQvtUnPatchEngine::Instructions(int index) const
 {
     if (index < 0 || index >= Count())
         RaiseListIndexError(index);
-    return *m_instructions[static_cast<std::size_t>(index)];
+    if (!m_loaded)
+        return *m_instructions[static_cast<std::size_t>(index)];
+    if (!m_cursor) {
+        m_cursor = std::make_unique<TCursor>(m_image, VersionCount());
+        Rewind(*m_cursor);
+    }
+    if (m_cursor->next > index)
+        Rewind(*m_cursor);
+    while (m_cursor->next < index)
+        Next(*m_cursor);
+    return Next(*m_cursor);
 }
 
 void TQvtUnPatchEngine::Add(std::unique_ptr<TQvtUnPatchInstruction> instruction)
@@ -382,8 +438,15 @@ void TQvtUnPatchEngine::Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int
 {
     CheckVersionIndex(versionIndex);
     std::int32_t position = 0;
-    for (const auto& instruction : m_instructions)
-        instruction->Apply(output, old, versionIndex, position);
+    if (!m_loaded) {
+        for (const auto& instruction : m_instructions)
+            instruction->Apply(output, old, versionIndex, position);
+        return;
+    }
+    TCursor cursor(m_image, VersionCount());
+    Rewind(cursor);
+    for (std::int32_t k = 0; k < m_count; ++k)
+        Next(cursor).Apply(output, old, versionIndex, position);
 }
 
 void TQvtUnPatchEngine::ReadValueTable(TQvtBitStream& bits, TQvtHuffmanValueSet& set)
@@ -401,20 +464,20 @@ void TQvtUnPatchEngine::LoadFromFile(const std::string& path) { LoadFromImage(In
 
 void TQvtUnPatchEngine::LoadFromImage(std::vector<std::uint8_t> image, const std::string& path)
 {
-    TQvtMemoryStream stream(std::move(image));
-    std::size_t headerSize;
+    m_image = std::make_shared<std::vector<std::uint8_t>>(std::move(image));
     std::int32_t count;
+    TCursor cursor(m_image, 0);
     {
-        TQvtTaggedReader header(stream.Data().data(), stream.Size());
+        TQvtTaggedReader header(m_image->data(), m_image->size());
         if (header.ReadText() != kPatchMagic)
             throw Exception(Format("Fisierul \"%s\" a fost modificat si nu mai poate fi utilizat.", path));
         Versions = SplitLines(header.ReadText());
         Note = header.ReadText();
         count = header.ReadInteger();
-        headerSize = header.Position();
+        cursor.stream.Seek(header.Position());
     }
-    stream.Seek(headerSize);
-    TQvtBitStream bits(stream);
+    TQvtBitStream& bits = cursor.bits;
+    cursor.copy = TQvtUnPatchCopyInstruction(VersionCount());
 
     std::int32_t pairs = bits.ReadNumber();
     for (std::int32_t i = 0; i < pairs; ++i) {
@@ -429,19 +492,33 @@ void TQvtUnPatchEngine::LoadFromImage(std::vector<std::uint8_t> image, const std
     CopyOffsets.BuildTree();
     DumpLengths.BuildTree();
 
-    // Every instruction takes at least one bit, so a count beyond the bits that
-    // remain ends in the end-of-data error below without a huge reservation.
-    for (std::int32_t k = 0; k < count; ++k) {
-        std::unique_ptr<TQvtUnPatchInstruction> instruction;
-        if (k % 2 == 0)
-            instruction = std::make_unique<TQvtUnPatchCopyInstruction>(VersionCount());
+    // Decode every instruction once now, so that a damaged patch fails here
+    // and not halfway through writing a file. Every instruction takes at least
+    // one bit, so a count beyond the bits that remain ends in the end-of-data
+    // error without any reservation.
+    m_codeStart = bits.BitPosition();
+    std::uint64_t literals = 0;
+    for (std::int32_t k = 0; k < count; ++k)
+        if (k % 2 == 1)
+            literals += static_cast<std::uint64_t>(Next(cursor).Length());
         else
-            instruction = std::make_unique<TQvtUnPatchDumpInstruction>();
-        instruction->ReadCoded(bits, *this);
-        m_instructions.push_back(std::move(instruction));
+            Next(cursor);
+    std::size_t literalStart = cursor.stream.Position();
+    std::size_t remaining = m_image->size() - literalStart;
+    if (literals > remaining) {
+        // Name the first Dump whose bytes run past the end.
+        Rewind(cursor);
+        std::uint64_t used = 0;
+        for (std::int32_t k = 0; k < count; ++k) {
+            const auto& instruction = Next(cursor);
+            if (k % 2 == 1 && (used += static_cast<std::uint64_t>(instruction.Length())) > remaining)
+                throw Exception(Format(kMissingLiterals, instruction.Length()));
+        }
     }
-    for (auto& instruction : m_instructions)
-        instruction->ReadData(bits);
+    m_count = count < 0 ? 0 : count;
+    m_literalStart = literalStart;
+    m_loaded = true;
+    m_cursor.reset();
 }
 
 // ---- Inflating -----------------------------------------------------------

@@ -121,26 +121,33 @@ public:
     std::int32_t Length() const noexcept override { return m_length; }
     /// The literal bytes (Length() of them once read).
     const std::uint8_t* Bytes() const noexcept { return m_bytes.data(); }
-
-private:
+    /// Takes Length() bytes that stay in a shared buffer; raises when fewer come.
     void TakeBytes(TQvtSharedBytes bytes);
 
+private:
     std::int32_t m_length = 0;
     TQvtSharedBytes m_bytes;
 };
 
 class TQvtUnPatchEngine {
 public:
-    TQvtUnPatchEngine() = default;
+    TQvtUnPatchEngine();
+    ~TQvtUnPatchEngine();
     TQvtUnPatchEngine(const TQvtUnPatchEngine&) = delete;
     TQvtUnPatchEngine& operator=(const TQvtUnPatchEngine&) = delete;
 
     /// Inflates and decodes a patch file; raises on any error.
     void LoadFromFile(const std::string& path);
     /// Decodes an inflated patch image; `path` names the patch in messages.
+    /// Every instruction is decoded and checked here; afterwards only the image
+    /// and the value sets are kept, and the instructions are decoded again,
+    /// in order, as they are used.
     void LoadFromImage(std::vector<std::uint8_t> image, const std::string& path);
 
-    int Count() const noexcept { return static_cast<int>(m_instructions.size()); }
+    int Count() const noexcept;
+    /// The instruction at `index`. For a loaded patch the object is decoded on
+    /// request and stays valid until the next call; going through the indexes
+    /// in ascending order costs one decoding step each.
     const TQvtUnPatchInstruction& Instructions(int index) const;
     /// Appends an instruction (encoder side); the engine owns it.
     void Add(std::unique_ptr<TQvtUnPatchInstruction> instruction);
@@ -160,9 +167,20 @@ public:
     void Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex) const;
 
 private:
+    struct TCursor;
     void ReadValueTable(TQvtBitStream& bits, TQvtHuffmanValueSet& set);
+    /// Decodes the next instruction at the cursor.
+    const TQvtUnPatchInstruction& Next(TCursor& cursor) const;
+    void Rewind(TCursor& cursor) const;
 
     std::vector<std::unique_ptr<TQvtUnPatchInstruction>> m_instructions;
+    // A loaded patch: the image, where the codes and the literals start.
+    bool m_loaded = false;
+    std::int32_t m_count = 0;
+    std::shared_ptr<std::vector<std::uint8_t>> m_image;
+    std::uint64_t m_codeStart = 0;
+    std::size_t m_literalStart = 0;
+    mutable std::unique_ptr<TCursor> m_cursor;
 };
 
 /// Inflates one zlib stream from a file, in 64 KB reads. Damaged data raises
