@@ -31,9 +31,7 @@ struct TRun {
 #ifndef _WIN32
 TRun Updkit(const std::string& arguments, const std::string& folder)
 {
-    const char* binary = std::getenv("UPD_BINARY_DIR");
-    const std::string command = "cd '" + folder + "' && '" + std::string(binary ? binary : ".") +
-                                "/tools/updkit/updkit' " + arguments + " 2>&1";
+    const std::string command = "cd '" + folder + "' && '" UPD_UPDKIT_PATH "' " + arguments + " 2>&1";
     TRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
