@@ -145,6 +145,8 @@ void THashAlgMD5Engine::Init(TContext& context) noexcept
 
 void THashAlgMD5Engine::Update(TContext& context, const void* data, std::size_t size) noexcept
 {
+    if (size == 0)
+        return; // callers may pass an empty range as a null pointer
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::size_t used = (context.CountLow >> 3) & 63;
     std::uint64_t bits = (static_cast<std::uint64_t>(context.CountHigh) << 32 | context.CountLow)

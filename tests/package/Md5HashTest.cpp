@@ -47,6 +47,8 @@ TEST(Md5HashTest, Rfc1321TestSuite)
         SCOPED_TRACE(row.input);
         EXPECT_EQ(MD5Text(row.input, std::strlen(row.input)), row.digest);
     }
+    // An empty range may come as a null pointer.
+    EXPECT_EQ(MD5Text(nullptr, 0), "D41D8CD98F00B204E9800998ECF8427E");
 }
 
 TEST(Md5HashTest, SplitUpdatesEqualOneShot)
