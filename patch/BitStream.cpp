@@ -95,51 +95,6 @@ std::uint64_t TQvtBitStream::ReadBitsLsbFirst(unsigned count)
     return value;
 }
 
-std::uint32_t TQvtBitStream::PeekBits(unsigned count, unsigned& available) const noexcept
-{
-    const auto& data = m_stream.Data();
-    std::size_t position = m_stream.Position();
-    std::uint64_t window = m_readByte & ((1u << m_bitsLeft) - 1);
-    unsigned have = m_bitsLeft;
-    if (count <= have) {
-        available = count;
-        return static_cast<std::uint32_t>(window >> (have - count));
-    }
-    if (position + 4 <= data.size()) {
-        // The usual case: four more whole bytes are there.
-        const std::uint8_t* p = data.data() + position;
-        window = window << 32 | std::uint64_t{p[0]} << 24 | std::uint64_t{p[1]} << 16 | std::uint64_t{p[2]} << 8 | p[3];
-        have += 32;
-    } else {
-        while (have < count && position < data.size()) {
-            window = window << 8 | data[position++];
-            have += 8;
-        }
-    }
-    available = std::min(have, count);
-    if (have >= count)
-        return static_cast<std::uint32_t>(window >> (have - count)) & (count == 32 ? ~0u : (1u << count) - 1);
-    return static_cast<std::uint32_t>(window << (count - have));
-}
-
-void TQvtBitStream::SkipBits(unsigned count) noexcept
-{
-    if (count <= m_bitsLeft) {
-        m_bitsLeft = static_cast<std::uint8_t>(m_bitsLeft - count);
-        return;
-    }
-    while (count > 0) {
-        if (m_bitsLeft == 0) {
-            if (m_stream.Read(&m_readByte, 1) != 1)
-                return;
-            m_bitsLeft = 8;
-        }
-        unsigned take = std::min<unsigned>(count, m_bitsLeft);
-        m_bitsLeft = static_cast<std::uint8_t>(m_bitsLeft - take);
-        count -= take;
-    }
-}
-
 void TQvtBitStream::SeekBit(std::uint64_t position) noexcept
 {
     m_stream.Seek(static_cast<std::size_t>(position / 8));

@@ -1,6 +1,8 @@
 #include "patch/Huffman.h"
 
+#include <algorithm>
 #include <deque>
+#include <map>
 
 #include "base/Exception.h"
 #include "patch/BitStream.h"
@@ -12,7 +14,8 @@ namespace {
 // Codes never grow this long from weights that fit in 32 bits; deeper trees
 // only come from negative weights, which no encoder writes.
 constexpr unsigned kMaxCodeLength = 64;
-constexpr unsigned kMaxTableBits = 16;
+constexpr unsigned kMaxTableBits = 12;
+constexpr unsigned kMaxSubBits = 8;
 constexpr std::uint8_t kNoCode = 0xFF;
 
 std::int32_t WrapAdd(std::int32_t a, std::int32_t b)
@@ -60,21 +63,41 @@ void TQvtHuffmanValueSet::Add(std::int32_t value, std::int32_t weight)
 {
     if (m_built)
         throw Exception("Adaugi valori dupa ce ai construit reprezentarea arborescenta");
-    // A map keeps adding cheap whatever the order of the values; the sorted
-    // list is rebuilt from it when it is next read.
-    auto [at, inserted] = m_weights.try_emplace(value, weight);
-    if (!inserted)
-        at->second = WrapAdd(at->second, weight);
+    // Values are collected and merged into the sorted list when it is next
+    // read, which keeps adding cheap whatever the order of the values (a
+    // patch's tables come in ascending order, a damaged one in any order).
+    if (!m_pending.empty() && m_pending.back().first == value) {
+        m_pending.back().second = WrapAdd(m_pending.back().second, weight);
+        return;
+    }
+    if (!m_pending.empty() && value < m_pending.back().first)
+        m_pendingSorted = false;
+    m_pending.emplace_back(value, weight);
     m_countsDirty = true;
 }
 
 const TQvtSortedIntegerList& TQvtHuffmanValueSet::Counts() const
 {
     if (m_countsDirty) {
+        auto& pending = m_pending;
+        for (int i = 0; i < m_counts.Count(); ++i)
+            pending.emplace_back(m_counts.Keys(i), m_counts.Data(i));
+        if (!m_pendingSorted || m_counts.Count() > 0)
+            std::stable_sort(pending.begin(), pending.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
         m_counts = TQvtSortedIntegerList();
         m_counts.Delta = 1000;
-        for (const auto& [value, weight] : m_weights)
-            m_counts.Add(value, weight);
+        for (std::size_t i = 0; i < pending.size();) {
+            std::int32_t weight = pending[i].second;
+            std::size_t j = i + 1;
+            for (; j < pending.size() && pending[j].first == pending[i].first; ++j)
+                weight = WrapAdd(weight, pending[j].second);
+            m_counts.Add(pending[i].first, weight);
+            i = j;
+        }
+        pending.clear();
+        pending.shrink_to_fit();
+        m_pendingSorted = true;
         m_countsDirty = false;
     }
     return m_counts;
@@ -85,7 +108,6 @@ void TQvtHuffmanValueSet::BuildTree()
     if (m_built)
         throw Exception("BuildTree apelat a doua oara");
     const auto& counts = Counts();
-    m_weights.clear();
     m_built = true;
     // The root's children live in slots; a merged node leaves an empty slot
     // behind, and new nodes take new slots at the end, which keeps the list
@@ -180,7 +202,6 @@ void TQvtHuffmanValueSet::AssignCodes()
         unsigned length;
     };
     std::vector<TStep> pending{{m_rootChildren[1], 1, 1}, {m_rootChildren[0], 0, 1}};
-    std::vector<TStep> inner; // inner nodes at the table's depth
     m_maxLength = 0;
     while (!pending.empty()) {
         TStep step = pending.back();
@@ -191,36 +212,72 @@ void TQvtHuffmanValueSet::AssignCodes()
             m_maxLength = step.length;
         const TNode& node = m_nodes[static_cast<std::size_t>(step.node)];
         if (node.child0 < 0) {
-            int index = counts.IndexOf(node.value);
-            if (index < 0 || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
+            // Leaves were made in the order of the sorted values.
+            int index = step.node;
+            if (index >= counts.Count() || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
                 throw Exception("bug");
             m_codeBits[static_cast<std::size_t>(index)] = step.code;
             m_codeLengths[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(step.length);
             continue;
         }
-        if (step.length <= kMaxTableBits)
-            inner.push_back(step);
         pending.push_back({node.child1, step.code << 1 | 1, step.length + 1});
         pending.push_back({node.child0, step.code << 1, step.length + 1});
     }
 
-    // One table look-up decodes every code of up to m_tableBits bits; longer
-    // codes continue bit by bit from the inner node at that depth.
+    // Table levels: one look-up per level decodes up to kMaxTableBits bits,
+    // then kMaxSubBits per further level; a table for a deep, thin subtree
+    // would waste entries, so past a budget the levels shrink to single bits.
+    std::vector<std::uint8_t> heights(m_nodes.size() + 1, 0);
+    for (std::size_t i = 0; i < m_nodes.size(); ++i)
+        if (m_nodes[i].child0 >= 0)
+            heights[i] = static_cast<std::uint8_t>(
+                1 + std::max(heights[static_cast<std::size_t>(m_nodes[i].child0)],
+                             heights[static_cast<std::size_t>(m_nodes[i].child1)]));
+    m_nodes.push_back(TNode{0, m_rootChildren[0], m_rootChildren[1], 0}); // the root, for the table walk
+    heights.back() = static_cast<std::uint8_t>(m_maxLength);
     m_tableBits = std::min(m_maxLength, kMaxTableBits);
-    m_table.assign(std::size_t{1} << m_tableBits, TTableEntry{-1, 0, 0});
-    for (std::size_t i = 0; i < m_codeLengths.size(); ++i) {
-        unsigned length = m_codeLengths[i];
-        if (length > m_tableBits)
-            continue;
-        std::size_t first = static_cast<std::size_t>(m_codeBits[i]) << (m_tableBits - length);
-        std::size_t count = std::size_t{1} << (m_tableBits - length);
-        for (std::size_t k = 0; k < count; ++k)
-            m_table[first + k] = TTableEntry{-1, counts.Keys(static_cast<int>(i)), static_cast<std::uint8_t>(length)};
+    m_table.clear();
+    BuildLevel(static_cast<std::int32_t>(m_nodes.size() - 1), m_tableBits, heights);
+    m_nodes.pop_back();
+}
+
+std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, const std::vector<std::uint8_t>& heights)
+{
+    std::size_t start = m_table.size();
+    m_table.resize(start + (std::size_t{1} << bits), TTableEntry{0, 0, 0});
+    struct TStep {
+        std::int32_t node;
+        std::uint32_t code;
+        unsigned length;
+    };
+    std::vector<TStep> pending{{m_nodes[static_cast<std::size_t>(top)].child1, 1, 1},
+                               {m_nodes[static_cast<std::size_t>(top)].child0, 0, 1}};
+    std::vector<TStep> deeper;
+    while (!pending.empty()) {
+        TStep step = pending.back();
+        pending.pop_back();
+        const TNode& node = m_nodes[static_cast<std::size_t>(step.node)];
+        if (node.child0 < 0) {
+            std::size_t first = start + (std::size_t{step.code} << (bits - step.length));
+            std::size_t count = std::size_t{1} << (bits - step.length);
+            for (std::size_t k = 0; k < count; ++k)
+                m_table[first + k] = TTableEntry{node.value, static_cast<std::uint8_t>(step.length), 0};
+        } else if (step.length == bits) {
+            deeper.push_back(step);
+        } else {
+            pending.push_back({node.child1, step.code << 1 | 1, step.length + 1});
+            pending.push_back({node.child0, step.code << 1, step.length + 1});
+        }
     }
-    for (const auto& step : inner)
-        if (step.length == m_tableBits)
-            m_table[static_cast<std::size_t>(step.code)] =
-                TTableEntry{step.node, 0, static_cast<std::uint8_t>(m_tableBits)};
+    std::size_t budget = 4 * m_codeLengths.size() + (std::size_t{1} << (kMaxTableBits + 1));
+    for (const auto& step : deeper) {
+        unsigned sub = std::min<unsigned>(heights[static_cast<std::size_t>(step.node)], kMaxSubBits);
+        if (m_table.size() > budget)
+            sub = 1;
+        std::int32_t next = BuildLevel(step.node, sub, heights);
+        m_table[start + step.code] = TTableEntry{next, static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(sub)};
+    }
+    return static_cast<std::int32_t>(start);
 }
 
 std::unique_ptr<TQvtHuffmanBaseNode> TQvtHuffmanValueSet::MakeObject(std::int32_t index) const
@@ -265,17 +322,20 @@ std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitStream& bits) const
 {
     if (m_table.empty())
         RaiseListIndexError(0);
-    unsigned available = 0;
-    const TTableEntry& entry = m_table[bits.PeekBits(m_tableBits, available)];
-    if (entry.length > available)
-        throw Exception(kReadPastEnd);
-    bits.SkipBits(entry.length);
-    if (entry.node < 0)
-        return entry.value;
-    const TNode* node = &m_nodes[static_cast<std::size_t>(entry.node)];
-    while (node->child0 >= 0)
-        node = &m_nodes[static_cast<std::size_t>(bits.ReadBit() ? node->child1 : node->child0)];
-    return node->value;
+    std::size_t base = 0;
+    unsigned width = m_tableBits;
+    for (;;) {
+        unsigned available = 0;
+        const TTableEntry& entry = m_table[base + bits.PeekBits(width, available)];
+        // The tree walk would have run out of bits inside this code.
+        if (entry.length > available)
+            throw Exception(kReadPastEnd);
+        bits.SkipBits(entry.length);
+        if (entry.subBits == 0)
+            return entry.target;
+        base = static_cast<std::size_t>(entry.target);
+        width = entry.subBits;
+    }
 }
 
 void TQvtHuffmanValueSet::WriteCode(TQvtBitStream& bits, std::int32_t value) const

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -98,16 +97,20 @@ private:
         std::int32_t child1;
         std::int32_t value;
     };
+    // A decoding table level: 2^bits entries indexed by the next bits. An
+    // entry is a value (subBits 0) or the start of the next level's table.
     struct TTableEntry {
-        std::int32_t node;  // the inner node where a longer code continues, or -1
-        std::int32_t value;
-        std::uint8_t length;
+        std::int32_t target;
+        std::uint8_t length;  // bits this entry consumes
+        std::uint8_t subBits; // index bits of the next level, 0 for a value
     };
+    std::int32_t BuildLevel(std::int32_t node, unsigned bits, const std::vector<std::uint8_t>& heights);
     void Reduce(std::vector<std::int32_t>& slots, std::size_t& live);
     void AssignCodes();
     std::unique_ptr<TQvtHuffmanBaseNode> MakeObject(std::int32_t node) const;
 
-    std::map<std::int32_t, std::int32_t> m_weights;
+    mutable std::vector<std::pair<std::int32_t, std::int32_t>> m_pending; // added, not yet in m_counts
+    mutable bool m_pendingSorted = true;
     mutable TQvtSortedIntegerList m_counts;
     mutable bool m_countsDirty = false;
     bool m_built = false;
