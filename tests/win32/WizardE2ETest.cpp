@@ -305,6 +305,35 @@ TEST_F(TWizardE2ETest, WarningHoldsTheStageUntilClosed)
     CancelWithYes();
 }
 
+TEST_F(TWizardE2ETest, ClosingDuringValidationEndsCleanly)
+{
+    // Many sets over one large file keep the worker hashing for seconds.
+    const std::string big = "C:\\Pravion\\mare.dat";
+    std::vector<std::uint8_t> bytes(32 << 20, 0x11);
+    WriteWholeFile(big, bytes.data(), bytes.size());
+    auto known = SignatureOf(big, big);
+    for (int i = 0; i < 100; ++i) {
+        auto set = std::make_unique<package::TMustHaveSet>();
+        set->Add(std::make_unique<TFileSignature>(*known));
+        m_update.MustHaveSets.Add(std::move(set));
+    }
+    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(PressNextOnIntro());
+    ASSERT_TRUE(WaitForPage(m_main, 1, kStepTimeout));
+    ::Sleep(200);
+    EXPECT_FALSE(::IsWindowEnabled(Next()));
+
+    Click(MainControl(m_main, kIdButton2));
+    HWND box = WaitForMessageBox(m_process->Id(), kStepTimeout);
+    ASSERT_NE(box, nullptr);
+    ASSERT_TRUE(AnswerMessageBox(box, IDYES));
+    // The window goes at once; the process follows without a crash.
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(m_main); }, 2000));
+    DWORD code = 1;
+    ASSERT_TRUE(m_process->WaitForExit(kStepTimeout, &code));
+    EXPECT_EQ(code, 0u);
+}
+
 TEST_F(TWizardE2ETest, RejectedDescriptionFallsBackToTheShortOne)
 {
     Install(kKp3, Fake("v2"));
