@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::size_t kHashBytes = 6;
 constexpr int kChainLimit = 64;
+constexpr std::size_t kMinContinue = 6;
 
 std::uint32_t HashAt(const std::uint8_t* p, unsigned bits)
 {
@@ -107,9 +108,22 @@ public:
     {
         std::size_t limit = m_new.size() - at;
         std::size_t shift = at - m_lastNewEnd;
-        for (std::size_t v = 0; v < m_indexes.size() && limit >= m_minLength; ++v)
-            limit = m_indexes[v]->Longest(m_new, at, limit, m_expected[v] + shift, sources[v]);
-        return limit >= m_minLength ? limit : 0;
+        std::size_t longest = limit;
+        for (std::size_t v = 0; v < m_indexes.size() && longest >= m_minLength; ++v)
+            longest = m_indexes[v]->Longest(m_new, at, longest, m_expected[v] + shift, sources[v]);
+        if (longest >= m_minLength)
+            return longest;
+        // A short run where every version continues its previous run (code
+        // between two changed addresses) is cheap: its offsets repeat.
+        std::size_t run = limit;
+        for (std::size_t v = 0; v < m_old.size() && run >= kMinContinue; ++v) {
+            std::size_t from = m_expected[v] + shift;
+            if (from >= m_old[v].size())
+                return 0;
+            run = CommonLength(m_new.data() + at, m_old[v].data() + from, std::min(run, m_old[v].size() - from));
+            sources[v] = from;
+        }
+        return run >= kMinContinue ? run : 0;
     }
 
     std::vector<TQvtMatch> Run()
