@@ -16,7 +16,8 @@ void TMemMappedFile::OpenMapping(bool readOnly)
     auto fail = [this](const char* what) {
         const int code = errno;
         CloseMapping();
-        throw EOSError(static_cast<std::uint32_t>(code), std::string(what) + " " + m_fileName + ": " + std::strerror(code));
+        throw EOSError(static_cast<std::uint32_t>(code),
+                       std::string(what) + " " + m_fileName + ": " + std::strerror(code));
     };
     const int fd = ::open(m_fileName.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (fd < 0)

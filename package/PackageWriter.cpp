@@ -7,7 +7,6 @@
 #include "package/TaggedValues.h"
 
 #include <climits>
-#include <numeric>
 
 namespace upd::package {
 
@@ -66,7 +65,8 @@ std::vector<std::int32_t> SplitByVolumeSize(std::size_t total, std::int64_t maxB
     const std::size_t limit = static_cast<std::size_t>(std::min<std::int64_t>(maxBytes, INT32_MAX));
     const std::size_t count = total == 0 ? 1 : (total + limit - 1) / limit;
     if (count > static_cast<std::size_t>(kMaxVolumes))
-        throw Exception(Format("Datele de actualizare ar avea nevoie de %d volume de aceasta marime; un pachet are cel mult 10",
+        throw Exception(Format("Datele de actualizare ar avea nevoie de %d volume de aceasta marime; "
+                               "un pachet are cel mult 10",
                                static_cast<long long>(count)));
     std::vector<std::int32_t> sizes;
     for (std::size_t left = total; sizes.size() < count; left -= std::min(left, limit))
@@ -80,12 +80,11 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
 {
     if (volumeSizes.size() > static_cast<std::size_t>(kMaxVolumes))
         throw Exception("Un pachet are cel mult 10 volume");
-    const std::size_t volumeTotal =
-        std::accumulate(volumeSizes.begin(), volumeSizes.end(), std::size_t{0},
-                        [](std::size_t sum, std::int32_t size) { return sum + static_cast<std::size_t>(size < 0 ? 0 : size); });
+    std::size_t volumeTotal = 0;
     for (std::int32_t size : volumeSizes) {
         if (size < 0)
             throw Exception("Marimea unui volum nu poate fi negativa");
+        volumeTotal += static_cast<std::size_t>(size);
     }
     if (!volumeSizes.empty() && volumeTotal != segmentData.size())
         throw Exception("Marimile volumelor nu insumeaza marimea segmentelor");
@@ -101,7 +100,8 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
     header.PackageSize = CheckedInt32(kPatchHeaderSize + description.size(), "marimea pachetului");
     CheckedInt32(kPatchHeaderSize + description.size() + segmentData.size(), "datele de actualizare");
     header.VolumeCount = static_cast<std::int32_t>(volumeSizes.size());
-    header.PackageDigest = DigestOf({{description.data(), description.size()}, {segmentData.data(), segmentData.size()}});
+    header.PackageDigest =
+        DigestOf({{description.data(), description.size()}, {segmentData.data(), segmentData.size()}});
     // Digests of volumes that do not exist hold one zero byte, as builders always wrote them.
     header.VolumeDigests.fill(std::string(1, '\0'));
 

@@ -21,11 +21,12 @@ std::int64_t FindPackageHeader(const std::uint8_t* data, std::size_t size)
     const std::size_t lastStart = size - kPatchHeaderSize - 1;
     const std::uint8_t* const end = data + lastStart + n;
 
-    // Horspool on a hash of two bytes (a pair ending at p). distance[h] is how far
-    // from the signature's start the last pair of hash h ends (0 = no such pair). The inner loop moves by a
-    // fixed n - 1, so its next load does not wait for the table: on a program
-    // image most pairs are not in the signature and the loop runs at memory
-    // speed. Windows are tried left to right, so the first match is the one found.
+    // Horspool on a hash of two bytes (the pair ending at p). distance[h] is how
+    // far from the signature's start the last pair of hash h ends (0 = no such
+    // pair). The inner loop moves by a fixed n - 1, so its next load does not
+    // wait for the table: on a program image most pairs are not in the
+    // signature and the loop runs at memory speed. Windows are tried left to
+    // right, so the first match is the one found.
     auto hashAt = [](const std::uint8_t* p) {
         return (static_cast<std::size_t>(p[0]) - (static_cast<std::size_t>(p[-1]) << 3)) & 255;
     };

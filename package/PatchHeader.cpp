@@ -76,7 +76,8 @@ TPatchHeader TPatchHeader::Parse(const std::uint8_t* bytes)
     header.VolumeCount = Int32At(bytes + kVolumeCountOffset);
     header.PackageDigest = ShortStringAt(bytes + kPackageDigestOffset, kDigestCapacity);
     for (std::size_t i = 0; i < kMaxVolumes; ++i) {
-        header.VolumeDigests[i] = ShortStringAt(bytes + kVolumeDigestsOffset + i * (kDigestCapacity + 1), kDigestCapacity);
+        const std::uint8_t* digest = bytes + kVolumeDigestsOffset + i * (kDigestCapacity + 1);
+        header.VolumeDigests[i] = ShortStringAt(digest, kDigestCapacity);
         header.VolumeSizes[i] = Int32At(bytes + kVolumeSizesOffset + 4 * i);
     }
     return header;

@@ -36,7 +36,8 @@ TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& se
             throw Exception("Un set de fisiere necesare nu poate fi gol");
         auto& set = update.MustHaveSets.Add(std::make_unique<TMustHaveSet>());
         for (const TBuildFile& file : alternatives)
-            set.Add(std::make_unique<TFileSignature>(SignatureOf(file.InstalledPath, file.SourceFile, file.CheckVersion)));
+            set.Add(std::make_unique<TFileSignature>(
+                SignatureOf(file.InstalledPath, file.SourceFile, file.CheckVersion)));
     }
     for (const TBuildPatch& build : manifest.Patches) {
         if (build.OldFiles.empty())
@@ -53,7 +54,8 @@ TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& se
         const TFileSignature target = SignatureOf(build.TargetPath, build.NewFile, true);
         const std::vector<std::uint8_t> newContent = ReadWholeFile(build.NewFile);
         std::vector<patch::TQvtBytes> olds(oldContents.begin(), oldContents.end());
-        const std::vector<std::uint8_t> patchFile = patch::MakePatchFile(olds, newContent, versions, manifest.PatchNote);
+        const std::vector<std::uint8_t> patchFile =
+            patch::MakePatchFile(olds, newContent, versions, manifest.PatchNote);
         patch.Segment = AppendSegment(segmentData, patchFile);
         patch.NewVersion = target.Version;
         patch.NewSize = target.Size;

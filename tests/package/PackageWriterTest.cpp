@@ -77,7 +77,8 @@ TEST(TPackageWriterTest, SplitPackageCarriesTheSamePatchData)
     const TPatchHeader singleHeader = WritePackage(stub, single, update, segments, {});
     const std::string split = folder.File("setup.exe");
     TPackageFiles files;
-    const TPatchHeader splitHeader = WritePackage(stub, split, update, segments, SplitIntoVolumes(segments.size(), 3), &files);
+    const TPatchHeader splitHeader =
+        WritePackage(stub, split, update, segments, SplitIntoVolumes(segments.size(), 3), &files);
 
     EXPECT_EQ(splitHeader.PackageDigest, singleHeader.PackageDigest);
     EXPECT_EQ(splitHeader.PackageSize, singleHeader.PackageSize);
@@ -105,7 +106,8 @@ TEST(TPackageWriterTest, SplitPackageCarriesTheSamePatchData)
     const std::size_t base = static_cast<std::size_t>(engine.Header.PackageSize) - kPatchHeaderSize;
     for (const auto& patch : engine.Update->PatchSets) {
         const auto& segment = patch->Segment;
-        EXPECT_EQ(MD5Text(patchData.data() + base + segment.Offset, static_cast<std::size_t>(segment.Size)), segment.Hash);
+        const std::uint8_t* start = patchData.data() + base + segment.Offset;
+        EXPECT_EQ(MD5Text(start, static_cast<std::size_t>(segment.Size)), segment.Hash);
     }
 }
 

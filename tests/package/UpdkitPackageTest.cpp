@@ -125,7 +125,8 @@ TEST(UpdkitPackageTest, BuildInfoAndUnpatchReproduceTheNewFile)
     const char* olds[] = {"kp3-172.exe", "kp3-173.exe"};
     for (int v = 0; v < 2; ++v) {
         SCOPED_TRACE(v);
-        const TRun unpatch = Updkit(std::string("unpatch seg.patch ") + olds[v] + " " + std::to_string(v) + " out.bin", dir);
+        const std::string arguments = std::string("unpatch seg.patch ") + olds[v] + " " + std::to_string(v) + " out.bin";
+        const TRun unpatch = Updkit(arguments, dir);
         ASSERT_EQ(unpatch.status, 0) << unpatch.out;
         EXPECT_EQ(ReadWholeFile(folder.File("out.bin")), v174);
     }

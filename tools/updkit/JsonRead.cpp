@@ -25,8 +25,8 @@ const char* KindName(TJsonValue::TKind kind)
 
 [[noreturn]] void WrongKind(const std::string& what, TJsonValue::TKind wanted)
 {
-    throw upd::Exception(what + " must be " + (wanted == TJsonValue::TKind::Array || wanted == TJsonValue::TKind::Object ? "an " : "a ") +
-                         KindName(wanted));
+    const bool vowel = wanted == TJsonValue::TKind::Array || wanted == TJsonValue::TKind::Object;
+    throw upd::Exception(what + " must be " + (vowel ? "an " : "a ") + KindName(wanted));
 }
 
 void AppendUtf8(std::string& out, std::uint32_t code)
@@ -81,8 +81,8 @@ private:
                 ++column;
             }
         }
-        throw upd::Exception("JSON error at line " + std::to_string(line) + ", column " + std::to_string(column) + ": " +
-                             reason);
+        throw upd::Exception("JSON error at line " + std::to_string(line) + ", column " + std::to_string(column) +
+                             ": " + reason);
     }
 
     void SkipSpace()
