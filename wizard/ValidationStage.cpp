@@ -112,7 +112,7 @@ bool CheckMustHaveSet(const TSignatureList& set, std::int32_t n, std::int32_t co
     if (FirstMatch(set, probe) >= 0)
         return true;
     if (set.empty())
-        throw Exception("Set de fisiere fara nicio semnatura");
+        throw Exception("List index out of bounds (0)"); // its first signature is missing
     const std::string& path = set.front()->FileName;
     if (!probe.FileExists(path)) {
         sink.Fatal(MustHaveMessage(TVerdict::Missing, path, {}, n, count));

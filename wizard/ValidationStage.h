@@ -71,7 +71,7 @@ struct TValidationInput {
 /// Runs the whole stage. Returns true when every set passed (the caller then
 /// reports "Ok"), false after a fatal finding (reported to the sink). Errors of
 /// the file access or of a version comparison propagate as Exception; so does a
-/// set without any signature ("Set de fisiere fara nicio semnatura").
+/// must-have set without any signature ("List index out of bounds (0)").
 bool RunValidation(const TValidationInput& input, TValidationSink& sink, const TFileProbe& probe);
 
 /// Runs the stage over an update description and records, in each patch set,
