@@ -20,6 +20,19 @@
 
 namespace upd::patch {
 
+/// Messages of damaged or misapplied patches.
+inline constexpr const char* kNegativeLength = "Patch deteriorat: lungime negativa (%d)";
+inline constexpr const char* kMissingLiterals = "Patch deteriorat: lipsesc octetii unei instructiuni Dump (%d)";
+inline constexpr const char* kOutsideOld = "Patch deteriorat: copiere in afara fisierului vechi (pozitia %d)";
+inline constexpr const char* kNoVersions = "Patch-ul nu numeste nicio versiune veche";
+inline constexpr const char* kBadVersionIndex = "Versiunea %d nu este acoperita de patch";
+
+/// 32-bit addition that wraps, as the stored numbers do.
+inline std::int32_t WrapAdd(std::int32_t a, std::int32_t b)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
 class TQvtTaggedReader;
 class TQvtTaggedWriter;
 class TQvtUnPatchEngine;
