@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "base/Exception.h"
+#include "base/File.h"
+#include "patch/PatchHeader.h"
+#include "patch/PatchIo.h"
+#include "patch/PatchWriter.h"
+#include "patch/UnPatchEngine.h"
+
+using namespace upd::patch;
+
+namespace {
+
+std::string TempPath(const std::string& name)
+{
+    return (std::filesystem::temp_directory_path() / ("upd_patchio_" + std::to_string(::getpid()) + "_" + name))
+        .string();
+}
+
+} // namespace
+
+TEST(TQvtFileSourceTest, RunsAnywhereInTheFileMatchMemory)
+{
+    // Runs that jump around a file larger than the block cache, across block edges.
+    std::mt19937 random(23);
+    std::vector<std::uint8_t> data(6 * 1024 * 1024 + 123);
+    for (auto& b : data)
+        b = static_cast<std::uint8_t>(random());
+    std::string path = TempPath("old.bin");
+    upd::WriteWholeFile(path, data.data(), data.size());
+    {
+        upd::TFile file(path, upd::TFileMode::ReadShared);
+        TQvtFileSource source(file);
+        EXPECT_EQ(source.Size(), static_cast<std::int64_t>(data.size()));
+        TQvtMemoryOutput got;
+        std::vector<std::uint8_t> expected;
+        for (int i = 0; i < 3000; ++i) {
+            std::size_t length = random() % (i % 50 == 0 ? 100000 : 300);
+            std::size_t start = random() % (data.size() - length + 1);
+            if (i % 3 == 0)
+                start = data.size() - length; // up to the very end
+            source.CopyTo(static_cast<std::int64_t>(start), length, got);
+            expected.insert(expected.end(), data.begin() + static_cast<std::ptrdiff_t>(start),
+                            data.begin() + static_cast<std::ptrdiff_t>(start + length));
+        }
+        EXPECT_TRUE(got.Data == expected);
+    }
+    upd::DeleteFileNamed(path);
+}
+
+TEST(TQvtFileSourceTest, FileOutputKeepsOrderAcrossItsBuffer)
+{
+    std::string path = TempPath("out.bin");
+    std::vector<std::uint8_t> expected;
+    {
+        upd::TFile file(path, upd::TFileMode::Create);
+        TQvtFileOutput output(file);
+        for (std::size_t size : {10u, 300000u, 5u, 262144u, 1u, 70000u}) {
+            std::vector<std::uint8_t> piece(size, static_cast<std::uint8_t>(size));
+            output.Write(piece.data(), piece.size());
+            expected.insert(expected.end(), piece.begin(), piece.end());
+        }
+        output.Flush();
+    }
+    EXPECT_TRUE(upd::ReadWholeFile(path) == expected);
+    upd::DeleteFileNamed(path);
+}
+
+TEST(TQvtUnPatchEngineTest, InstructionObjectsDecodeLikeTheEngine)
+{
+    // The slots the engine does not use itself: coded reading into objects,
+    // the tagged form, and random access to a loaded patch's instructions.
+    TQvtUnPatchEngine writer;
+    writer.Versions = {"a", "b", "c"};
+    writer.Add(std::make_unique<TQvtUnPatchCopyInstruction>(4, std::vector<std::int32_t>{1, 2, 1}));
+    writer.Add(std::make_unique<TQvtUnPatchDumpInstruction>(std::vector<std::uint8_t>{9, 8}));
+    writer.Add(std::make_unique<TQvtUnPatchCopyInstruction>(0, std::vector<std::int32_t>{-1, 5, 7}));
+    writer.Add(std::make_unique<TQvtUnPatchDumpInstruction>(std::vector<std::uint8_t>{}));
+    auto image = WritePatchImage(writer);
+
+    TQvtUnPatchEngine engine;
+    engine.LoadFromImage(image, "p");
+    ASSERT_EQ(engine.Count(), 4);
+    for (int i : {3, 0, 2, 1, 1, 3}) {
+        SCOPED_TRACE(i);
+        std::vector<std::string> a, b;
+        writer.Instructions(i).ListTo(a);
+        engine.Instructions(i).ListTo(b);
+        EXPECT_EQ(a, b);
+
+        TQvtTaggedWriter tagged;
+        writer.Instructions(i).WriteTo(tagged);
+        TQvtTaggedReader reader(tagged.Data().data(), tagged.Data().size());
+        std::unique_ptr<TQvtUnPatchInstruction> copy;
+        if (i % 2 == 0)
+            copy = std::make_unique<TQvtUnPatchCopyInstruction>(3);
+        else
+            copy = std::make_unique<TQvtUnPatchDumpInstruction>();
+        copy->ReadFrom(reader);
+        EXPECT_EQ(reader.Position(), tagged.Data().size());
+        std::vector<std::string> c;
+        copy->ListTo(c);
+        EXPECT_EQ(a, c);
+    }
+}
