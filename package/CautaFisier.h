@@ -1,0 +1,74 @@
+// Finding the volume files of a split package.
+//
+// The archive worker cannot talk to the user, so it hands each volume it needs
+// to the archive page as a TRequestVolume and waits. The page first looks for
+// the file by itself (beside the executable, in sibling folders, on the
+// diskette it was started from) and otherwise lets the user point at it in the
+// "Cauta fisier" dialog. What needs the file system or the user goes through a
+// TVolumeSearchHost, so the search order is the same on every platform and in
+// tests. Paths are Windows paths (backslashes), code page 1250.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace upd::package {
+
+/// One request of the archive worker, alive for one synchronous hand-over.
+struct TRequestVolume {
+    std::string FileName;          ///< wanted file without folder, e.g. setup.1
+    std::string Path;              ///< in: the path tried last; out: the chosen path or empty
+    std::int32_t VolumeNumber = 0; ///< counted from 1
+    std::string Message;           ///< the worker's reason for this request
+    std::int32_t Attempt = 0;      ///< 0 first, then 1, 2, ... for each repeat
+    bool Abandoned = false;        ///< out: the user agreed to close the program meanwhile
+};
+
+/// What the search needs from the world outside.
+class TVolumeSearchHost {
+public:
+    virtual ~TVolumeSearchHost() = default;
+    virtual bool FileExists(const std::string& path) = 0;
+    /// Names of every entry of a folder (sub-folders included, "." and ".."
+    /// left out), in the order the file system gives them.
+    virtual std::vector<std::string> FolderEntries(const std::string& folder) = 0;
+    /// The diskette prompt for volume `volumeNumber`; false when the user
+    /// chose Abort.
+    virtual bool PromptForDiskette(const std::string& text) = 0;
+    /// Asks the main window to close (it asks the user); true when it closed.
+    virtual bool RequestClose() = 0;
+    /// Shows the "Cauta fisier" dialog; true with `path` for Ok, false for
+    /// Renunt. `closed` is set when the program is closing.
+    virtual bool ShowDialog(const std::string& explanation, const std::string& startPath,
+                            const std::string& filter, std::string& path, bool& closed) = 0;
+};
+
+/// The diskette drive ("A:" or "B:", upper case) an executable runs from, or
+/// empty when its path does not start with A or B, a colon and a backslash.
+std::string DisketteDrive(const std::string& exeFileName);
+
+/// The folder of a path without its trailing backslash ("" when it has none).
+std::string ExtractFolder(const std::string& path);
+/// The name part of a path (after the last backslash, slash or colon).
+std::string ExtractName(const std::string& path);
+
+/// The dialog's explanation for a wanted file.
+std::string VolumeRequestExplanation(const std::string& fileName, std::int32_t volumeNumber, bool fromDiskette);
+/// The diskette prompt's text.
+std::string DisketteRequestText(std::int32_t volumeNumber);
+/// The file-open dialog's filter: the wanted file, or any file.
+std::string VolumeFileFilter(const std::string& fileName);
+
+/// The dialog's verdict on its edit box when Ok is pressed: empty when the
+/// text names an existing file, else the message to show.
+std::string CheckChosenFile(const std::string& text, TVolumeSearchHost& host);
+
+/// Serves one request on the page's side: the search for Attempt 0, the
+/// diskette prompts, then the dialog. Sets `request.Path` (empty when nothing
+/// was chosen) and `request.Abandoned`. Raises nothing of its own.
+void ServeVolumeRequest(TRequestVolume& request, const std::string& exeFileName, TVolumeSearchHost& host);
+
+inline constexpr const char* kEmptyFileNameMessage = "Nu ati completat numele fisierului";
+
+} // namespace upd::package

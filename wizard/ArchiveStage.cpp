@@ -1,0 +1,129 @@
+#include "wizard/ArchiveStage.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/Exception.h"
+#include "base/File.h"
+#include "package/CautaFisier.h"
+#include "package/Md5Hash.h"
+#include "package/PatchDataEngine.h"
+#include "version/FileOps.h"
+
+namespace upd::wizard {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 1024;
+
+class TByteCounter {
+public:
+    TByteCounter(TArchiveStageHost& host, std::int64_t total) : m_host(host), m_total(total) {}
+
+    // Copies `count` bytes from the source's position, reporting every block.
+    // The first short read and a later one are told apart by their messages.
+    void Copy(TFile& source, TFile& target, std::int64_t count)
+    {
+        if (count <= 0)
+            return;
+        std::vector<std::uint8_t> block(kBlockSize);
+        std::size_t asked = static_cast<std::size_t>(std::min<std::int64_t>(count, kBlockSize));
+        std::size_t got = source.Read(block.data(), asked);
+        if (got < asked)
+            throw Exception(kShortFirstReadMessage);
+        while (got > 0) {
+            target.Write(block.data(), got);
+            m_done += static_cast<std::int64_t>(got);
+            m_host.Progress(m_done, m_total);
+            count -= static_cast<std::int64_t>(got);
+            if (count == 0)
+                break;
+            asked = static_cast<std::size_t>(std::min<std::int64_t>(count, kBlockSize));
+            got = source.Read(block.data(), asked);
+            if (got < asked)
+                throw Exception(kShortNextReadMessage);
+        }
+    }
+
+private:
+    TArchiveStageHost& m_host;
+    std::int64_t m_total;
+    std::int64_t m_done = 0;
+};
+
+// Everything from the source's position to its end, in large blocks.
+void CopyRest(TFile& source, TFile& target, std::int64_t count)
+{
+    std::vector<std::uint8_t> block(1 << 20);
+    while (count > 0) {
+        std::size_t asked = static_cast<std::size_t>(std::min<std::int64_t>(count, block.size()));
+        std::size_t got = source.Read(block.data(), asked);
+        if (got == 0)
+            break;
+        target.Write(block.data(), got);
+        count -= static_cast<std::int64_t>(got);
+    }
+}
+
+std::string VolumeDigest(const std::string& path)
+{
+    return FileExists(path) ? package::FileMD5Text(path) : std::string("---");
+}
+
+} // namespace
+
+std::string RejectedVolumeText(const std::string& path, bool exists)
+{
+    if (!exists)
+        return "Fisierul \"" + path + "\" nu exista";
+    std::string text = "Fisierul " + package::ExtractName(path) +
+                       " nu este cel cautat. Este posibil sa fi aparut o eroare in timpul copierii de pe internet "
+                       "sau este posibil sa ";
+    char first = path.empty() ? '\0' : path[0];
+    bool diskette = first == 'A' || first == 'B' || first == 'a' || first == 'b';
+    return text + (diskette ? "fie defecta discheta"
+                            : "fi indicat un fisier care nu este parte din aceasta actualizare");
+}
+
+void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host)
+{
+    const package::TPatchHeader& header = engine.Header;
+    const std::int64_t start = static_cast<std::int64_t>(engine.HeaderOffset) + package::kPatchHeaderSize;
+    engine.PatchTotalFileName = version::MakeTempFileName("PatchTotal", "bin");
+    {
+        TFile total(engine.PatchTotalFileName, TFileMode::Create);
+        if (header.VolumeCount == 0) {
+            TFile exe(engine.GetExeFileName(), TFileMode::ReadShared);
+            exe.Seek(start);
+            CopyRest(exe, total, version::GetFileSizeOf(engine.GetExeFileName()) - start);
+        } else {
+            std::int64_t all = header.PackageSize;
+            for (int i = 0; i < header.VolumeCount; ++i)
+                all += header.VolumeSizes[static_cast<std::size_t>(i)];
+            TByteCounter counter(host, all);
+            {
+                TFile exe(engine.GetExeFileName(), TFileMode::ReadDenyWrite);
+                exe.Seek(start);
+                counter.Copy(exe, total, static_cast<std::int64_t>(header.PackageSize) -
+                                             static_cast<std::int64_t>(package::kPatchHeaderSize));
+            }
+            std::string path;
+            for (int i = 1; i <= header.VolumeCount; ++i) {
+                const std::string& wanted = header.VolumeDigests[static_cast<std::size_t>(i - 1)];
+                std::string name = package::ExtractName(engine.GetVolumeFileName(i));
+                host.RequestVolume(name, kVolumeRequestMessage, path, i, 0);
+                std::string digest = path.empty() ? std::string() : package::FileMD5Text(path);
+                for (std::int32_t attempt = 1; !FileExists(path) || digest != wanted; ++attempt) {
+                    host.RequestVolume(name, RejectedVolumeText(path, FileExists(path)), path, i, attempt);
+                    digest = VolumeDigest(path);
+                }
+                TFile volume(path, TFileMode::ReadDenyWrite);
+                counter.Copy(volume, total, header.VolumeSizes[static_cast<std::size_t>(i - 1)]);
+            }
+        }
+    }
+    if (package::FileMD5Text(engine.PatchTotalFileName) != header.PackageDigest)
+        throw Exception(kCorruptExeMessage);
+}
+
+} // namespace upd::wizard
