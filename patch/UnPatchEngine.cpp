@@ -224,6 +224,11 @@ std::string OpenErrorText(const std::string& path, const Exception& error)
         text.erase(0, prefix.size());
     while (!text.empty() && (text[0] == ':' || text[0] == ' ' || text[0] == '\r' || text[0] == '\n'))
         text.erase(0, 1);
+    // Windows adds "System Error.  Code: n." before the system's own text.
+    if (text.rfind("System Error.", 0) == 0) {
+        auto end = text.find('\n');
+        text = end == std::string::npos ? std::string() : text.substr(end + 1);
+    }
     return "Cannot open file \"" + path + "\". " + text;
 }
 

@@ -176,6 +176,18 @@ report="$work/report.md"
     echo "| Versions | 3-version patch | sum of 3 single patches | largest single patch | ratio to sum | ratio to largest |"
     echo "|---|---|---|---|---|---|"
     cat "$multi"
+    echo
+    echo "## Notes"
+    echo
+    echo "- A patch holds exact Copy and Dump instructions only. When a new version moves code, every"
+    echo "  address that points across the move changes by the same amount; bsdiff stores such changes as"
+    echo "  byte-wise differences that compress to almost nothing, while a Copy/Dump patch must end the copy,"
+    echo "  dump the changed bytes and start a new copy. That is why bsdiff stays smaller on executables."
+    echo "- A Copy can only take bytes from the old file (not from earlier parts of the new one), so new"
+    echo "  code is stored as literal bytes and compressed only by the zlib stream around the patch."
+    echo "- unpatch keeps the inflated patch image and the decoding tables in memory; the old file is read"
+    echo "  through a 4 MB block cache and the new file written through a 256 KB buffer, so neither is held"
+    echo "  whole. Its peak memory above includes the process itself."
 } >"$report"
 cat "$report"
 if [ "$write" = 1 ]; then
