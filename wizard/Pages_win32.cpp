@@ -2,9 +2,12 @@
 
 #include "app/ControlIds.h"
 #include "app/Handles_win32.h"
+#include "package/CautaFisier_win32.h"
 #include "package/PatchDataEngine.h"
 #include "text/LetterCodes.h"
 #include "version/Process_win32.h"
+#include "wizard/EfectueazaActualizarea_win32.h"
+#include "wizard/PaginaCitescArhiva_win32.h"
 
 namespace upd::wizard {
 
@@ -84,10 +87,17 @@ TPaginaCitescArhiva::TPaginaCitescArhiva(HWND host, int id)
 {
 }
 
-std::unique_ptr<TFirValidareVersiune> TPaginaCitescArhiva::CreateWorker(HWND)
+std::unique_ptr<TFirValidareVersiune> TPaginaCitescArhiva::CreateWorker(HWND pageWindow)
 {
-    // The archive reading worker belongs to its own stage.
-    return nullptr;
+    return std::make_unique<TFirCitescArhiva>(pageWindow);
+}
+
+LRESULT TPaginaCitescArhiva::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // The worker waits in the send until the request has its answer.
+    if (message == package::WM_REQUESTVOLUME)
+        return HandleVolumeRequest(Handle(), wParam);
+    return TPaginaEtapa::WindowProc(message, wParam, lParam);
 }
 
 TEfectueazaActualizarea::TEfectueazaActualizarea(HWND host, int id)
@@ -100,10 +110,9 @@ TEfectueazaActualizarea::TEfectueazaActualizarea(HWND host, int id)
     AddLabel(kIdLabel4, 24, 233, 281, 15, 11, false, "");
 }
 
-std::unique_ptr<TFirValidareVersiune> TEfectueazaActualizarea::CreateWorker(HWND)
+std::unique_ptr<TFirValidareVersiune> TEfectueazaActualizarea::CreateWorker(HWND pageWindow)
 {
-    // The update worker belongs to its own stage.
-    return nullptr;
+    return std::make_unique<TFirActualizarePropriuzisa>(pageWindow);
 }
 
 TPaginaFinal::TPaginaFinal(HWND host, int id) : TPaginaActualizare(host, id)

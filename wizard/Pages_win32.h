@@ -1,5 +1,5 @@
 // The pages around the validation stage: the intro page, the archive reading
-// and update stages (their workers come with their own stages), and the final
+// and update stages (their workers live beside their stages), and the final
 // page that hands over to the payroll program.
 #pragma once
 
@@ -34,6 +34,7 @@ public:
 
 protected:
     std::unique_ptr<TFirValidareVersiune> CreateWorker(HWND pageWindow) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 };
 
 /// Rebuilds and replaces the installed files.

@@ -1,0 +1,85 @@
+#include "wizard/PaginaCitescArhiva_win32.h"
+
+#include "package/CautaFisier_win32.h"
+#include "package/PatchDataEngine.h"
+#include "wizard/ArchiveStage.h"
+#include "wizard/PaginaEtapa_win32.h"
+
+#include <functional>
+
+namespace upd::wizard {
+
+namespace {
+
+class TWorkerHost : public TArchiveStageHost {
+public:
+    TWorkerHost(HWND page, std::function<void(std::int32_t, const std::string&)> notify)
+        : m_page(page), m_notify(std::move(notify))
+    {
+    }
+
+    void Progress(std::int64_t done, std::int64_t total) override
+    {
+        // The bar moves in steps of 1/10000 of the stage: a report per block
+        // of a large volume would only flood the page's queue.
+        std::int64_t position = total > 0 ? done * kProgressPerStage / total : 0;
+        if (position == m_lastPosition && done != total)
+            return;
+        m_lastPosition = position;
+        m_notify(NOTIFY_PROGRESS, std::to_string(done) + "|" + std::to_string(total));
+    }
+
+    void RequestVolume(const std::string& fileName, const std::string& message, std::string& path,
+                       std::int32_t volumeNumber, std::int32_t attempt) override
+    {
+        package::TRequestVolume request;
+        request.FileName = fileName;
+        request.Message = message;
+        request.Path = path;
+        request.VolumeNumber = volumeNumber;
+        request.Attempt = attempt;
+        if (!::IsWindow(m_page))
+            throw TStageAbandoned{};
+        ::SendMessageW(m_page, package::WM_REQUESTVOLUME, reinterpret_cast<WPARAM>(&request), 0);
+        // A page that went during the request (the program is closing) has
+        // answered nothing: asking again would only keep the program alive.
+        if (request.Abandoned || !::IsWindow(m_page))
+            throw TStageAbandoned{};
+        path = request.Path;
+    }
+
+private:
+    HWND m_page;
+    std::function<void(std::int32_t, const std::string&)> m_notify;
+    std::int64_t m_lastPosition = -1;
+};
+
+} // namespace
+
+void TFirCitescArhiva::Execute()
+{
+    TWorkerHost host(PageWindow, [this](std::int32_t code, const std::string& text) { Notify(code, text); });
+    try {
+        RunArchiveStage(package::GetPatchDataEngine(), host);
+    } catch (const TStageAbandoned&) {
+        return;
+    }
+    Notify(NOTIFY_DONE, "");
+}
+
+LRESULT HandleVolumeRequest(HWND page, WPARAM wParam)
+{
+    auto* request = reinterpret_cast<package::TRequestVolume*>(wParam);
+    if (!request)
+        return 0;
+    try {
+        package::TWin32VolumeSearchHost host(::GetAncestor(page, GA_ROOT));
+        package::ServeVolumeRequest(*request, package::GetPatchDataEngine().GetExeFileName(), host);
+    } catch (...) {
+        // The worker decides what an empty answer means.
+        request->Path.clear();
+    }
+    return 0;
+}
+
+} // namespace upd::wizard
