@@ -1,0 +1,235 @@
+// Gathering the patch data: real packages written by the package writer,
+// volume answers scripted by the test.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "TestPaths.h"
+#include "base/File.h"
+#include "package/Md5Hash.h"
+#include "package/PackageWriter.h"
+#include "package/PatchDataEngine.h"
+#include "version/FileOps.h"
+#include "wizard/ArchiveStage.h"
+
+namespace upd::wizard {
+namespace {
+
+using test::TTempDir;
+
+struct TRequest {
+    std::string FileName, Message, Path;
+    std::int32_t Volume, Attempt;
+};
+
+class THost : public TArchiveStageHost {
+public:
+    void Progress(std::int64_t done, std::int64_t total) override { Reports.emplace_back(done, total); }
+    void RequestVolume(const std::string& fileName, const std::string& message, std::string& path,
+                       std::int32_t volumeNumber, std::int32_t attempt) override
+    {
+        Requests.push_back({fileName, message, path, volumeNumber, attempt});
+        path = Answer(Requests.back());
+    }
+    std::function<std::string(const TRequest&)> Answer;
+    std::vector<std::pair<std::int64_t, std::int64_t>> Reports;
+    std::vector<TRequest> Requests;
+};
+
+class TArchiveStageTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_savedTemp = version::TempFolder();
+        version::SetTempFolder(m_temp.Path());
+        m_stub = m_dir.Write("stub.exe", std::string(4096, 'M'));
+        m_update.Title = "Titlu";
+        m_update.TagFileName = "tag.txt";
+        for (int i = 0; i < 5000; ++i)
+            m_segments.push_back(static_cast<std::uint8_t>(i * 7 + i / 13));
+    }
+    void TearDown() override { version::SetTempFolder(m_savedTemp); }
+
+    // Writes the package and opens it as the wizard would.
+    std::unique_ptr<package::TPatchDataEngine> Write(const std::vector<std::int32_t>& volumes)
+    {
+        m_exe = m_dir.File("setup.exe");
+        package::WritePackage(m_stub, m_exe, m_update, m_segments, volumes, &m_files);
+        return std::make_unique<package::TPatchDataEngine>(m_exe);
+    }
+
+    // What the PatchTotal file must hold: the description, then the segments.
+    std::vector<std::uint8_t> Expected(const package::TPatchDataEngine& engine) const
+    {
+        auto exe = ReadWholeFile(m_exe);
+        auto begin = exe.begin() + engine.HeaderOffset + package::kPatchHeaderSize;
+        std::vector<std::uint8_t> bytes(begin, exe.begin() + engine.HeaderOffset + engine.Header.PackageSize);
+        bytes.insert(bytes.end(), m_segments.begin(), m_segments.end());
+        return bytes;
+    }
+
+    TTempDir m_dir, m_temp;
+    std::string m_stub, m_exe, m_savedTemp;
+    package::TUpdate m_update;
+    std::vector<std::uint8_t> m_segments;
+    package::TPackageFiles m_files;
+};
+
+TEST_F(TArchiveStageTest, SingleFilePackageCopiesEverythingAfterTheHeader)
+{
+    auto engine = Write({});
+    THost host;
+    RunArchiveStage(*engine, host);
+    EXPECT_EQ(engine->PatchTotalFileName, m_temp.Path() + test::kSeparator + "PatchTotal_1.bin");
+    EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
+    // No volume, no progress: the bar stays where the stage began.
+    EXPECT_TRUE(host.Requests.empty());
+    EXPECT_TRUE(host.Reports.empty());
+    std::string total = engine->PatchTotalFileName;
+    engine.reset();
+    EXPECT_FALSE(FileExists(total)) << "the engine removes the PatchTotal file";
+}
+
+TEST_F(TArchiveStageTest, DamagedExecutableFailsOnTheDigest)
+{
+    auto engine = Write({});
+    auto exe = ReadWholeFile(m_exe);
+    exe.back() ^= 1;
+    WriteWholeFile(m_exe, exe.data(), exe.size());
+    THost host;
+    try {
+        RunArchiveStage(*engine, host);
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "Fisierul EXE este corupt - nu corespunde semnatura. Nu pot continua.");
+    }
+}
+
+TEST_F(TArchiveStageTest, VolumesAreCopiedInTurnWithProgress)
+{
+    auto engine = Write({3000, 2000});
+    ASSERT_EQ(m_files.VolumeFileNames.size(), 2u);
+    THost host;
+    host.Answer = [&](const TRequest& r) { return m_files.VolumeFileNames[static_cast<std::size_t>(r.Volume - 1)]; };
+    RunArchiveStage(*engine, host);
+    EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
+
+    ASSERT_EQ(host.Requests.size(), 2u);
+    EXPECT_EQ(host.Requests[0].FileName, "setup.1");
+    EXPECT_EQ(host.Requests[0].Message, "Programul de actualizare are nevoie de urmatorul fisier");
+    EXPECT_EQ(host.Requests[0].Path, "");
+    EXPECT_EQ(host.Requests[0].Attempt, 0);
+    // The next request starts from the answer to the last one.
+    EXPECT_EQ(host.Requests[1].FileName, "setup.2");
+    EXPECT_EQ(host.Requests[1].Path, m_files.VolumeFileNames[0]);
+    EXPECT_EQ(host.Requests[1].Volume, 2);
+
+    // Blocks of 1024 bytes; the total counts the header as well.
+    const std::int64_t total = engine->Header.PackageSize + 5000;
+    ASSERT_FALSE(host.Reports.empty());
+    EXPECT_EQ(host.Reports.back(), std::make_pair(total - 1253, total));
+    for (std::size_t i = 1; i < host.Reports.size(); ++i) {
+        std::int64_t step = host.Reports[i].first - host.Reports[i - 1].first;
+        EXPECT_GT(step, 0);
+        EXPECT_LE(step, 1024);
+    }
+}
+
+TEST_F(TArchiveStageTest, RejectedAnswersAreAskedAgainWithTheirReason)
+{
+    auto engine = Write({5000});
+    std::string stranger = m_dir.Write("strain.1", "altceva");
+    std::string missing = m_dir.File("lipsa.1");
+    std::vector<std::string> answers = {"", missing, stranger, m_files.VolumeFileNames[0]};
+    THost host;
+    host.Answer = [&](const TRequest& r) { return answers[static_cast<std::size_t>(r.Attempt)]; };
+    RunArchiveStage(*engine, host);
+    ASSERT_EQ(host.Requests.size(), 4u);
+    const char* wrong = " nu este cel cautat. Este posibil sa fi aparut o eroare in timpul copierii de pe internet "
+                        "sau este posibil sa fi indicat un fisier care nu este parte din aceasta actualizare";
+    std::vector<std::string> reasons = {"Programul de actualizare are nevoie de urmatorul fisier",
+                                        "Fisierul \"\" nu exista", "Fisierul \"" + missing + "\" nu exista",
+                                        std::string("Fisierul strain.1") + wrong};
+    for (std::size_t i = 0; i < reasons.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(host.Requests[i].Message, reasons[i]);
+        EXPECT_EQ(host.Requests[i].Attempt, static_cast<std::int32_t>(i));
+    }
+    EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
+}
+
+TEST_F(TArchiveStageTest, VolumeLengthAgainstItsDeclaredSize)
+{
+    struct Row {
+        const char* name;
+        std::size_t keep;     // bytes of the volume kept (its declared size is 5000)
+        std::string extra;    // bytes appended
+        const char* message;  // expected error, or nullptr
+    };
+    Row rows[] = {
+        {"longer: only the declared bytes count", 5000, "coada", nullptr},
+        {"short in the first block", 700, "", "Date insuficiente in stream"},
+        {"short in a later block", 3000, "", "Data insuficiente in stream"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto engine = Write({5000});
+        const std::string& volume = m_files.VolumeFileNames[0];
+        auto bytes = ReadWholeFile(volume);
+        bytes.resize(row.keep);
+        bytes.insert(bytes.end(), row.extra.begin(), row.extra.end());
+        WriteWholeFile(volume, bytes.data(), bytes.size());
+        // The header names the whole file's digest.
+        engine->Header.VolumeDigests[0] = package::FileMD5Text(volume);
+        THost host;
+        host.Answer = [&](const TRequest&) { return volume; };
+        if (!row.message) {
+            RunArchiveStage(*engine, host);
+            EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
+            continue;
+        }
+        try {
+            RunArchiveStage(*engine, host);
+            ADD_FAILURE() << "no error";
+        } catch (const Exception& e) {
+            EXPECT_STREQ(e.what(), row.message);
+        }
+    }
+}
+
+TEST_F(TArchiveStageTest, DamagedDescriptionIsFoundOnlyAfterEveryVolume)
+{
+    auto engine = Write({2500, 2500});
+    // The copy in memory is what the stage checks against; the file's
+    // description bytes are what it copies.
+    auto exe = ReadWholeFile(m_exe);
+    exe[static_cast<std::size_t>(engine->HeaderOffset) + package::kPatchHeaderSize + 3] ^= 0x40;
+    WriteWholeFile(m_exe, exe.data(), exe.size());
+    THost host;
+    host.Answer = [&](const TRequest& r) { return m_files.VolumeFileNames[static_cast<std::size_t>(r.Volume - 1)]; };
+    EXPECT_THROW(RunArchiveStage(*engine, host), Exception);
+    EXPECT_EQ(host.Requests.size(), 2u);
+}
+
+TEST_F(TArchiveStageTest, ClosingDuringARequestEndsTheStage)
+{
+    auto engine = Write({5000});
+    THost host;
+    host.Answer = [](const TRequest&) -> std::string { throw TStageAbandoned{}; };
+    EXPECT_THROW(RunArchiveStage(*engine, host), TStageAbandoned);
+}
+
+TEST(TRejectedVolumeTextTest, DisketteLooksAtTheFirstLetterOnly)
+{
+    const std::string head = "Fisierul setup.1 nu este cel cautat. Este posibil sa fi aparut o eroare in timpul "
+                             "copierii de pe internet sau este posibil sa ";
+    EXPECT_EQ(RejectedVolumeText("a:\\setup.1", true), head + "fie defecta discheta");
+    EXPECT_EQ(RejectedVolumeText("B:\\k\\setup.1", true), head + "fie defecta discheta");
+    EXPECT_EQ(RejectedVolumeText("Bani\\setup.1", true), head + "fie defecta discheta");
+    EXPECT_EQ(RejectedVolumeText("C:\\k\\setup.1", true),
+              head + "fi indicat un fisier care nu este parte din aceasta actualizare");
+    EXPECT_EQ(RejectedVolumeText("C:\\k\\setup.1", false), "Fisierul \"C:\\k\\setup.1\" nu exista");
+}
+
+} // namespace
+} // namespace upd::wizard

@@ -1,0 +1,253 @@
+// The update stage over real packages: patches made by the builder from
+// old and new file versions, an installation in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "TestPaths.h"
+#include "base/File.h"
+#include "package/Md5Hash.h"
+#include "package/PatchDataEngine.h"
+#include "package/UpdateBuilder.h"
+#include "version/FileOps.h"
+#include "wizard/ArchiveStage.h"
+#include "wizard/UpdateFiles.h"
+#include "wizard/UpdateStage.h"
+
+namespace upd::wizard {
+namespace {
+
+using test::TTempDir;
+
+class TNoVolumes : public TArchiveStageHost {
+public:
+    void Progress(std::int64_t, std::int64_t) override {}
+    void RequestVolume(const std::string&, const std::string&, std::string&, std::int32_t, std::int32_t) override
+    {
+        throw TStageAbandoned{};
+    }
+};
+
+class THost : public TUpdateStageHost {
+public:
+    void Progress(std::int32_t done, std::int32_t total) override { Reports.emplace_back(done, total); }
+    void Status(const std::string& text) override { Statuses.push_back(text); }
+    std::vector<std::pair<std::int32_t, std::int32_t>> Reports;
+    std::vector<std::string> Statuses;
+};
+
+std::string Bytes(const std::string& seed, int lines)
+{
+    std::string text;
+    for (int i = 0; i < lines; ++i)
+        text += seed + " linia " + std::to_string(i * 37 % 101) + "\n";
+    return text;
+}
+
+std::string Text(const std::string& path)
+{
+    auto bytes = ReadWholeFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class TUpdateStageTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_savedTemp = version::TempFolder();
+        version::SetTempFolder(m_temp.Path());
+        m_manifest.Stub = m_kit.Write("stub.exe", std::string(4096, 'M'));
+        m_manifest.Title = "Titlu";
+        m_manifest.Release = "7";
+        m_manifest.ReleaseDate = "1 decembrie 2026";
+        m_manifest.TagFileName = "kp3tag.txt";
+        m_tagFolder = m_install.File("Tag");
+    }
+    void TearDown() override { version::SetTempFolder(m_savedTemp); }
+
+    // A file with versions v1, v2 (installed: `installed`) and a new one.
+    void AddFile(const std::string& name, int installed)
+    {
+        std::string v1 = m_kit.Write(name + ".v1", Bytes(name + "-a", 300));
+        std::string v2 = m_kit.Write(name + ".v2", Bytes(name + "-a", 280) + Bytes(name + "-b", 40));
+        std::string v3 = m_kit.Write(name + ".v3", Bytes(name + "-c", 20) + Bytes(name + "-a", 310));
+        std::string target = m_install.File(name);
+        WriteWholeFile(target, ReadWholeFile(installed == 0 ? v1 : v2).data(),
+                       ReadWholeFile(installed == 0 ? v1 : v2).size());
+        m_manifest.Patches.push_back({target, {v1, v2}, v3, false});
+        m_installed.push_back(installed);
+        m_new.push_back(Text(v3));
+    }
+
+    // Builds the package and runs the archive stage; the validation's choice
+    // of old version is filled in as the validation page would.
+    void Prepare()
+    {
+        std::string exe = m_kit.File("setup.exe");
+        package::BuildPackage(m_manifest, exe, 0, 0);
+        m_engine = std::make_unique<package::TPatchDataEngine>(exe);
+        TNoVolumes none;
+        RunArchiveStage(*m_engine, none);
+        for (int i = 0; i < m_engine->Update->PatchSets.Count(); ++i) {
+            package::TPatchSet& set = m_engine->Update->PatchSets.Items(i);
+            set.SourceFileName = set.TargetFileName;
+            set.SourceIndex = m_installed[static_cast<std::size_t>(i)];
+            m_before.push_back(Text(set.TargetFileName));
+        }
+    }
+
+    void ExpectInstallationUnchanged()
+    {
+        for (std::size_t i = 0; i < m_before.size(); ++i) {
+            const std::string& target = m_manifest.Patches[i].TargetPath;
+            EXPECT_EQ(Text(target), m_before[i]) << target;
+            EXPECT_FALSE(FileExists(target + "vf")) << target;
+        }
+        EXPECT_FALSE(FileExists(m_tagFolder + test::kSeparator + "kp3tag.txt"));
+    }
+
+    // Temporary files of the stage still in the temporary folder.
+    std::vector<std::string> Leftovers(const std::string& prefix) const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_temp.Path()))
+            if (entry.path().filename().string().rfind(prefix, 0) == 0)
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    std::string Run(THost& host)
+    {
+        try {
+            RunUpdateStage(*m_engine, host, m_tagFolder);
+            return "";
+        } catch (const Exception& e) {
+            return e.what();
+        }
+    }
+
+    TTempDir m_kit, m_install, m_temp;
+    std::string m_savedTemp, m_tagFolder;
+    package::TBuildManifest m_manifest;
+    std::vector<int> m_installed;
+    std::vector<std::string> m_new, m_before;
+    std::unique_ptr<package::TPatchDataEngine> m_engine;
+};
+
+TEST_F(TUpdateStageTest, EveryFileAndItsTwinGetTheNewVersion)
+{
+    AddFile("kp3.exe", 0);
+    AddFile("date.dll", 1);
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    // A read-only installed file is replaced all the same.
+    SetReadOnly(m_manifest.Patches[1].TargetPath);
+    THost host;
+    ASSERT_EQ(Run(host), "");
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::string& target = m_manifest.Patches[i].TargetPath;
+        SCOPED_TRACE(target);
+        EXPECT_EQ(Text(target), m_new[i]);
+        EXPECT_EQ(Text(target + "vf"), m_new[i]);
+        EXPECT_TRUE(IsReadOnly(target));
+        EXPECT_TRUE(IsReadOnly(target + "vf"));
+    }
+    EXPECT_EQ(host.Statuses, (std::vector<std::string>{"Actualizez kp3.exe", "Actualizez date.dll", "Finalizez"}));
+    ASSERT_FALSE(host.Reports.empty());
+    for (std::size_t i = 0; i < host.Reports.size(); ++i) {
+        EXPECT_EQ(host.Reports[i].first, static_cast<std::int32_t>(i + 1));
+        EXPECT_EQ(host.Reports[i].second, 30);
+    }
+    std::string tag = m_tagFolder + test::kSeparator + "kp3tag.txt";
+    EXPECT_EQ(Text(tag), TagFileText(m_engine->Update->TagText));
+    EXPECT_NE(Text(tag).find("\r\n"), std::string::npos);
+    EXPECT_TRUE(Leftovers("Patch_").empty());
+    EXPECT_TRUE(Leftovers("Patched_").empty());
+    // Nothing of the staging is left beside the installed files.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_install.Path()),
+                            std::filesystem::directory_iterator()),
+              5);
+}
+
+TEST_F(TUpdateStageTest, AnExistingTagFileIsKept)
+{
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    ForceFolders(m_tagFolder);
+    std::string tag = m_tagFolder + test::kSeparator + "kp3tag.txt";
+    WriteWholeFile(tag, "vechi", 5);
+    THost host;
+    ASSERT_EQ(Run(host), "");
+    EXPECT_EQ(Text(tag), "vechi");
+    // No patch sets: no progress, only the closing status.
+    EXPECT_TRUE(host.Reports.empty());
+    EXPECT_EQ(host.Statuses, std::vector<std::string>{"Finalizez"});
+}
+
+TEST_F(TUpdateStageTest, FirstPassFailuresLeaveTheInstallationAlone)
+{
+    struct Row {
+        const char* name;
+        std::function<void(package::TPatchDataEngine&)> damage;
+        std::string message;
+    };
+    const std::string kp3 = m_install.File("kp3.exe");
+    const std::string dll = m_install.File("date.dll");
+    Row rows[] = {
+        {"segment byte changed",
+         [](package::TPatchDataEngine& engine) {
+             const auto& set = engine.Update->PatchSets.Items(1);
+             auto bytes = ReadWholeFile(engine.PatchTotalFileName);
+             bytes[static_cast<std::size_t>(engine.Header.PackageSize - 1253 + set.Segment.Offset + 9)] ^= 0x10;
+             WriteWholeFile(engine.PatchTotalFileName, bytes.data(), bytes.size());
+         },
+         CorruptSegmentMessage(dll)},
+        {"patch data cut short",
+         [](package::TPatchDataEngine& engine) {
+             auto bytes = ReadWholeFile(engine.PatchTotalFileName);
+             bytes.resize(bytes.size() - 5);
+             WriteWholeFile(engine.PatchTotalFileName, bytes.data(), bytes.size());
+         },
+         "Bug"},
+        {"new file not the expected one",
+         [](package::TPatchDataEngine& engine) { engine.Update->PatchSets.Items(0).NewHash = std::string(32, '0'); },
+         FailedUpdateMessage(kp3)},
+        {"copy sets",
+         [](package::TPatchDataEngine& engine) { engine.Update->CopySets.Add(std::make_unique<package::TCopySet>()); },
+         "Copierea fisierelor NU este implementata!!"},
+        {"old version the patch does not know",
+         [](package::TPatchDataEngine& engine) { engine.Update->PatchSets.Items(1).SourceIndex = 5; }, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_manifest.Patches.clear();
+        m_installed.clear();
+        m_new.clear();
+        m_before.clear();
+        AddFile("kp3.exe", 1);
+        AddFile("date.dll", 0);
+        ASSERT_NO_FATAL_FAILURE(Prepare());
+        row.damage(*m_engine);
+        THost host;
+        std::string message = Run(host);
+        if (row.message.empty())
+            EXPECT_NE(message, "");
+        else
+            EXPECT_EQ(message, row.message);
+        ExpectInstallationUnchanged();
+        EXPECT_TRUE(Leftovers("Patch_").empty()) << "the segment copy is removed";
+        m_engine.reset();
+        EXPECT_TRUE(Leftovers("Patched_").empty()) << "the engine removes the new files it was given";
+    }
+}
+
+TEST(TTagFileTextTest, EveryLineEndsInCrLf)
+{
+    EXPECT_EQ(TagFileText({}), "");
+    EXPECT_EQ(TagFileText({"a", "", "b"}), "a\r\n\r\nb\r\n");
+    EXPECT_EQ(UpdatingStatus("C:\\Pravion\\kp3.exe"), "Actualizez kp3.exe");
+    EXPECT_EQ(FailedUpdateMessage("C:\\Pravion\\kp3.exe"),
+              "Actualizarea fisierului kp3.exe a esuat. Programul de actualizare nu poate continua dupa aceasta "
+              "eroare. Va rugam contactati Tarvix sau descarcati de pe internet versiunea de actualizare COMPLETA.");
+}
+
+} // namespace
+} // namespace upd::wizard
