@@ -103,8 +103,11 @@ void ServeVolumeRequest(TRequestVolume& request, const std::string& exeFileName,
     std::string start = (drive.empty() ? folder : drive) + "\\" + request.FileName;
     std::string chosen;
     bool closed = false;
-    bool ok = host.ShowDialog(VolumeRequestExplanation(request.FileName, request.VolumeNumber, !drive.empty()),
-                              start, VolumeFileFilter(request.FileName), chosen, closed);
+    std::string explanation = VolumeRequestExplanation(request.FileName, request.VolumeNumber, !drive.empty());
+    // A repeat tells the user first what was wrong with the last answer.
+    if (request.Attempt > 0 && !request.Message.empty())
+        explanation = request.Message + ". " + explanation;
+    bool ok = host.ShowDialog(explanation, start, VolumeFileFilter(request.FileName), chosen, closed);
     request.Path = ok ? chosen : std::string();
     request.Abandoned = closed;
 }

@@ -65,7 +65,8 @@ std::string VolumeFileFilter(const std::string& fileName);
 std::string CheckChosenFile(const std::string& text, TVolumeSearchHost& host);
 
 /// Serves one request on the page's side: the search for Attempt 0, the
-/// diskette prompts, then the dialog. Sets `request.Path` (empty when nothing
+/// diskette prompts, then the dialog, whose explanation starts with the
+/// worker's reason (`Message`) on a repeated request. Sets `request.Path` (empty when nothing
 /// was chosen) and `request.Abandoned`. Raises nothing of its own.
 void ServeVolumeRequest(TRequestVolume& request, const std::string& exeFileName, TVolumeSearchHost& host);
 

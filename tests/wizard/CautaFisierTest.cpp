@@ -98,8 +98,9 @@ TEST(TCautaFisierTest, SearchOrderAndDialog)
          0, "C:\\Down\\Kit3\\setup.1", 0, "", "", {"C:\\Down"}},
         {"no sibling search under a drive root", "C:\\Kit\\setup.exe", {"C:\\Other\\setup.1"},
          {{"C:", {"Other"}}}, 0, chosen, 1, "C:\\Kit\\setup.1", kPlainExplanation, {}},
-        {"a repeat goes straight to the dialog", "C:\\Down\\Kit1\\setup.exe", {"C:\\Down\\Kit1\\setup.1"}, {}, 2,
-         chosen, 1, "C:\\Down\\Kit1\\setup.1", kPlainExplanation, {}},
+        {"a repeat goes straight to the dialog, its reason first", "C:\\Down\\Kit1\\setup.exe",
+         {"C:\\Down\\Kit1\\setup.1"}, {}, 2, chosen, 1, "C:\\Down\\Kit1\\setup.1",
+         "Programul de actualizare are nevoie de urmatorul fisier. " + kPlainExplanation, {}},
         {"nothing found", "C:\\Down\\Kit1\\setup.exe", {}, {{"C:\\Down", {"Kit1"}}}, 0, chosen, 1,
          "C:\\Down\\Kit1\\setup.1", kPlainExplanation, {"C:\\Down"}},
     };
