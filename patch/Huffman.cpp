@@ -269,7 +269,7 @@ std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, co
             pending.push_back({node.child0, step.code << 1, step.length + 1});
         }
     }
-    std::size_t budget = 4 * m_codeLengths.size() + (std::size_t{1} << (kMaxTableBits + 1));
+    std::size_t budget = 2 * m_codeLengths.size() + (std::size_t{1} << (kMaxTableBits + 1));
     for (const auto& step : deeper) {
         unsigned sub = std::min<unsigned>(heights[static_cast<std::size_t>(step.node)], kMaxSubBits);
         if (m_table.size() > budget)

@@ -193,26 +193,52 @@ public:
     TInflater& operator=(const TInflater&) = delete;
 
     /// Inflates one block of input; false once the stream has ended.
-    bool Feed(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out)
+    bool Feed(const std::uint8_t* data, std::size_t size)
     {
         m_zs.next_in = const_cast<Bytef*>(data);
         m_zs.avail_in = static_cast<uInt>(size);
-        std::uint8_t piece[65536];
         while (m_zs.avail_in > 0) {
-            m_zs.next_out = piece;
-            m_zs.avail_out = sizeof piece;
+            if (m_chunks.empty() || m_used == kChunkSize) {
+                m_chunks.emplace_back(kChunkSize);
+                m_used = 0;
+            }
+            m_zs.next_out = m_chunks.back().data() + m_used;
+            m_zs.avail_out = static_cast<uInt>(kChunkSize - m_used);
+            uInt before = m_zs.avail_in;
             int rc = inflate(&m_zs, Z_NO_FLUSH);
-            out.insert(out.end(), piece, piece + (sizeof piece - m_zs.avail_out));
+            std::size_t made = kChunkSize - m_used - m_zs.avail_out;
+            m_used += made;
             if (rc == Z_STREAM_END)
                 return false;
             if (rc != Z_OK && rc != Z_BUF_ERROR)
                 throw Exception("Error");
+            if (made == 0 && m_zs.avail_in == before)
+                throw Exception("Error"); // no progress: never spin on it
         }
         return true;
     }
 
+    /// The inflated bytes in one buffer; each piece is freed once copied, so
+    /// the peak stays at the image and one piece.
+    std::vector<std::uint8_t> Take()
+    {
+        std::size_t total = m_chunks.empty() ? 0 : (m_chunks.size() - 1) * kChunkSize + m_used;
+        std::vector<std::uint8_t> image;
+        image.reserve(total);
+        for (std::size_t i = 0; i < m_chunks.size(); ++i) {
+            std::size_t size = i + 1 == m_chunks.size() ? m_used : kChunkSize;
+            image.insert(image.end(), m_chunks[i].begin(), m_chunks[i].begin() + static_cast<std::ptrdiff_t>(size));
+            std::vector<std::uint8_t>().swap(m_chunks[i]);
+        }
+        m_chunks.clear();
+        return image;
+    }
+
 private:
+    static constexpr std::size_t kChunkSize = 1 << 20;
     z_stream m_zs;
+    std::vector<std::vector<std::uint8_t>> m_chunks;
+    std::size_t m_used = 0;
 };
 
 std::string OpenErrorText(const std::string& path, const Exception& error)
@@ -243,23 +269,21 @@ std::vector<std::uint8_t> InflatePatchFile(const std::string& path)
         throw EOSError(e.Code(), OpenErrorText(path, e));
     }
     TInflater inflater;
-    std::vector<std::uint8_t> image;
     std::vector<std::uint8_t> block(65536);
     for (;;) {
         std::size_t got = file.Read(block.data(), block.size());
-        if (got == 0 || !inflater.Feed(block.data(), got, image))
+        if (got == 0 || !inflater.Feed(block.data(), got))
             break;
     }
-    return image;
+    return inflater.Take();
 }
 
 std::vector<std::uint8_t> InflateBytes(const std::uint8_t* data, std::size_t size)
 {
     TInflater inflater;
-    std::vector<std::uint8_t> image;
     if (size > 0)
-        inflater.Feed(data, size, image);
-    return image;
+        inflater.Feed(data, size);
+    return inflater.Take();
 }
 
 } // namespace upd::patch

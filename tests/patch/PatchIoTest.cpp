@@ -106,3 +106,42 @@ TEST(TQvtUnPatchEngineTest, InstructionObjectsDecodeLikeTheEngine)
         EXPECT_EQ(a, c);
     }
 }
+
+TEST(TQvtUnPatchEngineTest, HugeCountsEndAtTheEndOfTheData)
+{
+    // Counts far beyond what the data holds must end in a read error, without
+    // reserving anything for them.
+    TQvtUnPatchEngine writer;
+    writer.Versions.assign(100000, "v");
+    std::vector<std::int32_t> offsets(100000, 0);
+    offsets[7] = 3;
+    writer.Add(std::make_unique<TQvtUnPatchCopyInstruction>(1, offsets));
+    auto image = WritePatchImage(writer);
+    {
+        TQvtUnPatchEngine engine;
+        engine.LoadFromImage(image, "p");
+        std::vector<std::uint8_t> old = {1, 2, 3, 4};
+        TQvtMemorySource source(old);
+        TQvtMemoryOutput output;
+        engine.Apply(output, source, 7);
+        EXPECT_EQ(output.Data, (std::vector<std::uint8_t>{4}));
+    }
+    // The instruction count is the last header value: make it 2^31 - 1.
+    TQvtTaggedReader header(image.data(), image.size());
+    header.ReadText();
+    header.ReadText();
+    header.ReadText();
+    std::size_t countAt = header.Position();
+    header.ReadInteger();
+    std::vector<std::uint8_t> huge(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(countAt));
+    for (std::uint8_t b : {0x04, 0xFF, 0xFF, 0xFF, 0x7F})
+        huge.push_back(b);
+    huge.insert(huge.end(), image.begin() + static_cast<std::ptrdiff_t>(header.Position()), image.end());
+    TQvtUnPatchEngine engine;
+    try {
+        engine.LoadFromImage(huge, "p");
+        FAIL();
+    } catch (const upd::Exception& e) {
+        EXPECT_STREQ(e.what(), "Incerci sa citesti DUPA eof");
+    }
+}
