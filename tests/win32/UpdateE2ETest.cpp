@@ -122,6 +122,14 @@ protected:
         ::SetFileAttributesA(kData.c_str(), FILE_ATTRIBUTE_READONLY);
     }
 
+    // Read-only files would stand in the way of the other tests' clean-up.
+    void TearDown() override
+    {
+        m_process.reset();
+        for (const auto& name : {kKp3, kKp3 + "vf", kData, kData + "vf", kTag})
+            Remove(name);
+    }
+
     static std::string Fake(const std::string& name) { return BuildPath("tests/win32/fake_" + name + ".exe"); }
 
     void Start(int volumes)
