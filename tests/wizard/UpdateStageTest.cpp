@@ -239,6 +239,28 @@ TEST_F(TUpdateStageTest, FirstPassFailuresLeaveTheInstallationAlone)
     }
 }
 
+// Only where read-only files really refuse writing (not for root, not under
+// Wine as root) can the clearing of the attribute be shown.
+TEST(TUpdateFilesTest, ReadOnlyTargetsAreReplacedAndCopiedOver)
+{
+    TTempDir dir;
+    std::string target = dir.Write("kp3.exe", "vechi");
+    std::string fresh = dir.Write("nou.bin", "nou");
+    SetReadOnly(target);
+    ASSERT_TRUE(IsReadOnly(target));
+    TFile probe;
+    if (probe.TryOpen(target, TFileMode::ReadWrite))
+        GTEST_SKIP() << "read-only files are writable for this user";
+    CopyFileOver(fresh, target + "vf");
+    SetReadOnly(target + "vf");
+    CopyFileOver(fresh, target + "vf");
+    EXPECT_EQ(Text(target + "vf"), "nou");
+    std::string staged = dir.Write("kp3.exe.nou1", "nou");
+    ReplaceWithStaged(staged, target);
+    EXPECT_EQ(Text(target), "nou");
+    EXPECT_FALSE(FileExists(staged));
+}
+
 TEST(TTagFileTextTest, EveryLineEndsInCrLf)
 {
     EXPECT_EQ(TagFileText({}), "");
