@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "base/Exception.h"
 #include "base/File.h"
@@ -51,8 +52,11 @@ void CopyFileOver(const std::string& from, const std::string& to)
         Fail(errno, "Nu pot copia fisierul " + from + " in " + to);
     ClearAttributes(to);
     try {
-        std::vector<std::uint8_t> bytes = ReadWholeFile(from);
-        WriteWholeFile(to, bytes.data(), bytes.size());
+        TFile source(from, TFileMode::ReadShared);
+        TFile target(to, TFileMode::Create);
+        std::vector<std::uint8_t> block(1 << 20);
+        while (std::size_t got = source.Read(block.data(), block.size()))
+            target.Write(block.data(), got);
     } catch (const EOSError& e) {
         throw EOSError(e.Code(), "Nu pot copia fisierul " + from + " in " + to + ": " + e.Message());
     }
