@@ -70,6 +70,8 @@ void RegisterClassOnce()
     static bool registered = false;
     if (registered)
         return;
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_ANIMATE_CLASS};
+    ::InitCommonControlsEx(&controls);
     WNDCLASSW wc{};
     wc.lpfnWndProc = &TCautaFisier::StaticProc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
