@@ -159,6 +159,9 @@ void ReplaceInstalledFiles(package::TPatchSetList& sets, TProgress& progress)
         }
     } catch (...) {
         DiscardStaged(staged);
+        // Read-only by now: the package engine could not remove them at the end.
+        for (int i = 0; i < sets.Count(); ++i)
+            ClearAttributes(sets.Items(i).PatchedFileName);
         throw;
     }
     for (int i = 0; i < sets.Count(); ++i) {
