@@ -261,6 +261,25 @@ TEST(TUpdateFilesTest, ReadOnlyTargetsAreReplacedAndCopiedOver)
     EXPECT_FALSE(FileExists(staged));
 }
 
+// A copy that cannot be put beside its target (here: its name grows past
+// the file system's limit) stops the stage before any installed file changes.
+TEST_F(TUpdateStageTest, ReplacementIsAllOrNothingWhenACopyFails)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "names this long do not fit the Windows path limit in the first place";
+#else
+    AddFile("kp3.exe", 0);
+    AddFile(std::string(248, 'x') + ".dat", 1);
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    THost host;
+    EXPECT_NE(Run(host), "");
+    ExpectInstallationUnchanged();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_install.Path()),
+                            std::filesystem::directory_iterator()),
+              2);
+#endif
+}
+
 TEST(TTagFileTextTest, EveryLineEndsInCrLf)
 {
     EXPECT_EQ(TagFileText({}), "");
