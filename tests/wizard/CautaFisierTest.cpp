@@ -195,17 +195,5 @@ TEST(TCautaFisierTest, OkNeedsAnExistingFile)
     EXPECT_EQ(CheckChosenFile("C:\\k\\setup.1", host), "");
 }
 
-TEST(TCautaFisierTest, PathParts)
-{
-    EXPECT_EQ(DisketteDrive("a:\\x.exe"), "A:");
-    EXPECT_EQ(DisketteDrive("A:x.exe"), "");
-    EXPECT_EQ(DisketteDrive("C:\\x.exe"), "");
-    EXPECT_EQ(DisketteDrive("\\\\A:\\x"), "");
-    EXPECT_EQ(ExtractFolder("C:\\Kit\\setup.exe"), "C:\\Kit");
-    EXPECT_EQ(ExtractFolder("setup.exe"), "");
-    EXPECT_EQ(ExtractName("C:\\Kit\\setup.1"), "setup.1");
-    EXPECT_EQ(ExtractName("A:setup.1"), "setup.1");
-}
-
 } // namespace
 } // namespace upd::package
