@@ -156,7 +156,8 @@ protected:
             EXPECT_TRUE(ReadOnly(installed + "vf"));
         }
         ASSERT_TRUE(FileExists(kTag));
-        EXPECT_EQ(Text(kTag), wizard::TagFileText(package::MakeTagText(m_manifest.Release, m_manifest.ReleaseDate, {})));
+        auto tagText = package::MakeTagText(m_manifest.Release, m_manifest.ReleaseDate, {});
+        EXPECT_EQ(Text(kTag), wizard::TagFileText(tagText));
     }
 
     void ExpectUnchanged()
