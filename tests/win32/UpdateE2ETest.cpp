@@ -261,6 +261,14 @@ TEST_F(TUpdateE2ETest, DamagedVolumeIsRefusedWithItsReason)
             ExpectUpdated();
             continue;
         }
+        // Renunt asks first; No keeps the dialog, and the wizard behind it stays disabled.
+        Click(::GetDlgItem(dialog, IDCANCEL));
+        box = WaitForMessageBox(m_process->Id(), kStepTimeout);
+        ASSERT_NE(box, nullptr);
+        ASSERT_TRUE(AnswerMessageBox(box, IDNO));
+        ASSERT_TRUE(WaitUntil([&] { return FindMessageBox(m_process->Id()) == nullptr; }, kStepTimeout));
+        EXPECT_TRUE(::IsWindow(dialog));
+        EXPECT_FALSE(::IsWindowEnabled(m_main));
         Click(::GetDlgItem(dialog, IDCANCEL));
         box = WaitForMessageBox(m_process->Id(), kStepTimeout);
         ASSERT_NE(box, nullptr);
