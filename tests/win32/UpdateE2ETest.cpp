@@ -207,6 +207,28 @@ TEST_F(TUpdateE2ETest, VolumesBesideTheProgramAreTakenWithoutAsking)
     ExpectUpdated();
 }
 
+// One folder per downloaded diskette image: the volumes are found in the
+// sibling folders of the program's folder.
+TEST_F(TUpdateE2ETest, VolumesInSiblingFoldersAreFound)
+{
+    std::string exe = kKits + "\\disc1\\upd-sibling.exe";
+    std::filesystem::create_directories(kKits + "\\disc1");
+    package::BuildPackage(m_manifest, exe, 2, 0, &m_files);
+    for (std::size_t i = 0; i < m_files.VolumeFileNames.size(); ++i) {
+        std::string folder = kKits + "\\disc" + std::to_string(i + 2);
+        std::filesystem::create_directories(folder);
+        std::filesystem::rename(m_files.VolumeFileNames[i], folder + "\\upd-sibling." + std::to_string(i + 1));
+    }
+    m_process = std::make_unique<TWizardProcess>(exe);
+    m_main = WaitForMainWindow(m_process->Id(), kStartTimeout);
+    ASSERT_NE(m_main, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(MainControl(m_main, kIdButton1)) != FALSE; },
+                          kStepTimeout));
+    Click(MainControl(m_main, kIdButton1));
+    ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
+    ExpectUpdated();
+}
+
 // A damaged volume beside the program: the dialog says why and waits; the
 // user can point at a sound copy, or give up with the installation intact.
 TEST_F(TUpdateE2ETest, DamagedVolumeIsRefusedWithItsReason)
