@@ -120,6 +120,11 @@ void TQvtUnPatchCopyInstruction::Apply(TQvtPatchOutput& output, TQvtPatchSource&
     if (m_length < 0)
         throw Exception(Format(kNegativeLength, m_length));
     std::int64_t start = static_cast<std::int64_t>(position) + Offset(versionIndex);
+    if (m_length == 0) {
+        // No run to read: only the position moves, wherever it lands.
+        position = WrapAdd(position, Offset(versionIndex));
+        return;
+    }
     if (start < 0 || start > INT32_MAX || start + m_length > old.Size())
         throw Exception(Format(kOutsideOld, start));
     position = static_cast<std::int32_t>(start);

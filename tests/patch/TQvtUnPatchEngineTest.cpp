@@ -187,6 +187,8 @@ TEST(TQvtUnPatchEngineTest, HostileInstructionsAreRejected)
         {"negative version index", make(list(copy(1, {0})), {"a"}), -1, "Versiunea -1 nu este acoperita de patch"},
         {"no versions", make(list(), {}), 0, "Patch-ul nu numeste nicio versiune veche"},
         {"fine", make(list(copy(3, {1}), dump("xy"), copy(2, {-1})), {"a"}), 0, ""},
+        {"empty copies may point anywhere", make(list(copy(0, {-50}), dump(""), copy(0, {150}), dump(""),
+                                                      copy(3, {-99}), dump("xy"), copy(2, {-1})), {"a"}), 0, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
