@@ -62,6 +62,48 @@ bool TQvtBitStream::ReadBit()
     return (m_readByte >> m_bitsLeft) & 1;
 }
 
+bool TQvtBitReader::ReadBit()
+{
+    if (m_position >= m_bits)
+        throw Exception(kReadPastEnd);
+    bool bit = (m_data[m_position >> 3] >> (7 - (m_position & 7))) & 1;
+    ++m_position;
+    return bit;
+}
+
+std::int32_t TQvtBitReader::ReadNumber()
+{
+    bool negative = ReadBit();
+    unsigned nibbles = 0;
+    for (int i = 0; i < 3; ++i)
+        nibbles = nibbles << 1 | static_cast<unsigned>(ReadBit());
+    std::int32_t magnitude = 0;
+    for (unsigned i = 0; i < 4 * nibbles; ++i)
+        magnitude = magnitude << 1 | static_cast<std::int32_t>(ReadBit());
+    return negative ? -magnitude : magnitude;
+}
+
+std::uint64_t TQvtBitReader::ReadBitsLsbFirst(unsigned count)
+{
+    std::uint64_t value = 0;
+    unsigned done = 0;
+    while (done < count) {
+        unsigned take = std::min(count - done, 32u);
+        unsigned available = 0;
+        std::uint32_t bits = PeekBits(take, available);
+        if (available < take)
+            throw Exception(kReadPastEnd);
+        SkipBits(take);
+        // The first bit read is the least significant: reverse the run.
+        std::uint32_t reversed = 0;
+        for (unsigned i = 0; i < take; ++i)
+            reversed |= ((bits >> (take - 1 - i)) & 1u) << i;
+        value |= std::uint64_t{reversed} << done;
+        done += take;
+    }
+    return value;
+}
+
 std::int32_t TQvtBitStream::ReadNumber()
 {
     bool negative = ReadBit();

@@ -7,7 +7,9 @@
 // unread low bits of that byte are padding.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstring>
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -59,6 +61,56 @@ public:
 private:
     std::shared_ptr<std::vector<std::uint8_t>> m_data;
     std::size_t m_position = 0;
+};
+
+/// A fast reader of bits (most significant first) over bytes it does not own,
+/// for the hot decoding loops: any bit position is one load away, and nothing
+/// is consumed by looking ahead.
+class TQvtBitReader {
+public:
+    TQvtBitReader(const std::uint8_t* data, std::size_t size, std::uint64_t bitPosition = 0) noexcept
+        : m_data(data), m_size(size), m_bits(std::uint64_t{size} * 8), m_position(bitPosition)
+    {
+    }
+
+    /// The next `count` (1..32) bits, most significant first in the low bits,
+    /// zeros past the end; `available` receives how many of them exist.
+    std::uint32_t PeekBits(unsigned count, unsigned& available) const noexcept
+    {
+        std::uint64_t left = m_position < m_bits ? m_bits - m_position : 0;
+        available = left < count ? static_cast<unsigned>(left) : count;
+        std::size_t byte = static_cast<std::size_t>(m_position >> 3);
+        std::uint64_t window;
+        if (byte + 8 <= m_size) {
+            std::memcpy(&window, m_data + byte, 8);
+            if constexpr (std::endian::native == std::endian::little)
+                window = __builtin_bswap64(window);
+        } else {
+            window = 0;
+            for (std::size_t i = 0; i < 8; ++i)
+                window = window << 8 | (byte + i < m_size ? m_data[byte + i] : 0u);
+        }
+        window <<= (m_position & 7);
+        return static_cast<std::uint32_t>(window >> (64 - count));
+    }
+    /// Consumes `count` bits that PeekBits reported as available.
+    void SkipBits(unsigned count) noexcept { m_position += count; }
+    /// One bit; raises kReadPastEnd past the end.
+    bool ReadBit();
+    /// A plain number (see TQvtBitStream::ReadNumber).
+    std::int32_t ReadNumber();
+    /// `count` (at most 64) bits, least significant first; raises kReadPastEnd
+    /// when they run past the end.
+    std::uint64_t ReadBitsLsbFirst(unsigned count);
+    std::uint64_t BitPosition() const noexcept { return m_position; }
+    /// The byte after the one that holds the last bit read.
+    std::size_t BytePosition() const noexcept { return static_cast<std::size_t>((m_position + 7) >> 3); }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    std::uint64_t m_bits;
+    std::uint64_t m_position;
 };
 
 /// Reads and writes bits over a stream it does not own. Reading starts at the

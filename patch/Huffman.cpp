@@ -1,6 +1,7 @@
 #include "patch/Huffman.h"
 
 #include <algorithm>
+#include <bit>
 #include <deque>
 #include <map>
 
@@ -14,7 +15,8 @@ namespace {
 // Codes never grow this long from weights that fit in 32 bits; deeper trees
 // only come from negative weights, which no encoder writes.
 constexpr unsigned kMaxCodeLength = 64;
-constexpr unsigned kMaxTableBits = 12;
+constexpr unsigned kMinTableBits = 12;
+constexpr unsigned kMaxTableBits = 16;
 constexpr unsigned kMaxSubBits = 8;
 constexpr std::uint8_t kNoCode = 0xFF;
 
@@ -235,7 +237,11 @@ void TQvtHuffmanValueSet::AssignCodes()
                              heights[static_cast<std::size_t>(m_nodes[i].child1)]));
     m_nodes.push_back(TNode{0, m_rootChildren[0], m_rootChildren[1], 0}); // the root, for the table walk
     heights.back() = static_cast<std::uint8_t>(m_maxLength);
-    m_tableBits = std::min(m_maxLength, kMaxTableBits);
+    // Large sets (a patch's offsets) get a wider first level: most of their
+    // codes are longer than 12 bits.
+    unsigned wanted = std::clamp<unsigned>(static_cast<unsigned>(std::bit_width(m_codeLengths.size())), kMinTableBits,
+                                           kMaxTableBits);
+    m_tableBits = std::min(m_maxLength, wanted);
     m_table.clear();
     BuildLevel(static_cast<std::int32_t>(m_nodes.size() - 1), m_tableBits, heights);
     m_nodes.pop_back();
@@ -269,7 +275,7 @@ std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, co
             pending.push_back({node.child0, step.code << 1, step.length + 1});
         }
     }
-    std::size_t budget = 2 * m_codeLengths.size() + (std::size_t{1} << (kMaxTableBits + 1));
+    std::size_t budget = 2 * m_codeLengths.size() + (std::size_t{1} << (m_tableBits + 1));
     for (const auto& step : deeper) {
         unsigned sub = std::min<unsigned>(heights[static_cast<std::size_t>(step.node)], kMaxSubBits);
         if (m_table.size() > budget)
@@ -318,7 +324,12 @@ std::string TQvtHuffmanValueSet::Codes(int index) const
     return text;
 }
 
-std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitStream& bits) const
+std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitStream& bits) const { return DecodeWith(bits); }
+
+std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitReader& bits) const { return DecodeWith(bits); }
+
+template <class TBits>
+std::int32_t TQvtHuffmanValueSet::DecodeWith(TBits& bits) const
 {
     if (m_table.empty())
         RaiseListIndexError(0);

@@ -15,6 +15,7 @@
 namespace upd::patch {
 
 class TQvtBitStream;
+class TQvtBitReader;
 class TQvtHuffmanArrayNode;
 
 class TQvtHuffmanBaseNode {
@@ -83,6 +84,8 @@ public:
 
     /// Reads one value's code.
     std::int32_t Decode(TQvtBitStream& bits) const;
+    /// The same over the fast reader.
+    std::int32_t Decode(TQvtBitReader& bits) const;
     /// Writes the value's code; a value not in the set raises the list index error.
     void WriteCode(TQvtBitStream& bits, std::int32_t value) const;
     /// The code length of a value in the set (for cost estimates).
@@ -104,6 +107,8 @@ private:
         std::uint8_t length;  // bits this entry consumes
         std::uint8_t subBits; // index bits of the next level, 0 for a value
     };
+    template <class TBits>
+    std::int32_t DecodeWith(TBits& bits) const;
     std::int32_t BuildLevel(std::int32_t node, unsigned bits, const std::vector<std::uint8_t>& heights);
     void Reduce(std::vector<std::int32_t>& slots, std::size_t& live);
     void AssignCodes();

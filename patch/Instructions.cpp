@@ -28,6 +28,17 @@ std::int32_t ReadLengthCoded(TQvtBitStream& bits, const TQvtHuffmanValueSet& len
     return static_cast<std::int32_t>(symbol < 0 ? 0u - magnitude : magnitude);
 }
 
+std::int32_t ReadLengthCoded(TQvtBitReader& bits, const TQvtHuffmanValueSet& lengthCodes)
+{
+    std::int32_t symbol = lengthCodes.Decode(bits);
+    std::uint32_t count = symbol < 0 ? 0u - static_cast<std::uint32_t>(symbol) : static_cast<std::uint32_t>(symbol);
+    // Bits of weight 2^32 and above drop out, as in 32-bit arithmetic.
+    std::uint32_t magnitude = static_cast<std::uint32_t>(bits.ReadBitsLsbFirst(std::min<std::uint32_t>(count, 32)));
+    for (std::uint32_t i = 32; i < count; ++i)
+        bits.ReadBit();
+    return static_cast<std::int32_t>(symbol < 0 ? 0u - magnitude : magnitude);
+}
+
 void WriteLengthCoded(TQvtBitStream& bits, const TQvtHuffmanValueSet& lengthCodes, std::int32_t value)
 {
     std::int32_t symbol = LengthSymbol(value);

@@ -13,8 +13,11 @@ void RaiseListIndexError(long long index)
 
 void TQvtSortedIntegerList::Add(std::int32_t key, std::int32_t data)
 {
-    auto at = std::lower_bound(m_entries.begin(), m_entries.end(), key,
-                               [](const TEntry& entry, std::int32_t k) { return entry.key < k; });
+    // Values usually come in ascending order: append without a search.
+    auto at = !m_entries.empty() && m_entries.back().key < key
+                  ? m_entries.end()
+                  : std::lower_bound(m_entries.begin(), m_entries.end(), key,
+                                     [](const TEntry& entry, std::int32_t k) { return entry.key < k; });
     if (at != m_entries.end() && at->key == key)
         throw Exception(Format("Incerci sa adaugi %d a doua oara!", key));
     if (m_entries.size() == m_entries.capacity()) {

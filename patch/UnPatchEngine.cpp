@@ -13,6 +13,56 @@ namespace upd::patch {
 
 // ---- Engine --------------------------------------------------------------
 
+namespace {
+
+// The hot loops decode the instruction codes straight from the image with the
+// fast reader, without instruction objects; the checks and their order are
+// those of the instructions' ReadCoded. `version` < 0 keeps no offset.
+std::int32_t ReadCopy(const TQvtUnPatchEngine& engine, TQvtBitReader& bits, int versions, int version,
+                      std::int32_t& offset)
+{
+    std::int32_t length = engine.CopyLengths.Decode(bits);
+    if (length < 0)
+        throw Exception(Format(kNegativeLength, length));
+    if (versions <= 0)
+        throw Exception(kNoVersions);
+    const TQvtHuffmanValueSet& offsets = engine.CopyOffsets;
+    if (versions == 1 || (versions == 2 && bits.ReadBit())) {
+        offset = offsets.Decode(bits);
+    } else if (versions == 2) {
+        std::int32_t first = offsets.Decode(bits);
+        std::int32_t second = offsets.Decode(bits);
+        offset = version == 0 ? first : second;
+    } else if (!bits.ReadBit()) {
+        for (int v = 0; v < versions; ++v) {
+            std::int32_t value = offsets.Decode(bits);
+            if (v == version)
+                offset = value;
+        }
+    } else if (bits.ReadBit()) {
+        offset = offsets.Decode(bits);
+    } else {
+        std::int32_t first = offsets.Decode(bits);
+        std::int32_t second = offsets.Decode(bits);
+        for (int v = 0; v < versions; ++v) {
+            bool takesFirst = bits.ReadBit();
+            if (v == version)
+                offset = takesFirst ? first : second;
+        }
+    }
+    return length;
+}
+
+std::int32_t ReadDump(const TQvtUnPatchEngine& engine, TQvtBitReader& bits)
+{
+    std::int32_t length = engine.DumpLengths.Decode(bits);
+    if (length < 0)
+        throw Exception(Format(kNegativeLength, length));
+    return length;
+}
+
+} // namespace
+
 struct TQvtUnPatchEngine::TCursor {
     TCursor(std::shared_ptr<std::vector<std::uint8_t>> image, int versions)
         : stream(std::move(image)), bits(stream), copy(versions)
@@ -98,13 +148,36 @@ void TQvtUnPatchEngine::Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int
             instruction->Apply(output, old, versionIndex, position);
         return;
     }
-    TCursor cursor(m_image, VersionCount());
-    Rewind(cursor);
-    for (std::int32_t k = 0; k < m_count; ++k)
-        Next(cursor).Apply(output, old, versionIndex, position);
+    const int versions = VersionCount();
+    const std::int64_t oldSize = old.Size();
+    TQvtBitReader bits(m_image->data(), m_image->size(), m_codeStart);
+    const std::uint8_t* literal = m_image->data() + m_literalStart;
+    for (std::int32_t k = 0; k < m_count; ++k) {
+        if (k % 2 == 1) {
+            // Loading checked that every Dump's bytes are there.
+            std::int32_t length = ReadDump(*this, bits);
+            if (length > 0) {
+                output.Write(literal, static_cast<std::size_t>(length));
+                literal += length;
+            }
+            continue;
+        }
+        std::int32_t offset = 0;
+        std::int32_t length = ReadCopy(*this, bits, versions, versionIndex, offset);
+        std::int64_t start = static_cast<std::int64_t>(position) + offset;
+        if (length == 0) {
+            // No run to read: only the position moves, wherever it lands.
+            position = WrapAdd(position, offset);
+            continue;
+        }
+        if (start < 0 || start > INT32_MAX || start + length > oldSize)
+            throw Exception(Format(kOutsideOld, start));
+        position = static_cast<std::int32_t>(start);
+        old.CopyTo(start, static_cast<std::size_t>(length), output);
+    }
 }
 
-void TQvtUnPatchEngine::ReadValueTable(TQvtBitStream& bits, TQvtHuffmanValueSet& set)
+void TQvtUnPatchEngine::ReadValueTable(TQvtBitReader& bits, TQvtHuffmanValueSet& set)
 {
     std::int32_t count = bits.ReadNumber();
     std::int32_t value = ReadLengthCoded(bits, LengthCodes);
@@ -131,8 +204,8 @@ void TQvtUnPatchEngine::LoadFromImage(std::vector<std::uint8_t> image, const std
         count = header.ReadInteger();
         cursor.stream.Seek(header.Position());
     }
-    TQvtBitStream& bits = cursor.bits;
     cursor.copy = TQvtUnPatchCopyInstruction(VersionCount());
+    TQvtBitReader bits(m_image->data(), m_image->size(), std::uint64_t{cursor.stream.Position()} * 8);
 
     std::int32_t pairs = bits.ReadNumber();
     for (std::int32_t i = 0; i < pairs; ++i) {
@@ -153,12 +226,16 @@ void TQvtUnPatchEngine::LoadFromImage(std::vector<std::uint8_t> image, const std
     // error without any reservation.
     m_codeStart = bits.BitPosition();
     std::uint64_t literals = 0;
-    for (std::int32_t k = 0; k < count; ++k)
-        if (k % 2 == 1)
-            literals += static_cast<std::uint64_t>(Next(cursor).Length());
-        else
-            Next(cursor);
-    std::size_t literalStart = cursor.stream.Position();
+    const int versions = VersionCount();
+    for (std::int32_t k = 0; k < count; ++k) {
+        if (k % 2 == 1) {
+            literals += static_cast<std::uint64_t>(ReadDump(*this, bits));
+        } else {
+            std::int32_t offset = 0;
+            ReadCopy(*this, bits, versions, -1, offset);
+        }
+    }
+    std::size_t literalStart = bits.BytePosition();
     std::size_t remaining = m_image->size() - literalStart;
     if (literals > remaining) {
         // Name the first Dump whose bytes run past the end.

@@ -40,6 +40,7 @@ class TQvtUnPatchEngine;
 /// A length-coded number: a LengthCodes symbol L, then |L| raw bits, least
 /// significant first, negated for a negative L.
 std::int32_t ReadLengthCoded(TQvtBitStream& bits, const TQvtHuffmanValueSet& lengthCodes);
+std::int32_t ReadLengthCoded(TQvtBitReader& bits, const TQvtHuffmanValueSet& lengthCodes);
 void WriteLengthCoded(TQvtBitStream& bits, const TQvtHuffmanValueSet& lengthCodes, std::int32_t value);
 /// The shortest symbol for a value: ± its number of significant bits.
 std::int32_t LengthSymbol(std::int32_t value);
@@ -181,7 +182,7 @@ public:
 
 private:
     struct TCursor;
-    void ReadValueTable(TQvtBitStream& bits, TQvtHuffmanValueSet& set);
+    void ReadValueTable(TQvtBitReader& bits, TQvtHuffmanValueSet& set);
     /// Decodes the next instruction at the cursor.
     const TQvtUnPatchInstruction& Next(TCursor& cursor) const;
     void Rewind(TCursor& cursor) const;
