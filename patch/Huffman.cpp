@@ -89,6 +89,7 @@ const TQvtSortedIntegerList& TQvtHuffmanValueSet::Counts() const
                              [](const auto& a, const auto& b) { return a.first < b.first; });
         m_counts = TQvtSortedIntegerList();
         m_counts.Delta = 1000;
+        m_counts.Reserve(static_cast<int>(pending.size()));
         for (std::size_t i = 0; i < pending.size();) {
             std::int32_t weight = pending[i].second;
             std::size_t j = i + 1;
@@ -114,11 +115,12 @@ void TQvtHuffmanValueSet::BuildTree()
     // The root's children live in slots; a merged node leaves an empty slot
     // behind, and new nodes take new slots at the end, which keeps the list
     // order of the construction without moving the rest on every merge.
-    m_nodes.reserve(static_cast<std::size_t>(counts.Count()) * 2);
+    // Room for every leaf, every inner node and the root of the table walk.
+    m_nodes.reserve(static_cast<std::size_t>(counts.Count()) * 2 + 1);
     std::vector<std::int32_t> slots;
-    slots.reserve(static_cast<std::size_t>(counts.Count()));
+    slots.reserve(static_cast<std::size_t>(counts.Count()) * 2);
     for (int i = 0; i < counts.Count(); ++i) {
-        m_nodes.push_back(TNode{counts.Data(i), -1, -1, counts.Keys(i)});
+        m_nodes.push_back(TNode{counts.Data(i), -1, -1});
         slots.push_back(static_cast<std::int32_t>(i));
     }
     std::size_t live = slots.size();
@@ -139,7 +141,7 @@ void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::size_t& 
 
     auto weightAt = [&](std::size_t slot) { return m_nodes[static_cast<std::size_t>(slots[slot])].weight; };
     auto merge = [&](std::size_t a, std::size_t b, std::deque<std::size_t>& target) {
-        m_nodes.push_back(TNode{WrapAdd(weightAt(a), weightAt(b)), slots[a], slots[b], 0});
+        m_nodes.push_back(TNode{WrapAdd(weightAt(a), weightAt(b)), slots[a], slots[b]});
         slots[a] = -1;
         slots[b] = -1;
         slots.push_back(static_cast<std::int32_t>(m_nodes.size() - 1));
@@ -193,7 +195,7 @@ void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::size_t& 
 void TQvtHuffmanValueSet::AssignCodes()
 {
     const auto& counts = Counts();
-    m_codeBits.assign(static_cast<std::size_t>(counts.Count()), 0);
+    m_codeBits.clear(); // made when an encoder first asks for them
     m_codeLengths.assign(static_cast<std::size_t>(counts.Count()), kNoCode);
     if (m_rootChildren.size() < 2)
         RaiseListIndexError(static_cast<long long>(m_rootChildren.size()));
@@ -218,7 +220,6 @@ void TQvtHuffmanValueSet::AssignCodes()
             int index = step.node;
             if (index >= counts.Count() || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
                 throw Exception("bug");
-            m_codeBits[static_cast<std::size_t>(index)] = step.code;
             m_codeLengths[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(step.length);
             continue;
         }
@@ -235,7 +236,7 @@ void TQvtHuffmanValueSet::AssignCodes()
             heights[i] = static_cast<std::uint8_t>(
                 1 + std::max(heights[static_cast<std::size_t>(m_nodes[i].child0)],
                              heights[static_cast<std::size_t>(m_nodes[i].child1)]));
-    m_nodes.push_back(TNode{0, m_rootChildren[0], m_rootChildren[1], 0}); // the root, for the table walk
+    m_nodes.push_back(TNode{0, m_rootChildren[0], m_rootChildren[1]}); // the root, for the table walk
     heights.back() = static_cast<std::uint8_t>(m_maxLength);
     // Large sets (a patch's offsets) get a wider first level: most of their
     // codes are longer than 12 bits.
@@ -243,6 +244,7 @@ void TQvtHuffmanValueSet::AssignCodes()
                                            kMaxTableBits);
     m_tableBits = std::min(m_maxLength, wanted);
     m_table.clear();
+    m_table.reserve(2 * m_codeLengths.size() + (std::size_t{1} << (m_tableBits + 1)) + 4096);
     BuildLevel(static_cast<std::int32_t>(m_nodes.size() - 1), m_tableBits, heights);
     m_nodes.pop_back();
 }
@@ -264,10 +266,12 @@ std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, co
         pending.pop_back();
         const TNode& node = m_nodes[static_cast<std::size_t>(step.node)];
         if (node.child0 < 0) {
+            // Leaves were made in the order of the sorted values.
+            std::int32_t value = m_counts.Keys(step.node);
             std::size_t first = start + (std::size_t{step.code} << (bits - step.length));
             std::size_t count = std::size_t{1} << (bits - step.length);
             for (std::size_t k = 0; k < count; ++k)
-                m_table[first + k] = TTableEntry{node.value, static_cast<std::uint8_t>(step.length), 0};
+                m_table[first + k] = TTableEntry{value, static_cast<std::uint8_t>(step.length), 0};
         } else if (step.length == bits) {
             deeper.push_back(step);
         } else {
@@ -290,7 +294,7 @@ std::unique_ptr<TQvtHuffmanBaseNode> TQvtHuffmanValueSet::MakeObject(std::int32_
 {
     const TNode& node = m_nodes[static_cast<std::size_t>(index)];
     if (node.child0 < 0)
-        return std::make_unique<TQvtHuffmanFinalNode>(node.value, node.weight);
+        return std::make_unique<TQvtHuffmanFinalNode>(m_counts.Keys(index), node.weight);
     auto inner = std::make_unique<TQvtHuffmanArrayNode>();
     inner->Weight = node.weight;
     inner->Children.push_back(MakeObject(node.child0));
@@ -311,12 +315,36 @@ const TQvtHuffmanArrayNode* TQvtHuffmanValueSet::Root() const
     return m_rootObject.get();
 }
 
+void TQvtHuffmanValueSet::EnsureCodeBits() const
+{
+    if (!m_codeBits.empty() || m_codeLengths.empty())
+        return;
+    m_codeBits.assign(m_codeLengths.size(), 0);
+    struct TStep {
+        std::int32_t node;
+        std::uint64_t code;
+    };
+    std::vector<TStep> pending{{m_rootChildren[1], 1}, {m_rootChildren[0], 0}};
+    while (!pending.empty()) {
+        TStep step = pending.back();
+        pending.pop_back();
+        const TNode& node = m_nodes[static_cast<std::size_t>(step.node)];
+        if (node.child0 < 0) {
+            m_codeBits[static_cast<std::size_t>(step.node)] = step.code;
+            continue;
+        }
+        pending.push_back({node.child1, step.code << 1 | 1});
+        pending.push_back({node.child0, step.code << 1});
+    }
+}
+
 std::string TQvtHuffmanValueSet::Codes(int index) const
 {
     if (index < 0 || index >= Count())
         RaiseListIndexError(index);
     if (m_codeLengths.empty())
         return "-";
+    EnsureCodeBits();
     std::size_t i = static_cast<std::size_t>(index);
     std::string text;
     for (unsigned k = m_codeLengths[i]; k-- > 0;)
@@ -354,6 +382,7 @@ void TQvtHuffmanValueSet::WriteCode(TQvtBitStream& bits, std::int32_t value) con
     int index = Counts().IndexOf(value);
     if (index < 0 || m_codeLengths.empty())
         RaiseListIndexError(index);
+    EnsureCodeBits();
     std::size_t i = static_cast<std::size_t>(index);
     for (unsigned k = m_codeLengths[i]; k-- > 0;)
         bits.WriteBit((m_codeBits[i] >> k) & 1);

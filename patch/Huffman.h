@@ -93,12 +93,12 @@ public:
 
 private:
     // The tree is kept as one array (a patch's offset table can hold a hundred
-    // thousand values); leaves have child0 < 0.
+    // thousand values); leaves have child0 < 0 and come first, in the order of
+    // the sorted values, so a leaf's index is its value's index.
     struct TNode {
         std::int32_t weight;
         std::int32_t child0;
         std::int32_t child1;
-        std::int32_t value;
     };
     // A decoding table level: 2^bits entries indexed by the next bits. An
     // entry is a value (subBits 0) or the start of the next level's table.
@@ -112,6 +112,7 @@ private:
     std::int32_t BuildLevel(std::int32_t node, unsigned bits, const std::vector<std::uint8_t>& heights);
     void Reduce(std::vector<std::int32_t>& slots, std::size_t& live);
     void AssignCodes();
+    void EnsureCodeBits() const;
     std::unique_ptr<TQvtHuffmanBaseNode> MakeObject(std::int32_t node) const;
 
     mutable std::vector<std::pair<std::int32_t, std::int32_t>> m_pending; // added, not yet in m_counts
@@ -122,7 +123,7 @@ private:
     std::vector<TNode> m_nodes;
     std::vector<std::int32_t> m_rootChildren;
     mutable std::unique_ptr<TQvtHuffmanArrayNode> m_rootObject;
-    std::vector<std::uint64_t> m_codeBits;
+    mutable std::vector<std::uint64_t> m_codeBits;
     std::vector<std::uint8_t> m_codeLengths;
     unsigned m_maxLength = 0;
     unsigned m_tableBits = 0;

@@ -39,24 +39,45 @@ void TQvtMemorySource::CopyTo(std::int64_t position, std::size_t count, TQvtPatc
 }
 
 TQvtFileSource::TQvtFileSource(TFile& file)
-    : m_file(file), m_size(file.Size()), m_blocks(kSlots * kBlockSize), m_tags(kSlots, -1)
+    : m_file(file),
+      m_size(file.Size()),
+      m_blocks(kSets * kWays * kBlockSize),
+      m_tags(kSets * kWays, -1),
+      m_used(kSets * kWays, 0)
 {
+}
+
+const std::uint8_t* TQvtFileSource::Block(std::int64_t block)
+{
+    std::size_t first = static_cast<std::size_t>(block % static_cast<std::int64_t>(kSets)) * kWays;
+    std::size_t victim = first;
+    for (std::size_t slot = first; slot < first + kWays; ++slot) {
+        if (m_tags[slot] == block) {
+            m_used[slot] = ++m_clock;
+            return m_blocks.data() + slot * kBlockSize;
+        }
+        if (m_used[slot] < m_used[victim])
+            victim = slot;
+    }
+    std::uint8_t* data = m_blocks.data() + victim * kBlockSize;
+    std::int64_t start = block * static_cast<std::int64_t>(kBlockSize);
+    m_tags[victim] = -1; // a failed read leaves no stale tag behind
+    m_file.Seek(start);
+    m_file.ReadExact(data, static_cast<std::size_t>(
+                               std::min<std::int64_t>(static_cast<std::int64_t>(kBlockSize), m_size - start)));
+    m_tags[victim] = block;
+    m_used[victim] = ++m_clock;
+    return data;
 }
 
 void TQvtFileSource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output)
 {
     while (count > 0) {
         std::int64_t block = position / static_cast<std::int64_t>(kBlockSize);
-        std::size_t slot = static_cast<std::size_t>(block % static_cast<std::int64_t>(kSlots));
-        std::uint8_t* data = m_blocks.data() + slot * kBlockSize;
         std::int64_t start = block * static_cast<std::int64_t>(kBlockSize);
         std::size_t size = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(kBlockSize), m_size - start));
-        if (m_tags[slot] != block) {
-            m_file.Seek(start);
-            m_file.ReadExact(data, size);
-            m_tags[slot] = block;
-        }
+        const std::uint8_t* data = Block(block);
         std::size_t at = static_cast<std::size_t>(position - start);
         std::size_t take = std::min(count, size - at);
         output.Write(data + at, take);

@@ -63,6 +63,8 @@ private:
 /// An open file read through a small cache of blocks: runs that follow each
 /// other, or come back to a recently used part of the file (the usual case),
 /// cost no read at all, and the cache stays at 4 MB whatever the file's size.
+/// The cache is set-associative with least-recently-used replacement, so runs
+/// that alternate between distant parts of the file do not evict each other.
 class TQvtFileSource : public TQvtPatchSource {
 public:
     explicit TQvtFileSource(TFile& file);
@@ -71,11 +73,17 @@ public:
 
 private:
     static constexpr std::size_t kBlockSize = 4 * 1024;
-    static constexpr std::size_t kSlots = 1024;
+    static constexpr std::size_t kWays = 16;
+    static constexpr std::size_t kSets = 64;
+    /// The cached block, read on a miss.
+    const std::uint8_t* Block(std::int64_t block);
+
     TFile& m_file;
     std::int64_t m_size;
     std::vector<std::uint8_t> m_blocks;
-    std::vector<std::int64_t> m_tags; // the block each slot holds, or -1
+    std::vector<std::int64_t> m_tags;  // the block each slot holds, or -1
+    std::vector<std::uint64_t> m_used; // when each slot was last used
+    std::uint64_t m_clock = 0;
 };
 
 } // namespace upd::patch

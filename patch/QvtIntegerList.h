@@ -25,6 +25,8 @@ public:
     /// lists grow geometrically so that filling them stays linear).
     int Delta = 10;
     int Capacity() const noexcept { return static_cast<int>(m_entries.capacity()); }
+    /// Makes room for `count` entries at once.
+    void Reserve(int count) { m_entries.reserve(static_cast<std::size_t>(count > 0 ? count : 0)); }
 
 private:
     struct TEntry {

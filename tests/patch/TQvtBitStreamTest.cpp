@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "base/Exception.h"
 #include "patch/BitStream.h"
 
@@ -135,6 +137,66 @@ TEST(TQvtBitStreamTest, PeekAndSkipMatchReadBit)
             for (unsigned i = 0; i < count; ++i)
                 expected = expected << 1 | (first + i < 24 ? plain.ReadBit() : 0);
             EXPECT_EQ(got, expected);
+        }
+    }
+}
+
+TEST(TQvtBitReaderTest, ReadsLikeTheBitStream)
+{
+    // Every operation of the word-wide reader against the byte-wise stream, at
+    // every distance from the end (the last eight bytes take the slow path).
+    std::mt19937 random(11);
+    for (std::size_t size : {0u, 1u, 3u, 7u, 8u, 9u, 15u, 64u, 300u}) {
+        SCOPED_TRACE(size);
+        std::vector<std::uint8_t> data(size);
+        for (auto& b : data)
+            b = static_cast<std::uint8_t>(random());
+        TQvtMemoryStream stream(data);
+        TQvtBitStream bits(stream);
+        TQvtBitReader reader(data.data(), data.size());
+        for (int step = 0; step < 400; ++step) {
+            unsigned op = random() % 4;
+            unsigned count = 1 + random() % (op == 2 ? 64 : 32);
+            std::string expectedError, actualError;
+            std::uint64_t expected = 0, actual = 0;
+            unsigned expectedAvailable = 0, actualAvailable = 0;
+            try {
+                if (op == 0)
+                    expected = bits.ReadBit();
+                else if (op == 1)
+                    expected = static_cast<std::uint32_t>(bits.ReadNumber());
+                else if (op == 2)
+                    expected = bits.ReadBitsLsbFirst(count);
+                else
+                    expected = bits.PeekBits(count, expectedAvailable);
+            } catch (const upd::Exception& e) {
+                expectedError = e.what();
+            }
+            try {
+                if (op == 0)
+                    actual = reader.ReadBit();
+                else if (op == 1)
+                    actual = static_cast<std::uint32_t>(reader.ReadNumber());
+                else if (op == 2)
+                    actual = reader.ReadBitsLsbFirst(count);
+                else
+                    actual = reader.PeekBits(count, actualAvailable);
+            } catch (const upd::Exception& e) {
+                actualError = e.what();
+            }
+            SCOPED_TRACE(testing::Message() << "step " << step << " op " << op << " count " << count);
+            ASSERT_EQ(actualError, expectedError);
+            if (!expectedError.empty())
+                break; // the stream's position after a failed read is not part of the contract
+            ASSERT_EQ(actual, expected);
+            ASSERT_EQ(actualAvailable, expectedAvailable);
+            if (op == 3) {
+                unsigned skip = random() % (expectedAvailable + 1);
+                bits.SkipBits(skip);
+                reader.SkipBits(skip);
+            }
+            ASSERT_EQ(reader.BitPosition(), bits.BitPosition());
+            ASSERT_EQ(reader.BytePosition(), stream.Position());
         }
     }
 }
