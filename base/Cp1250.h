@@ -21,6 +21,9 @@ unsigned char UnicodeToCp1250(char32_t code) noexcept;
 std::u16string Cp1250ToUtf16(std::string_view text);
 std::string Utf16ToCp1250(std::u16string_view text);
 std::string Cp1250ToUtf8(std::string_view text);
+/// Appends the UTF-8 form of a code point.
+void AppendUtf8(std::string& out, char32_t code);
+
 /// Malformed UTF-8 sequences become '?'.
 std::string Utf8ToCp1250(std::string_view text);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/Cp1250.h"
 #include "base/Exception.h"
 
 namespace updkit {
@@ -27,25 +28,6 @@ const char* KindName(TJsonValue::TKind kind)
 {
     const bool vowel = wanted == TJsonValue::TKind::Array || wanted == TJsonValue::TKind::Object;
     throw upd::Exception(what + " must be " + (vowel ? "an " : "a ") + KindName(wanted));
-}
-
-void AppendUtf8(std::string& out, std::uint32_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 } // namespace
@@ -266,7 +248,7 @@ private:
                 } else if (code >= 0xD800 && code <= 0xDFFF) {
                     Fail("invalid surrogate pair");
                 }
-                AppendUtf8(out, code);
+                upd::AppendUtf8(out, code);
                 break;
             }
             default: Fail(std::string("unknown escape '\\") + e + "'");
