@@ -56,10 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TQvtMemoryStream slowStream(bytes);
     TQvtBitStream slow(slowStream);
     ReadTable(slow, nullptr);
+    TQvtBitReader reader(bytes.data(), bytes.size(), bits.BitPosition());
     std::vector<std::int32_t> decoded;
     for (;;) {
-        std::string fastError, slowError;
-        std::int32_t a = 0, b = 0;
+        std::string fastError, slowError, readerError;
+        std::int32_t a = 0, b = 0, c = 0;
+        try {
+            c = set.Decode(reader);
+        } catch (const upd::Exception& e) {
+            readerError = e.what();
+        }
         try {
             a = set.Decode(bits);
         } catch (const upd::Exception& e) {
@@ -70,7 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const upd::Exception& e) {
             slowError = e.what();
         }
-        if (fastError != slowError || a != b)
+        if (fastError != slowError || a != b || readerError != slowError || c != b)
+            std::abort();
+        if (slowError.empty() && reader.BitPosition() != slow.BitPosition())
             std::abort();
         if (!fastError.empty())
             break;
