@@ -9,7 +9,12 @@ namespace {
 
 constexpr std::size_t kHashBytes = 6;
 constexpr int kChainLimit = 64;
-constexpr std::size_t kMinContinue = 6;
+// A run from elsewhere in the old file brings a new offset value, which costs
+// its table entry and a long code; shorter ones are cheaper as literal bytes
+// and, scattered over the whole old file, would also defeat the applying
+// side's block cache. A run that continues the previous one repeats offsets.
+constexpr std::size_t kMinLength = 16;
+constexpr std::size_t kMinContinue = 8;
 
 std::uint32_t HashAt(const std::uint8_t* p, unsigned bits)
 {
@@ -100,7 +105,7 @@ public:
             m_indexes.push_back(std::make_unique<TOldIndex>(old));
         // Every further version must hold the run too; longer minimum runs keep
         // the offsets of many versions from costing more than they save.
-        m_minLength = 8 + 2 * (oldFiles.size() - 1);
+        m_minLength = kMinLength + 2 * (oldFiles.size() - 1);
     }
 
     /// The run at `at` that every version holds: its length and sources.

@@ -141,13 +141,16 @@ TEST(PatchWriterTest, SimilarFilesGiveSmallPatches)
 
 TEST(PatchWriterTest, DifferFindsRunsHeldByEveryVersion)
 {
-    TBytes a = {'x', 'x', 'H', 'E', 'L', 'L', 'O', 'W', 'O', 'R', 'L', 'D', '!', '!'};
-    TBytes b = {'H', 'E', 'L', 'L', 'O', 'W', 'O', 'R', 'L', 'D', '?', '?', '?'};
-    TBytes n = {'-', 'H', 'E', 'L', 'L', 'O', 'W', 'O', 'R', 'L', 'D', '!'};
+    // The shared run is long enough to pay for a new offset in both versions.
+    const std::string run = "HELLO-WIDE-WORLD-0123";
+    auto bytes = [](const std::string& text) { return TBytes(text.begin(), text.end()); };
+    TBytes a = bytes("xx" + run + "!!");
+    TBytes b = bytes(run + "???");
+    TBytes n = bytes("-" + run + "!");
     auto matches = FindMatches({a, b}, n);
     ASSERT_EQ(matches.size(), 1u);
     EXPECT_EQ(matches[0].newStart, 1u);
-    EXPECT_EQ(matches[0].length, 10u);
+    EXPECT_EQ(matches[0].length, run.size());
     EXPECT_EQ(matches[0].sources, (std::vector<std::size_t>{2, 0}));
 }
 
