@@ -62,7 +62,7 @@ private:
 
 /// An open file read through a small cache of blocks: runs that follow each
 /// other, or come back to a recently used part of the file (the usual case),
-/// cost no read at all, and the cache stays at 4 MB whatever the file's size.
+/// cost no read at all, and the cache stays at 2 MB whatever the file's size.
 /// The cache is set-associative with least-recently-used replacement, so runs
 /// that alternate between distant parts of the file do not evict each other.
 class TQvtFileSource : public TQvtPatchSource {
@@ -74,7 +74,7 @@ public:
 private:
     static constexpr std::size_t kBlockSize = 4 * 1024;
     static constexpr std::size_t kWays = 16;
-    static constexpr std::size_t kSets = 64;
+    static constexpr std::size_t kSets = 32;
     /// The cached block, read on a miss.
     const std::uint8_t* Block(std::int64_t block);
 
