@@ -110,8 +110,16 @@ void TQvtHuffmanValueSet::BuildTree()
 {
     if (m_built)
         throw Exception("BuildTree apelat a doua oara");
-    const auto& counts = Counts();
+    Counts();
     m_built = true;
+    MakeNodes();
+    AssignCodes();
+}
+
+void TQvtHuffmanValueSet::MakeNodes() const
+{
+    const auto& counts = m_counts;
+    m_nodes.clear();
     // The root's children live in slots; a merged node leaves an empty slot
     // behind, and new nodes take new slots at the end, which keeps the list
     // order of the construction without moving the rest on every merge.
@@ -129,10 +137,26 @@ void TQvtHuffmanValueSet::BuildTree()
         std::erase(slots, -1);
     }
     m_rootChildren = std::move(slots);
-    AssignCodes();
 }
 
-void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::size_t& live)
+void TQvtHuffmanValueSet::ReleaseTree()
+{
+    if (m_table.empty())
+        return;
+    EnsureNodes(); // a second call must not lose the tree for good
+    std::vector<TNode>().swap(m_nodes);
+    std::vector<std::int32_t>().swap(m_rootChildren);
+    m_released = true;
+}
+
+void TQvtHuffmanValueSet::EnsureNodes() const
+{
+    // The construction is deterministic and succeeded before.
+    if (m_released && m_nodes.empty())
+        MakeNodes();
+}
+
+void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::size_t& live) const
 {
     std::map<std::int32_t, std::deque<std::size_t>> buckets;
     for (std::size_t s = 0; s < slots.size(); ++s)
@@ -308,6 +332,7 @@ const TQvtHuffmanArrayNode* TQvtHuffmanValueSet::Root() const
     if (!m_built || m_table.empty())
         return nullptr;
     if (!m_rootObject) {
+        EnsureNodes();
         m_rootObject = std::make_unique<TQvtHuffmanArrayNode>();
         for (std::int32_t child : m_rootChildren)
             m_rootObject->Children.push_back(MakeObject(child));
@@ -319,6 +344,7 @@ void TQvtHuffmanValueSet::EnsureCodeBits() const
 {
     if (!m_codeBits.empty() || m_codeLengths.empty())
         return;
+    EnsureNodes();
     m_codeBits.assign(m_codeLengths.size(), 0);
     struct TStep {
         std::int32_t node;

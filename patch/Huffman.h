@@ -74,6 +74,9 @@ public:
     /// two distinct values fails with the list index error.
     void BuildTree();
     bool IsBuilt() const noexcept { return m_built; }
+    /// Frees the code tree once the decoding tables exist (a decoder needs
+    /// nothing else); it is made again if codes or node objects are asked for.
+    void ReleaseTree();
     /// The tree as node objects (made on first request; null before BuildTree).
     const TQvtHuffmanArrayNode* Root() const;
     /// The code of the value at `index` as "0"/"1" text, first bit first
@@ -110,7 +113,9 @@ private:
     template <class TBits>
     std::int32_t DecodeWith(TBits& bits) const;
     std::int32_t BuildLevel(std::int32_t node, unsigned bits, const std::vector<std::uint8_t>& heights);
-    void Reduce(std::vector<std::int32_t>& slots, std::size_t& live);
+    void MakeNodes() const;
+    void EnsureNodes() const;
+    void Reduce(std::vector<std::int32_t>& slots, std::size_t& live) const;
     void AssignCodes();
     void EnsureCodeBits() const;
     std::unique_ptr<TQvtHuffmanBaseNode> MakeObject(std::int32_t node) const;
@@ -120,8 +125,9 @@ private:
     mutable TQvtSortedIntegerList m_counts;
     mutable bool m_countsDirty = false;
     bool m_built = false;
-    std::vector<TNode> m_nodes;
-    std::vector<std::int32_t> m_rootChildren;
+    mutable std::vector<TNode> m_nodes;
+    mutable std::vector<std::int32_t> m_rootChildren;
+    bool m_released = false;
     mutable std::unique_ptr<TQvtHuffmanArrayNode> m_rootObject;
     mutable std::vector<std::uint64_t> m_codeBits;
     std::vector<std::uint8_t> m_codeLengths;

@@ -218,6 +218,7 @@ void TQvtUnPatchEngine::LoadFromImage(std::vector<std::uint8_t> image, const std
     ReadValueTable(bits, DumpLengths);
     CopyLengths.BuildTree();
     CopyOffsets.BuildTree();
+    CopyOffsets.ReleaseTree(); // by far the largest; the others are small
     DumpLengths.BuildTree();
 
     // Decode every instruction once now, so that a damaged patch fails here

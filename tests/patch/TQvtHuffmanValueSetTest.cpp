@@ -226,3 +226,34 @@ TEST(TQvtHuffmanValueSetTest, RepresentativeValueOrdersTheSubtree)
     root.Children.pop_back();
     EXPECT_EQ(Message([&] { root.RepresentativeValue(); }), "Boom");
 }
+
+TEST(TQvtHuffmanValueSetTest, ReleasedTreeIsMadeAgainOnRequest)
+{
+    // A decoder frees the tree after building its tables; codes, node objects
+    // and decoding must still match a set that kept it.
+    std::mt19937 random(5);
+    for (int values : {2, 3, 50, 5000}) {
+        SCOPED_TRACE(values);
+        TQvtHuffmanValueSet kept, released;
+        for (int i = 0; i < values; ++i) {
+            std::int32_t value = static_cast<std::int32_t>(random() % 1000000) - 500000;
+            std::int32_t weight = 1 + static_cast<std::int32_t>(random() % (i % 5 == 0 ? 5000 : 4));
+            kept.Add(value, weight);
+            released.Add(value, weight);
+        }
+        kept.BuildTree();
+        released.BuildTree();
+        released.ReleaseTree();
+        released.ReleaseTree();
+        std::vector<std::uint8_t> data(512);
+        for (auto& b : data)
+            b = static_cast<std::uint8_t>(random());
+        TQvtBitReader a(data.data(), data.size()), b(data.data(), data.size());
+        for (int i = 0; i < 50; ++i)
+            ASSERT_EQ(released.Decode(a), kept.Decode(b));
+        ASSERT_EQ(released.Count(), kept.Count());
+        for (int i = 0; i < kept.Count(); ++i)
+            ASSERT_EQ(released.Codes(i), kept.Codes(i));
+        EXPECT_EQ(released.Root()->AsText(), kept.Root()->AsText());
+    }
+}
