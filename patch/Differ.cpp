@@ -7,8 +7,8 @@ namespace upd::patch {
 
 namespace {
 
-constexpr std::size_t kHashBytes = 6;
-constexpr int kChainLimit = 64;
+constexpr std::size_t kHashBytes = 8;
+constexpr int kChainLimit = 256;
 // A run from elsewhere in the old file brings a new offset value, which costs
 // its table entry and a long code; shorter ones are cheaper as literal bytes
 // and, scattered over the whole old file, would also defeat the applying
