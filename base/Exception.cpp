@@ -5,10 +5,10 @@ namespace upd {
 namespace {
 
 // Replaces the first "%d" or "%s" of the pattern; the messages hold one at most.
-std::string Substitute(const char* pattern, const char* spec, const std::string& value)
+std::string Substitute(const char* pattern, const char* placeholder, const std::string& value)
 {
     std::string text(pattern);
-    auto at = text.find(spec);
+    auto at = text.find(placeholder);
     if (at != std::string::npos)
         text.replace(at, 2, value);
     return text;
