@@ -15,6 +15,7 @@ constexpr int kChainLimit = 256;
 // side's block cache. A run that continues the previous one repeats offsets.
 constexpr std::size_t kMinLength = 16;
 constexpr std::size_t kMinContinue = 8;
+constexpr std::size_t kMinLengthPerVersion = 8;
 
 std::uint32_t HashAt(const std::uint8_t* p, unsigned bits)
 {
@@ -105,7 +106,7 @@ public:
             m_indexes.push_back(std::make_unique<TOldIndex>(old));
         // Every further version must hold the run too; longer minimum runs keep
         // the offsets of many versions from costing more than they save.
-        m_minLength = kMinLength + 2 * (oldFiles.size() - 1);
+        m_minLength = kMinLength + kMinLengthPerVersion * (oldFiles.size() - 1);
     }
 
     /// The run at `at` that every version holds: its length and sources.

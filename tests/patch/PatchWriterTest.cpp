@@ -142,7 +142,7 @@ TEST(PatchWriterTest, SimilarFilesGiveSmallPatches)
 TEST(PatchWriterTest, DifferFindsRunsHeldByEveryVersion)
 {
     // The shared run is long enough to pay for a new offset in both versions.
-    const std::string run = "HELLO-WIDE-WORLD-0123";
+    const std::string run = "HELLO-WIDE-WORLD-0123456789abcd";
     auto bytes = [](const std::string& text) { return TBytes(text.begin(), text.end()); };
     TBytes a = bytes("xx" + run + "!!");
     TBytes b = bytes(run + "???");
