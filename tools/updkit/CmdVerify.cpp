@@ -21,9 +21,28 @@ namespace updkit {
 
 namespace {
 
+// One event per line: a line break inside a text (system errors carry
+// "\r\n" between their code and their text) becomes a single blank.
+std::string OneLine(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\r' || c == '\n') {
+            if (out.empty() || out.back() != ' ')
+                out += ' ';
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
 void PrintLine(const std::string& prefix, const std::string& cp1250Text)
 {
-    std::string line = prefix + upd::Cp1250ToUtf8(cp1250Text) + "\n";
+    std::string line = prefix + upd::Cp1250ToUtf8(OneLine(cp1250Text)) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }
@@ -83,7 +102,7 @@ int CmdVerify(const TArgs& args)
         PrintLine("ok", "");
         return 0;
     } catch (const upd::Exception& e) {
-        return PrintError(e.ClassName(), e.what());
+        return PrintError(e.ClassName(), e.Message());
     } catch (const std::exception& e) {
         return PrintError("Exception", e.what());
     }
