@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Handles_win32.h"
+#include "base/Handles_win32.h"
 #include "app/PaginaActualizare_win32.h"
 
 namespace upd::app {

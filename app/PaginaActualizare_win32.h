@@ -2,7 +2,7 @@
 // window's panel, to the right of the side picture, with its own labels.
 #pragma once
 
-#include "app/Handles_win32.h"
+#include "base/Handles_win32.h"
 
 #include <exception>
 #include <string>

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "app/Handles_win32.h"
+#include "base/Handles_win32.h"
 #include "app/PaginaActualizare_win32.h"
 #include "base/File.h"
 #include "base/Win32_win32.h"
@@ -22,7 +22,7 @@ constexpr COLORREF kNavy = RGB(0, 0, 128);
 constexpr int kAnimationResource = 150; // the shell's find-folder animation
 constexpr int kAnimationStopFrame = 29;
 
-app::TFontHandle MakeTitleFont()
+TFontHandle MakeTitleFont()
 {
     LOGFONTW font{};
     font.lfHeight = -15;
@@ -30,7 +30,7 @@ app::TFontHandle MakeTitleFont()
     font.lfCharSet = EASTEUROPE_CHARSET;
     font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
     lstrcpyW(font.lfFaceName, L"Arial");
-    return app::TFontHandle(::CreateFontIndirectW(&font));
+    return TFontHandle(::CreateFontIndirectW(&font));
 }
 
 class TCautaFisier {
@@ -60,9 +60,9 @@ private:
     bool m_done = false;
     bool m_ok = false;
     bool m_closed = false;
-    app::TFontHandle m_font = app::MakeArialFont(13);
-    app::TFontHandle m_editFont = app::MakeArialFont(12);
-    app::TFontHandle m_titleFont = MakeTitleFont();
+    TFontHandle m_font = app::MakeArialFont(13);
+    TFontHandle m_editFont = app::MakeArialFont(12);
+    TFontHandle m_titleFont = MakeTitleFont();
 };
 
 void RegisterClassOnce()

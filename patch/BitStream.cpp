@@ -7,6 +7,25 @@
 
 namespace upd::patch {
 
+namespace {
+
+// The simple number code: a sign bit, three bits counting nibbles, then that
+// many nibbles of magnitude, most significant bit first. Both bit readers use it.
+template <class TReader>
+std::int32_t ReadSimpleNumber(TReader& bits)
+{
+    bool negative = bits.ReadBit();
+    unsigned nibbles = 0;
+    for (int i = 0; i < 3; ++i)
+        nibbles = nibbles << 1 | static_cast<unsigned>(bits.ReadBit());
+    std::int32_t magnitude = 0;
+    for (unsigned i = 0; i < 4 * nibbles; ++i)
+        magnitude = magnitude << 1 | static_cast<std::int32_t>(bits.ReadBit());
+    return negative ? -magnitude : magnitude;
+}
+
+} // namespace
+
 std::size_t TQvtMemoryStream::Read(void* buffer, std::size_t count)
 {
     std::size_t got = std::min(count, m_data->size() - m_position);
@@ -71,17 +90,7 @@ bool TQvtBitReader::ReadBit()
     return bit;
 }
 
-std::int32_t TQvtBitReader::ReadNumber()
-{
-    bool negative = ReadBit();
-    unsigned nibbles = 0;
-    for (int i = 0; i < 3; ++i)
-        nibbles = nibbles << 1 | static_cast<unsigned>(ReadBit());
-    std::int32_t magnitude = 0;
-    for (unsigned i = 0; i < 4 * nibbles; ++i)
-        magnitude = magnitude << 1 | static_cast<std::int32_t>(ReadBit());
-    return negative ? -magnitude : magnitude;
-}
+std::int32_t TQvtBitReader::ReadNumber() { return ReadSimpleNumber(*this); }
 
 std::uint64_t TQvtBitReader::ReadBitsLsbFirst(unsigned count)
 {
@@ -104,17 +113,7 @@ std::uint64_t TQvtBitReader::ReadBitsLsbFirst(unsigned count)
     return value;
 }
 
-std::int32_t TQvtBitStream::ReadNumber()
-{
-    bool negative = ReadBit();
-    unsigned nibbles = 0;
-    for (int i = 0; i < 3; ++i)
-        nibbles = nibbles << 1 | static_cast<unsigned>(ReadBit());
-    std::int32_t magnitude = 0;
-    for (unsigned i = 0; i < 4 * nibbles; ++i)
-        magnitude = magnitude << 1 | static_cast<std::int32_t>(ReadBit());
-    return negative ? -magnitude : magnitude;
-}
+std::int32_t TQvtBitStream::ReadNumber() { return ReadSimpleNumber(*this); }
 
 std::size_t TQvtBitStream::ReadRaw(void* buffer, std::size_t count)
 {

@@ -12,54 +12,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/Handles_win32.h"
 #include "text/QvtLayout.h"
 
 namespace upd::text {
 
 /// Owns one GDI object (font, brush, bitmap); move-only.
 template <typename H>
-class TGdiObject {
-public:
-    TGdiObject() = default;
-    explicit TGdiObject(H h) : m_h(h) {}
-    TGdiObject(TGdiObject&& o) noexcept : m_h(std::exchange(o.m_h, nullptr)) {}
-    TGdiObject& operator=(TGdiObject&& o) noexcept
-    {
-        if (this != &o) {
-            Reset();
-            m_h = std::exchange(o.m_h, nullptr);
-        }
-        return *this;
-    }
-    TGdiObject(const TGdiObject&) = delete;
-    TGdiObject& operator=(const TGdiObject&) = delete;
-    ~TGdiObject() { Reset(); }
-
-    H Get() const noexcept { return m_h; }
-    explicit operator bool() const noexcept { return m_h != nullptr; }
-    void Reset() noexcept
-    {
-        if (m_h)
-            DeleteObject(m_h);
-        m_h = nullptr;
-    }
-
-private:
-    H m_h = nullptr;
-};
-
-/// Selects an object into a DC for a scope and puts the old one back.
-class TSelectGuard {
-public:
-    TSelectGuard(HDC dc, HGDIOBJ obj) : m_dc(dc), m_old(SelectObject(dc, obj)) {}
-    ~TSelectGuard() { SelectObject(m_dc, m_old); }
-    TSelectGuard(const TSelectGuard&) = delete;
-    TSelectGuard& operator=(const TSelectGuard&) = delete;
-
-private:
-    HDC m_dc;
-    HGDIOBJ m_old;
-};
+using TGdiObject = TUniqueHandle<TGdiObjectTraits<H>>;
 
 /// The fonts of one control, made on first use and kept.
 class TQvtFontCache {

@@ -1,7 +1,7 @@
 #include "wizard/Pages_win32.h"
 
 #include "app/ControlIds.h"
-#include "app/Handles_win32.h"
+#include "base/Handles_win32.h"
 #include "package/CautaFisier_win32.h"
 #include "package/PatchDataEngine.h"
 #include "text/LetterCodes.h"

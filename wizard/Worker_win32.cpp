@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/Handles_win32.h"
+#include "base/Handles_win32.h"
 #include "base/Exception.h"
 #include "base/Win32_win32.h"
 
@@ -30,7 +30,7 @@ void TFirValidareVersiune::Start(std::unique_ptr<TFirValidareVersiune> worker)
     // already waits for it.
     ++g_running;
     DWORD id = 0;
-    app::TKernelHandle thread(::CreateThread(nullptr, 0, &ThreadProc, worker.get(), CREATE_SUSPENDED, &id));
+    TKernelHandle thread(::CreateThread(nullptr, 0, &ThreadProc, worker.get(), CREATE_SUSPENDED, &id));
     if (!thread) {
         --g_running;
         RaiseLastOSError();

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "app/ControlIds.h"
-#include "app/Handles_win32.h"
+#include "base/Handles_win32.h"
 #include "base/Exception.h"
 #include "base/File.h"
 #include "base/Win32_win32.h"

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "app/ControlIds.h"
@@ -232,6 +233,18 @@ bool SaveWindowShot(HWND window, const std::string& bmpFileName)
     if (!::GetWindowRect(window, &r))
         return false;
     return SaveArea(r.left, r.top, r.right - r.left, r.bottom - r.top, bmpFileName);
+}
+
+std::string BuildPath(const std::string& relative)
+{
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::filesystem::path build = std::filesystem::path(self).parent_path().parent_path().parent_path();
+    std::string path = build.string() + "\\" + relative;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
 }
 
 } // namespace upd::uitest

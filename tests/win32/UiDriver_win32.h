@@ -77,4 +77,8 @@ bool SaveScreenshot(const std::string& bmpFileName);
 /// Saves one window (as it shows on the screen) as a 24-bit BMP file.
 bool SaveWindowShot(HWND window, const std::string& bmpFileName);
 
+/// A file of the build tree as a Windows path, found from the running test
+/// program's own place in it (<build>\tests\win32\<program>.exe).
+std::string BuildPath(const std::string& relative);
+
 } // namespace upd::uitest

@@ -25,18 +25,6 @@ const std::string kData = "C:\\Pravion\\salarii.dat";
 const std::string kKits = "C:\\upd-stages";
 const std::string kTag = std::string(wizard::kTagFolder) + "\\kp3tag-e2e.txt";
 
-std::string BuildPath(const std::string& relative)
-{
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::filesystem::path build = std::filesystem::path(self).parent_path().parent_path().parent_path();
-    std::string path = build.string() + "\\" + relative;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 std::string Text(const std::string& path)
 {
     auto bytes = ReadWholeFile(path);

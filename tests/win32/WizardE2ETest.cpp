@@ -31,20 +31,6 @@ const std::string kKp3 = "C:\\Pravion\\kp3.exe";
 const std::string kText = "C:\\Pravion\\date.txt";
 const std::string kKits = "C:\\upd-e2e";
 
-// A file of the build tree, found from this program's own place in it
-// (<build>\tests\win32\wizard_e2e_tests.exe).
-std::string BuildPath(const std::string& relative)
-{
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::filesystem::path build = std::filesystem::path(self).parent_path().parent_path().parent_path();
-    std::string path = build.string() + "\\" + relative;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 std::string Fake(const std::string& name) { return BuildPath("tests/win32/fake_" + name + ".exe"); }
 
 void CopyFileTo(const std::string& from, const std::string& to)

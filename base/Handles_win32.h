@@ -10,7 +10,7 @@
 
 #include <utility>
 
-namespace upd::app {
+namespace upd {
 
 /// Kernel handles that are null when invalid (threads, events, processes).
 struct TKernelHandleTraits {
@@ -135,4 +135,4 @@ private:
     HDC m_dc;
 };
 
-} // namespace upd::app
+} // namespace upd
