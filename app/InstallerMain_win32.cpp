@@ -1,4 +1,5 @@
 #include "app/InstallerMain_win32.h"
+#include "wizard/StageControl.h"
 
 #include "app/ControlIds.h"
 #include "app/Resources.h"
@@ -195,10 +196,20 @@ void TInstallerMain::Button2Click() { ::SendMessageW(m_window, WM_CLOSE, 0, 0); 
 
 bool TInstallerMain::CloseQuery()
 {
+    // The replacement of the installed files takes moments and must complete
+    // or roll back: no question while it runs.
+    if (wizard::StageControl().InReplacement()) {
+        CloseAccepted = false;
+        return false;
+    }
     bool busy = false;
     if (Pages && Pages->HasPage(CurrentPage))
         busy = Pages->GetPage(CurrentPage).IsBusy();
     CloseAccepted = !busy || ShowMessageBox(m_window, kCloseQuestion, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    // The stage stops at its next block; a replacement that began while the
+    // question was open is waited for at the end of the program instead.
+    if (CloseAccepted && busy)
+        wizard::StageControl().Cancel();
     return CloseAccepted;
 }
 

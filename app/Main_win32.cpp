@@ -11,12 +11,38 @@
 #include <exception>
 
 #include "app/InstallerMain_win32.h"
+#include "app/PaginaActualizare_win32.h"
+#include "base/Handles_win32.h"
+#include "package/PatchDataEngine.h"
+#include "wizard/StageControl.h"
+#include "wizard/UpdateJournal.h"
+#include "wizard/UpdateTransaction.h"
 #include "wizard/Worker_win32.h"
 
 namespace {
 
-// How long the end of the program waits for a stage that is still working.
+// How long the end of the program waits for a stage that was asked to stop:
+// stages look at the cancel flag between blocks, so this is never reached
+// unless a system call hangs.
 constexpr DWORD kWorkerGrace = 3000;
+
+const char kAlreadyRunningMessage[] =
+    "Programul de actualizare este deja pornit. Asteptati sa se termine, apoi porniti-l din nou daca este nevoie.";
+
+// One wizard at a time: a second one would take the first one's replacement
+// for an interrupted one and undo it.
+upd::TKernelHandle TakeSingleInstance()
+{
+    for (const wchar_t* name : {L"Global\\Kp3ActualizareInCurs", L"Local\\Kp3ActualizareInCurs"}) {
+        upd::TKernelHandle mutex(::CreateMutexW(nullptr, FALSE, name));
+        if (mutex && ::GetLastError() == ERROR_ALREADY_EXISTS)
+            return upd::TKernelHandle();
+        if (mutex)
+            return mutex;
+    }
+    // Without any mutex the wizard still runs; the journal is its only guard.
+    return upd::TKernelHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+}
 
 int RunWizard()
 {
@@ -45,12 +71,35 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 
+    upd::TKernelHandle instance = TakeSingleInstance();
+    if (!instance) {
+        upd::app::ShowMessageBox(nullptr, kAlreadyRunningMessage, MB_OK | MB_ICONWARNING);
+        return 1;
+    }
+    // A run that was killed or lost its power is finished or undone before
+    // anything looks at the installation.
+    try {
+        upd::wizard::RecoverInterruptedUpdate(upd::wizard::kJournalFile);
+    } catch (const std::exception& e) {
+        upd::app::ShowException(nullptr, e);
+        return 1;
+    }
+    upd::wizard::RunJournal().Open(upd::wizard::kJournalFile);
+
     int status = RunWizard();
 
     // The windows are gone. A worker that is still running uses the package
-    // engine, which the program's shutdown destroys: let it end first, and if
-    // it does not, end the process without freeing anything under it.
-    if (!upd::wizard::TFirValidareVersiune::WaitForAll(kWorkerGrace))
-        ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
+    // engine, which is destroyed below: let it end first. A replacement is
+    // never cut short; anything else that does not end in time is (the next
+    // start removes what it leaves, from the journal).
+    using upd::wizard::TFirValidareVersiune;
+    if (!TFirValidareVersiune::WaitForAll(kWorkerGrace)) {
+        while (upd::wizard::StageControl().InReplacement())
+            ::Sleep(50);
+        if (!TFirValidareVersiune::WaitForAll(kWorkerGrace))
+            ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
+    }
+    upd::package::FreePatchDataEngine();
+    upd::wizard::RunJournal().Finish();
     return status;
 }

@@ -23,6 +23,8 @@ enum class TFileMode {
     Create,
     /// Open an existing file for reading and writing.
     ReadWrite,
+    /// Create a file that must not exist yet, then read and write; nobody else may write.
+    CreateNew,
 };
 
 /// An open file. Move-only; closed on destruction.
@@ -47,6 +49,8 @@ public:
     /// Reads exactly `count` bytes or raises.
     void ReadExact(void* buffer, std::size_t count);
     void Write(const void* buffer, std::size_t count);
+    /// Makes what was written durable (on the disk, not only in the system's cache).
+    void Flush();
     void Seek(std::int64_t position);
     std::int64_t Position() const;
     std::int64_t Size() const;

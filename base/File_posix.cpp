@@ -23,6 +23,7 @@ int OpenFlags(TFileMode mode)
     case TFileMode::ReadShared: return O_RDONLY;
     case TFileMode::Create: return O_RDWR | O_CREAT | O_TRUNC;
     case TFileMode::ReadWrite: return O_RDWR;
+    case TFileMode::CreateNew: return O_RDWR | O_CREAT | O_EXCL;
     }
     return O_RDONLY;
 }
@@ -101,6 +102,12 @@ void TFile::Write(const void* buffer, std::size_t count)
         bytes += put;
         count -= static_cast<std::size_t>(put);
     }
+}
+
+void TFile::Flush()
+{
+    if (::fsync(m_fd) != 0)
+        Fail("Nu pot scrie in fisierul", m_name);
 }
 
 void TFile::Seek(std::int64_t position)

@@ -48,6 +48,10 @@ bool TFile::TryOpen(const std::string& name, TFileMode mode)
         disposition = CREATE_ALWAYS;
         break;
     case TFileMode::ReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
+    case TFileMode::CreateNew:
+        access = GENERIC_READ | GENERIC_WRITE;
+        disposition = CREATE_NEW;
+        break;
     }
     HANDLE h = CreateFileW(Wide(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -86,6 +90,12 @@ void TFile::Write(const void* buffer, std::size_t count)
         bytes += put;
         count -= put;
     }
+}
+
+void TFile::Flush()
+{
+    if (!FlushFileBuffers(AsHandle(m_handle)))
+        RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name);
 }
 
 void TFile::Seek(std::int64_t position)

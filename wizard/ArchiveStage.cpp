@@ -9,6 +9,7 @@
 #include "package/Md5Hash.h"
 #include "package/PatchDataEngine.h"
 #include "version/FileOps.h"
+#include "wizard/UpdateJournal.h"
 
 namespace upd::wizard {
 
@@ -18,7 +19,10 @@ constexpr std::size_t kBlockSize = 1024;
 
 class TByteCounter {
 public:
-    TByteCounter(TArchiveStageHost& host, std::int64_t total) : m_host(host), m_total(total) {}
+    TByteCounter(TArchiveStageHost& host, std::int64_t total, const TStageControl& control)
+        : m_host(host), m_total(total), m_control(control)
+    {
+    }
 
     // Copies `count` bytes from the source's position, reporting every block.
     // The first short read and a later one are told apart by their messages.
@@ -32,6 +36,7 @@ public:
         if (got < asked)
             throw Exception(kShortFirstReadMessage);
         while (got > 0) {
+            m_control.CheckCancelled();
             target.Write(block.data(), got);
             m_done += static_cast<std::int64_t>(got);
             m_host.Progress(m_done, m_total);
@@ -45,25 +50,28 @@ public:
         }
     }
 
+    // Everything from the source's position to its end, in large blocks and
+    // without progress (the bar stays where the stage began).
+    void CopyRest(TFile& source, TFile& target, std::int64_t count)
+    {
+        std::vector<std::uint8_t> block(1 << 20);
+        while (count > 0) {
+            m_control.CheckCancelled();
+            std::size_t asked = static_cast<std::size_t>(std::min<std::int64_t>(count, block.size()));
+            std::size_t got = source.Read(block.data(), asked);
+            if (got == 0)
+                break;
+            target.Write(block.data(), got);
+            count -= static_cast<std::int64_t>(got);
+        }
+    }
+
 private:
     TArchiveStageHost& m_host;
     std::int64_t m_total;
+    const TStageControl& m_control;
     std::int64_t m_done = 0;
 };
-
-// Everything from the source's position to its end, in large blocks.
-void CopyRest(TFile& source, TFile& target, std::int64_t count)
-{
-    std::vector<std::uint8_t> block(1 << 20);
-    while (count > 0) {
-        std::size_t asked = static_cast<std::size_t>(std::min<std::int64_t>(count, block.size()));
-        std::size_t got = source.Read(block.data(), asked);
-        if (got == 0)
-            break;
-        target.Write(block.data(), got);
-        count -= static_cast<std::int64_t>(got);
-    }
-}
 
 std::string VolumeDigest(const std::string& path)
 {
@@ -85,22 +93,27 @@ std::string RejectedVolumeText(const std::string& path, bool exists)
                             : "fi indicat un fisier care nu este parte din aceasta actualizare");
 }
 
-void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host)
+void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host, TStageControl* control)
 {
+    const TStageControl& stage = control ? *control : StageControl();
     const package::TPatchHeader& header = engine.Header;
     const std::int64_t start = static_cast<std::int64_t>(engine.HeaderOffset) + package::kPatchHeaderSize;
     engine.PatchTotalFileName = version::MakeTempFileName("PatchTotal", "bin");
+    RunJournal().AddTempFile(engine.PatchTotalFileName);
     {
         TFile total(engine.PatchTotalFileName, TFileMode::Create);
         if (header.VolumeCount == 0) {
             TFile exe(engine.GetExeFileName(), TFileMode::ReadShared);
             exe.Seek(start);
-            CopyRest(exe, total, version::GetFileSizeOf(engine.GetExeFileName()) - start);
+            const std::int64_t rest = version::GetFileSizeOf(engine.GetExeFileName()) - start;
+            TByteCounter counter(host, rest, stage);
+            counter.CopyRest(exe, total, rest);
         } else {
-            std::int64_t all = header.PackageSize;
+            // The header stays in the executable: only what follows it is copied.
+            std::int64_t all = static_cast<std::int64_t>(header.PackageSize) - package::kPatchHeaderSize;
             for (int i = 0; i < header.VolumeCount; ++i)
                 all += header.VolumeSizes[static_cast<std::size_t>(i)];
-            TByteCounter counter(host, all);
+            TByteCounter counter(host, all, stage);
             {
                 TFile exe(engine.GetExeFileName(), TFileMode::ReadDenyWrite);
                 exe.Seek(start);

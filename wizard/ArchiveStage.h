@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "wizard/StageControl.h"
+
 namespace upd::package {
 class TPatchDataEngine;
 }
@@ -26,9 +28,6 @@ inline constexpr const char* kShortFirstReadMessage = "Date insuficiente in stre
 inline constexpr const char* kShortNextReadMessage = "Data insuficiente in stream";
 inline constexpr const char* kVolumeRequestMessage = "Programul de actualizare are nevoie de urmatorul fisier";
 
-/// Raised through the stage when the user agreed to close the program during
-/// a volume request: the stage ends without a report of its own.
-struct TStageAbandoned {};
 
 class TArchiveStageHost {
 public:
@@ -43,10 +42,12 @@ public:
 };
 
 /// Runs the whole stage for the engine's package: chooses the PatchTotal name
-/// (stored in the engine, which deletes the file at its end), fills the file
-/// and checks its digest. Raises Exception with the stage's messages, EOSError
-/// for files that cannot be opened.
-void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host);
+/// (stored in the engine, which deletes the file at its end, and in the run's
+/// journal), fills the file and checks its digest. Progress counts the bytes
+/// copied, from 0 to exactly their total. Raises Exception with the stage's
+/// messages, EOSError for files that cannot be opened, TStageAbandoned when
+/// the program is closing (`control`, or this process's stage control).
+void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host, TStageControl* control = nullptr);
 
 /// Why a volume answer was refused: `exists` tells whether a file is at `path`.
 std::string RejectedVolumeText(const std::string& path, bool exists);

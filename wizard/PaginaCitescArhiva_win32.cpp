@@ -1,5 +1,6 @@
 #include "wizard/PaginaCitescArhiva_win32.h"
 
+#include "base/Exception.h"
 #include "package/CautaFisier_win32.h"
 #include "package/PatchDataEngine.h"
 #include "wizard/ArchiveStage.h"
@@ -45,6 +46,9 @@ public:
         // answered nothing: asking again would only keep the program alive.
         if (request.Abandoned || !::IsWindow(m_page))
             throw TStageAbandoned{};
+        // Asking again would fail again: the stage ends with the reason.
+        if (!request.Error.empty())
+            throw Exception(request.Error);
         path = request.Path;
     }
 
@@ -75,9 +79,15 @@ LRESULT HandleVolumeRequest(HWND page, WPARAM wParam)
     try {
         package::TWin32VolumeSearchHost host(::GetAncestor(page, GA_ROOT));
         package::ServeVolumeRequest(*request, package::GetPatchDataEngine().GetExeFileName(), host);
-    } catch (...) {
-        // The worker decides what an empty answer means.
+    } catch (const Exception& e) {
         request->Path.clear();
+        request->Error = e.Message();
+    } catch (const std::exception& e) {
+        request->Path.clear();
+        request->Error = e.what();
+    } catch (...) {
+        request->Path.clear();
+        request->Error = "Eroare necunoscuta la cautarea fisierului " + request->FileName;
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "base/Exception.h"
 #include "package/PatchDataEngine.h"
 #include "text/LetterCodes.h"
+#include "wizard/StageControl.h"
 
 namespace upd::wizard {
 
@@ -67,6 +68,19 @@ void TPaginaEtapa::HandleCreated()
 
 LRESULT TPaginaEtapa::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_WORKER_ASK) {
+        auto* question = reinterpret_cast<TIntrebareFir*>(wParam);
+        if (!question)
+            return 0;
+        HWND top = ::GetAncestor(Handle(), GA_ROOT);
+        question->Retry = ShowMessageBox(top, question->Text, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
+        if (!question->Retry) {
+            // The user stopped the update: the program ends, nothing changed.
+            StageControl().Cancel();
+            ::PostQuitMessage(0);
+        }
+        return 0;
+    }
     if (message != WM_WORKER_NOTIFY)
         return TPaginaActualizare::WindowProc(message, wParam, lParam);
     // Destroyed when the handler ends, whether it succeeded or not.

@@ -4,6 +4,7 @@
 
 #include "package/PatchDataEngine.h"
 #include "wizard/FileProbes.h"
+#include "wizard/StageControl.h"
 #include "wizard/ValidationStage.h"
 
 namespace upd::wizard {
@@ -13,13 +14,14 @@ namespace {
 // Turns the stage's findings into notifications for the page.
 class TNotifyingSink : public TValidationSink {
 public:
-
     explicit TNotifyingSink(std::function<void(std::int32_t, const std::string&, bool)> notify)
         : m_notify(std::move(notify))
     {
     }
     void Progress(std::int32_t done, std::int32_t total) override
     {
+        // Between two files: the place where a closing program stops the stage.
+        StageControl().CheckCancelled();
         m_notify(NOTIFY_PROGRESS, std::to_string(done) + "|" + std::to_string(total), false);
     }
     void Warning(const std::string& text) override { m_notify(NOTIFY_WARNING, text, true); }

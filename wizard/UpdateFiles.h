@@ -1,8 +1,14 @@
 // The file operations of the update stage that the portable file class does
-// not cover: attributes, copies, replacing a file in place, folder chains.
+// not cover: attributes, copies, renames, folder chains, and the probe for a
+// file that another program holds.
+//
+// The replacement of the installed files goes through TFileOps, one seam that
+// the tests (and the wizard's own test hook) can make fail at any step.
 // Windows paths are code page 1250; raising functions raise EOSError.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 namespace upd::wizard {
@@ -17,7 +23,76 @@ void CopyFileOver(const std::string& from, const std::string& to);
 /// Puts `staged` in the place of `target` in one rename, whatever the
 /// target's attributes; the target is left as it was when this fails.
 void ReplaceWithStaged(const std::string& staged, const std::string& target);
+/// Renames `from` to `to`, which must not exist; durable when it returns.
+void RenameFile(const std::string& from, const std::string& to);
 /// Creates a folder and every missing parent.
 void ForceFolders(const std::string& folder);
+/// Clears the attributes of a file and deletes it; false when a file of that
+/// name is still there afterwards. Never raises.
+bool RemoveFile(const std::string& path) noexcept;
+
+/// Whether a file could be renamed away and replaced now. False, with the
+/// system's reason, when another program holds it (a running program's
+/// image, an open data file, a scanner's lock). A missing file can be
+/// "replaced" (it is created). Never raises.
+bool CanReplace(const std::string& path, std::string& reason) noexcept;
+/// The programs that hold a file, as far as the system can tell ("" when it
+/// cannot), e.g. "kp3.exe, scanner.exe".
+std::string ProgramsUsing(const std::string& path) noexcept;
+
+/// The steps that change files during the replacement. Every call is one
+/// step; each either completes, durably, or raises and leaves the files as
+/// they were.
+class TFileOps {
+public:
+    virtual ~TFileOps() = default;
+    /// Copies `from` to the new file `to` (which must not exist) and flushes
+    /// it to the disk; the copy gets the read-only attribute when `readOnly`.
+    virtual void CopyDurable(const std::string& from, const std::string& to, bool readOnly) = 0;
+    /// Renames `from` to `to`, which must not exist.
+    virtual void Rename(const std::string& from, const std::string& to) = 0;
+    /// Puts `from` in the place of `to`, whatever to's attributes.
+    virtual void RenameOver(const std::string& from, const std::string& to) = 0;
+    /// Writes `bytes` to `name` through a temporary name beside it that is
+    /// flushed, then renamed over `name`: a reader sees the old or the whole
+    /// new content, never a part.
+    virtual void WriteDurable(const std::string& name, const std::string& bytes) = 0;
+    /// See the free CanReplace (not a step: it changes nothing).
+    virtual bool CanReplace(const std::string& path, std::string& reason) { return wizard::CanReplace(path, reason); }
+};
+
+/// The system's own operations.
+TFileOps& SystemFileOps();
+
+/// Test hook: runs the system's operations but fails step `failAt` (counted
+/// from 1; 0 never) with a system error, and waits `delayMs` before each
+/// step so that a kill from outside can land between them.
+class TFaultyFileOps : public TFileOps {
+public:
+    TFaultyFileOps(TFileOps& inner, int failAt, int delayMs = 0) : m_inner(inner), m_failAt(failAt), m_delayMs(delayMs)
+    {
+    }
+    void CopyDurable(const std::string& from, const std::string& to, bool readOnly) override;
+    void Rename(const std::string& from, const std::string& to) override;
+    void RenameOver(const std::string& from, const std::string& to) override;
+    void WriteDurable(const std::string& name, const std::string& bytes) override;
+    bool CanReplace(const std::string& path, std::string& reason) override { return m_inner.CanReplace(path, reason); }
+
+    /// Steps taken so far (the failed one included).
+    int Steps() const noexcept { return m_steps; }
+
+private:
+    void Step(const std::string& name);
+
+    TFileOps& m_inner;
+    int m_failAt;
+    int m_delayMs;
+    int m_steps = 0;
+};
+
+/// The test hook of the environment, or nullptr (use SystemFileOps()):
+/// when UPD_TEST_FAIL_FILE_OP or UPD_TEST_FILE_OP_DELAY_MS is set (tests
+/// only), the system's operations behind a TFaultyFileOps.
+std::unique_ptr<TFileOps> FileOpsFromEnvironment();
 
 } // namespace upd::wizard

@@ -1,6 +1,8 @@
 #include "wizard/UpdateFiles.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -21,6 +23,17 @@ namespace {
 }
 
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+// A rename is durable once the folder that holds the names is.
+void SyncFolderOf(const std::string& path)
+{
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
 
 } // namespace
 
@@ -67,7 +80,37 @@ void ReplaceWithStaged(const std::string& staged, const std::string& target)
 {
     if (std::rename(staged.c_str(), target.c_str()) != 0)
         Fail(errno, "Nu pot inlocui fisierul " + target);
+    SyncFolderOf(target);
 }
+
+void RenameFile(const std::string& from, const std::string& to)
+{
+    // link + unlink refuses an existing target, as the Windows rename does.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        Fail(errno, "Nu pot redenumi fisierul " + from + " in " + to);
+    if (::unlink(from.c_str()) != 0) {
+        int code = errno;
+        ::unlink(to.c_str());
+        Fail(code, "Nu pot redenumi fisierul " + from + " in " + to);
+    }
+    SyncFolderOf(to);
+}
+
+bool RemoveFile(const std::string& path) noexcept
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return true;
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool CanReplace(const std::string&, std::string&) noexcept
+{
+    // No mandatory locks here: a file can always be renamed away.
+    return true;
+}
+
+std::string ProgramsUsing(const std::string&) noexcept { return {}; }
 
 void ForceFolders(const std::string& folder)
 {

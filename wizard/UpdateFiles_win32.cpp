@@ -2,6 +2,8 @@
 
 #include "base/Win32_win32.h"
 
+#include <restartmanager.h>
+
 namespace upd::wizard {
 
 bool ClearAttributes(const std::string& path) noexcept
@@ -49,6 +51,100 @@ void ReplaceWithStaged(const std::string& staged, const std::string& target)
         if (before != INVALID_FILE_ATTRIBUTES)
             ::SetFileAttributesW(name.c_str(), before);
         RaiseOSError(code, "Nu pot inlocui fisierul " + target);
+    }
+}
+
+void RenameFile(const std::string& from, const std::string& to)
+{
+    if (!::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_WRITE_THROUGH))
+        RaiseOSError(::GetLastError(), "Nu pot redenumi fisierul " + from + " in " + to);
+}
+
+bool RemoveFile(const std::string& path) noexcept
+{
+    try {
+        std::wstring name = Wide(path);
+        if (::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return true;
+        ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+        return ::DeleteFileW(name.c_str()) != FALSE || ::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CanReplace(const std::string& path, std::string& reason) noexcept
+{
+    try {
+        std::wstring name = Wide(path);
+        DWORD attributes = ::GetFileAttributesW(name.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            DWORD code = ::GetLastError();
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+                return true;
+            reason = SystemErrorText(code);
+            return false;
+        }
+        // Renaming needs DELETE, which a holder that does not share deletion
+        // refuses. Write access is refused for a running program's image;
+        // it is asked only where the read-only attribute would refuse it anyway.
+        DWORD access = DELETE | FILE_READ_ATTRIBUTES;
+        if (!(attributes & FILE_ATTRIBUTE_READONLY))
+            access |= GENERIC_WRITE;
+        HANDLE handle = ::CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            reason = SystemErrorText(::GetLastError());
+            return false;
+        }
+        ::CloseHandle(handle);
+        return true;
+    } catch (...) {
+        reason.clear();
+        return false;
+    }
+}
+
+std::string ProgramsUsing(const std::string& path) noexcept
+{
+    // The restart manager is loaded from the system's own folder only, and is
+    // optional: without it the message names no program.
+    using TStart = DWORD(WINAPI*)(DWORD*, DWORD, WCHAR*);
+    using TRegister = DWORD(WINAPI*)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*);
+    using TGetList = DWORD(WINAPI*)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*);
+    using TEnd = DWORD(WINAPI*)(DWORD);
+    try {
+        HMODULE library = ::LoadLibraryExW(L"rstrtmgr.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (!library)
+            return {};
+        std::string names;
+        auto start = reinterpret_cast<TStart>(reinterpret_cast<void*>(::GetProcAddress(library, "RmStartSession")));
+        auto add = reinterpret_cast<TRegister>(reinterpret_cast<void*>(::GetProcAddress(library, "RmRegisterResources")));
+        auto list = reinterpret_cast<TGetList>(reinterpret_cast<void*>(::GetProcAddress(library, "RmGetList")));
+        auto end = reinterpret_cast<TEnd>(reinterpret_cast<void*>(::GetProcAddress(library, "RmEndSession")));
+        DWORD session = 0;
+        WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+        if (start && add && list && end && start(&session, 0, key) == ERROR_SUCCESS) {
+            std::wstring name = Wide(path);
+            LPCWSTR files[] = {name.c_str()};
+            RM_PROCESS_INFO info[16];
+            UINT needed = 0;
+            UINT count = 16;
+            DWORD reasons = 0;
+            if (add(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+                list(session, &needed, &count, info, &reasons) == ERROR_SUCCESS) {
+                for (UINT i = 0; i < count; ++i) {
+                    if (!names.empty())
+                        names += ", ";
+                    names += Narrow(info[i].strAppName);
+                }
+            }
+            end(session);
+        }
+        ::FreeLibrary(library);
+        return names;
+    } catch (...) {
+        return {};
     }
 }
 

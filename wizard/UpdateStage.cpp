@@ -1,6 +1,8 @@
 #include "wizard/UpdateStage.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <memory>
 #include <vector>
 
@@ -12,7 +14,10 @@
 #include "patch/PatchIo.h"
 #include "patch/UnPatchEngine.h"
 #include "version/FileOps.h"
+#include "wizard/StageControl.h"
 #include "wizard/UpdateFiles.h"
+#include "wizard/UpdateJournal.h"
+#include "wizard/UpdateTransaction.h"
 
 namespace upd::wizard {
 
@@ -49,13 +54,15 @@ public:
     const std::string Name;
 };
 
-void CopySegment(TFile& patchData, std::int64_t position, std::int32_t size, const std::string& target)
+void CopySegment(TFile& patchData, std::int64_t position, std::int32_t size, const std::string& target,
+                 const TStageControl& control)
 {
     patchData.Seek(position);
     TFile out(target, TFileMode::Create);
     std::vector<std::uint8_t> block(64 * 1024);
     std::int64_t left = size;
     while (left > 0) {
+        control.CheckCancelled();
         std::size_t asked = static_cast<std::size_t>(std::min<std::int64_t>(left, block.size()));
         std::size_t got = patchData.Read(block.data(), asked);
         if (got == 0)
@@ -65,7 +72,12 @@ void CopySegment(TFile& patchData, std::int64_t position, std::int32_t size, con
     }
 }
 
-void Rebuild(const std::string& patchFile, const package::TPatchSet& set, TProgress& progress)
+// Ten progress steps per file whatever its instruction count, so that the
+// bar ends exactly where the stage does.
+constexpr int kInstructionSteps = 10;
+
+void Rebuild(const std::string& patchFile, const package::TPatchSet& set, TProgress& progress,
+             const TStageControl& control)
 {
     patch::TQvtUnPatchEngine engine;
     engine.LoadFromFile(patchFile);
@@ -75,110 +87,80 @@ void Rebuild(const std::string& patchFile, const package::TPatchSet& set, TProgr
     patch::TQvtFileSource source(old);
     patch::TQvtFileOutput sink(output);
     std::int32_t position = 0;
-    int count = engine.Count();
-    int step = count / 10;
-    int threshold = 0;
+    const int count = engine.Count();
+    int reported = 0;
     for (int i = 0; i < count; ++i) {
+        if ((i & 1023) == 0)
+            control.CheckCancelled();
         engine.Instructions(i).Apply(sink, source, set.SourceIndex, position);
-        if (i > threshold) {
+        const int due = static_cast<int>(static_cast<std::int64_t>(i + 1) * kInstructionSteps / count);
+        for (; reported < due; ++reported)
             progress.Step();
-            threshold += step;
-        }
     }
+    for (; reported < kInstructionSteps; ++reported)
+        progress.Step();
     sink.Flush();
 }
 
+std::string ReasonOf(const std::exception& e)
+{
+    const auto* own = dynamic_cast<const Exception*>(&e);
+    return own ? own->Message() : std::string(e.what());
+}
+
 void BuildNewFile(TFile& patchData, std::int64_t dataStart, package::TPatchSet& set, TProgress& progress,
-                  package::TPatchDataEngine& engine)
+                  package::TPatchDataEngine& engine, TUpdateJournal& journal, const TStageControl& control)
 {
     set.PatchedFileName = version::MakeTempFileName("Patched", "bin");
     engine.TempFiles.push_back(set.PatchedFileName);
-    TScratchFile segment(version::MakeTempFileName("Patch", "Patch"));
+    journal.AddTempFile(set.PatchedFileName);
+    std::string segmentName = version::MakeTempFileName("Patch", "Patch");
+    journal.AddTempFile(segmentName);
+    TScratchFile segment(segmentName);
     progress.Step();
-    CopySegment(patchData, dataStart + set.Segment.Offset, set.Segment.Size, segment.Name);
+    CopySegment(patchData, dataStart + set.Segment.Offset, set.Segment.Size, segment.Name, control);
     if (version::GetFileSizeOf(segment.Name) != set.Segment.Size)
         throw Exception(kSegmentSizeMessage);
     progress.Step();
     if (package::FileMD5Text(segment.Name) != set.Segment.Hash)
         throw Exception(CorruptSegmentMessage(set.TargetFileName));
     try {
-        Rebuild(segment.Name, set, progress);
+        Rebuild(segment.Name, set, progress, control);
+    } catch (const std::exception& e) {
+        // Half a file must not be taken for the new version; the user is told
+        // what to do, and support sees the engine's reason after it.
+        DeleteFileNamed(set.PatchedFileName);
+        throw Exception(FailedUpdateMessage(set.TargetFileName) + "\r\n" + ReasonOf(e));
     } catch (...) {
-        // Half a file must not be taken for the new version.
         DeleteFileNamed(set.PatchedFileName);
         throw;
     }
+    control.CheckCancelled();
     if (package::FileMD5Text(set.PatchedFileName) != set.NewHash)
         throw Exception(FailedUpdateMessage(set.TargetFileName));
     progress.Step();
 }
 
-// A free name beside `target` for the copy that will take its place.
-std::string StagingName(const std::string& target)
+// Every target and twin must be free before the first one changes: a file
+// that another program holds is named to the user, who may close that
+// program and try again, or stop with nothing changed.
+void WaitUntilReplaceable(const std::vector<TReplacement>& files, TFileOps& ops, TUpdateStageHost& host,
+                          const TStageControl& control)
 {
-    for (int n = 1;; ++n) {
-        std::string name = target + ".nou" + std::to_string(n);
-        if (!FileOrFolderExists(name))
-            return name;
+    for (const TReplacement& file : files) {
+        std::string reason;
+        while (!ops.CanReplace(file.Target, reason)) {
+            if (!host.AskRetry(FileInUseMessage(file.Target, reason, ProgramsUsing(file.Target))))
+                throw TStageAbandoned{};
+            control.CheckCancelled();
+        }
     }
 }
 
-void DiscardStaged(std::vector<std::string>& staged)
+void RemoveNewFiles(const package::TPatchSetList& sets)
 {
-    for (const std::string& name : staged) {
-        if (FileExists(name)) {
-            ClearAttributes(name);
-            DeleteFileNamed(name);
-        }
-    }
-    staged.clear();
-}
-
-void ReplaceInstalledFiles(package::TPatchSetList& sets, TProgress& progress)
-{
-    // Every new file and twin is first copied beside its place; the renames
-    // that follow cannot run out of room half-way.
-    std::vector<std::string> staged;
-    try {
-        for (int i = 0; i < sets.Count(); ++i) {
-            package::TPatchSet& set = sets.Items(i);
-            SetReadOnly(set.PatchedFileName);
-            for (const std::string& target : {set.SourceFileName, set.SourceFileName + "vf"}) {
-                staged.push_back(StagingName(target));
-                CopyFileOver(set.PatchedFileName, staged.back());
-            }
-        }
-        std::size_t next = 0;
-        for (int i = 0; i < sets.Count(); ++i) {
-            package::TPatchSet& set = sets.Items(i);
-            for (const std::string& target : {set.SourceFileName, set.SourceFileName + "vf"}) {
-                ReplaceWithStaged(staged[next], target);
-                staged[next++].clear();
-                progress.Step();
-            }
-        }
-    } catch (...) {
-        DiscardStaged(staged);
-        // Read-only by now: the package engine could not remove them at the end.
-        for (int i = 0; i < sets.Count(); ++i)
-            ClearAttributes(sets.Items(i).PatchedFileName);
-        throw;
-    }
-    for (int i = 0; i < sets.Count(); ++i) {
-        const package::TPatchSet& set = sets.Items(i);
-        ClearAttributes(set.PatchedFileName);
-        DeleteFileNamed(set.PatchedFileName);
-    }
-}
-
-void WriteTagFile(const package::TUpdate& update, const std::string& tagFolder)
-{
-    ForceFolders(tagFolder);
-    std::string name = tagFolder + kSeparator + update.TagFileName;
-    if (FileExists(name))
-        return;
-    std::string text = TagFileText(update.TagText);
-    WriteWholeFile(name, text.data(), text.size());
+    for (int i = 0; i < sets.Count(); ++i)
+        RemoveFile(sets.Items(i).PatchedFileName);
 }
 
 } // namespace
@@ -208,23 +190,86 @@ std::string TagFileText(const std::vector<std::string>& lines)
     return text;
 }
 
-void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, const std::string& tagFolder)
+std::string FileInUseMessage(const std::string& path, const std::string& reason, const std::string& programs)
 {
+    std::string text = "Fisierul " + path + " nu poate fi inlocuit acum";
+    text += programs.empty() ? std::string(": este folosit de un alt program.") : " deoarece il foloseste " + programs + ".";
+    if (!reason.empty())
+        text += "\r\n" + reason;
+    return text + "\r\nInchideti programul care il foloseste, apoi apasati \"Reincercare\". Daca apasati \"Revocare\", "
+                  "actualizarea se opreste si niciun fisier instalat nu este schimbat.";
+}
+
+bool IsPlainFileName(const std::string& name)
+{
+    if (name.empty() || name == "." || name == ".." || name.size() > 255)
+        return false;
+    for (unsigned char c : name)
+        if (c < 32 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+            return false;
+    // Windows drops trailing dots and spaces, and a device name stays a
+    // device whatever extension follows it.
+    if (name.back() == '.' || name.back() == ' ')
+        return false;
+    std::string base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    for (char& c : base)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices)
+        if (base == device)
+            return false;
+    if (base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) && base[3] >= '0' &&
+        base[3] <= '9')
+        return false;
+    return true;
+}
+
+std::string BadTagFileNameMessage(const std::string& name)
+{
+    return "Numele fisierului de marcaj \"" + name +
+           "\" din pachetul de actualizare nu este un nume de fisier valid. Pachetul de actualizare este deteriorat; "
+           "va rugam descarcati de pe internet din nou programul de actualizare.";
+}
+
+void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, const TUpdateStageOptions& options)
+{
+    TFileOps& ops = options.Ops ? *options.Ops : SystemFileOps();
+    TUpdateJournal& journal = options.Journal ? *options.Journal : RunJournal();
+    TStageControl& control = options.Control ? *options.Control : StageControl();
     package::TUpdate& update = *engine.Update;
+    // Refused before anything is built: the name would place the tag file
+    // outside its folder, or nowhere.
+    if (!IsPlainFileName(update.TagFileName))
+        throw Exception(BadTagFileNameMessage(update.TagFileName));
     TFile patchData(engine.PatchTotalFileName, TFileMode::ReadDenyWrite);
     const std::int64_t dataStart =
         static_cast<std::int64_t>(engine.Header.PackageSize) - static_cast<std::int64_t>(package::kPatchHeaderSize);
     TProgress progress(host, 15 * update.PatchSets.Count());
     for (int i = 0; i < update.PatchSets.Count(); ++i) {
+        control.CheckCancelled();
         package::TPatchSet& set = update.PatchSets.Items(i);
         host.Status(UpdatingStatus(set.TargetFileName));
-        BuildNewFile(patchData, dataStart, set, progress, engine);
+        BuildNewFile(patchData, dataStart, set, progress, engine, journal, control);
     }
     if (update.CopySets.Count() > 0)
         throw Exception(kCopySetsMessage);
     host.Status(kFinishingStatus);
-    ReplaceInstalledFiles(update.PatchSets, progress);
-    WriteTagFile(update, tagFolder);
+
+    std::vector<TReplacement> files;
+    for (int i = 0; i < update.PatchSets.Count(); ++i) {
+        const package::TPatchSet& set = update.PatchSets.Items(i);
+        files.push_back({set.PatchedFileName, set.SourceFileName});
+        files.push_back({set.PatchedFileName, set.SourceFileName + "vf"});
+    }
+    WaitUntilReplaceable(files, ops, host, control);
+    {
+        TReplacementScope replacing(control);
+        ReplaceAll(files, options.TagFolder + kSeparator + update.TagFileName, TagFileText(update.TagText), journal,
+                   ops, [&] { progress.Step(); });
+    }
+    RemoveNewFiles(update.PatchSets);
 }
 
 } // namespace upd::wizard

@@ -7,10 +7,11 @@
 // read-only twin (the name with "vf" appended). Last, the tag file is written
 // when it does not exist yet.
 //
-// Replacing is done in two steps: all copies are first written beside their
-// targets, then each is renamed over its target. A copy that fails (a full
-// disk, a folder without write access) thus leaves every installed file as it
-// was, and no installed file is ever deleted before its successor is whole.
+// Replacing is all or nothing (see UpdateTransaction.h): before the first
+// change every target is checked to be replaceable (the user may close the
+// program that holds one and retry, or stop with nothing changed); a failure
+// at any later step puts every file back. Until the replacement begins, the
+// stage leaves when the program is closing (TStageAbandoned).
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,10 @@ class TPatchDataEngine;
 
 namespace upd::wizard {
 
+class TFileOps;
+class TStageControl;
+class TUpdateJournal;
+
 /// Where the tag file of an installation lives.
 inline constexpr const char* kTagFolder = "C:\\Program Files\\Tarvix\\Kp3Tag\\Tag";
 inline constexpr const char* kCopySetsMessage = "Copierea fisierelor NU este implementata!!";
@@ -34,14 +39,28 @@ public:
     virtual ~TUpdateStageHost() = default;
     virtual void Progress(std::int32_t done, std::int32_t total) = 0;
     virtual void Status(const std::string& text) = 0;
+    /// Asks the user to free a file that another program holds: true to try
+    /// again, false to stop the update with nothing changed.
+    virtual bool AskRetry(const std::string& message) = 0;
+};
+
+/// What the stage works with; every null member means this process's own
+/// (the system's file operations, the run's journal, the stage control).
+struct TUpdateStageOptions {
+    std::string TagFolder = kTagFolder;
+    TFileOps* Ops = nullptr;
+    TUpdateJournal* Journal = nullptr;
+    TStageControl* Control = nullptr;
 };
 
 /// Runs the stage over the engine's update description and PatchTotal file.
 /// Each patch set must carry SourceFileName and SourceIndex from the
 /// validation; the stage sets PatchedFileName. Raises Exception with the
-/// stage's messages, the unpatch engine's errors, EOSError for file errors.
+/// stage's messages (an error of the rebuild as FailedUpdateMessage followed
+/// by its reason), EOSError for file errors before the replacement, and
+/// TStageAbandoned when the program is closing or the user stopped.
 void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host,
-                    const std::string& tagFolder = kTagFolder);
+                    const TUpdateStageOptions& options = {});
 
 /// "Segmentul de date ... este corupt" for a target path.
 std::string CorruptSegmentMessage(const std::string& targetFileName);
@@ -49,6 +68,12 @@ std::string CorruptSegmentMessage(const std::string& targetFileName);
 std::string FailedUpdateMessage(const std::string& targetFileName);
 /// The status line for the file being rebuilt.
 std::string UpdatingStatus(const std::string& targetFileName);
+/// The question shown while `path` cannot be replaced.
+std::string FileInUseMessage(const std::string& path, const std::string& reason, const std::string& programs);
+/// Whether a tag file name from a package names a plain file of the tag
+/// folder (not empty, ".", "..", a device, nor a name with a folder or drive).
+bool IsPlainFileName(const std::string& name);
+std::string BadTagFileNameMessage(const std::string& name);
 /// The tag file's bytes: every line followed by CR LF.
 std::string TagFileText(const std::vector<std::string>& lines);
 

@@ -5,6 +5,7 @@
 #include "base/Handles_win32.h"
 #include "base/Exception.h"
 #include "base/Win32_win32.h"
+#include "wizard/StageControl.h"
 
 namespace upd::wizard {
 
@@ -66,6 +67,8 @@ void TFirValidareVersiune::Run() noexcept
     try {
         try {
             Execute();
+        } catch (const TStageAbandoned&) {
+            // The program is closing, or the user stopped: nothing to report.
         } catch (const Exception& e) {
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText(e.ClassName(), e.what()));
         } catch (const std::bad_alloc&) {
@@ -92,6 +95,20 @@ void TFirValidareVersiune::Notify(std::int32_t code, const std::string& text, bo
     }
     if (::PostMessageW(PageWindow, WM_WORKER_NOTIFY, reinterpret_cast<WPARAM>(notification.get()), 0))
         notification.release();
+}
+
+} // namespace upd::wizard
+
+namespace upd::wizard {
+
+bool TFirValidareVersiune::Ask(const std::string& text)
+{
+    TIntrebareFir question;
+    question.Text = text;
+    if (!::IsWindow(PageWindow))
+        return false;
+    ::SendMessageW(PageWindow, WM_WORKER_ASK, reinterpret_cast<WPARAM>(&question), 0);
+    return question.Retry;
 }
 
 } // namespace upd::wizard

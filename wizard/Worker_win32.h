@@ -19,6 +19,15 @@
 namespace upd::wizard {
 
 inline constexpr UINT WM_WORKER_NOTIFY = WM_USER + 1;
+/// A worker's question to its page (sent: the worker waits for the answer).
+/// The first parameter carries a TIntrebareFir that stays the worker's.
+inline constexpr UINT WM_WORKER_ASK = WM_USER + 7;
+
+/// A question that the user answers with Retry or Cancel.
+struct TIntrebareFir {
+    std::string Text;
+    bool Retry = false; ///< out
+};
 
 /// Notification codes.
 enum : std::int32_t {
@@ -65,6 +74,9 @@ protected:
 
     /// Hands a notification to the page: sent when `wait`, else posted.
     void Notify(std::int32_t code, const std::string& text, bool wait = false);
+    /// Asks the user through the page (Retry / Cancel); false when the user
+    /// chose Cancel or the page is gone.
+    bool Ask(const std::string& text);
 
     HWND PageWindow;
 

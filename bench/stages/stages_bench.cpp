@@ -73,6 +73,7 @@ class TQuiet : public upd::wizard::TUpdateStageHost {
 public:
     void Progress(std::int32_t, std::int32_t) override {}
     void Status(const std::string&) override {}
+    bool AskRetry(const std::string&) override { return false; }
 };
 
 // Runs both stages on the built package in `dir`; prints one line per stage.
@@ -93,7 +94,9 @@ int RunStages(const std::string& dir)
     }
     TQuiet quiet;
     start = Clock::now();
-    upd::wizard::RunUpdateStage(engine, quiet, dir + "/tag");
+    upd::wizard::TUpdateStageOptions options;
+    options.TagFolder = dir + "/tag";
+    upd::wizard::RunUpdateStage(engine, quiet, options);
     double update = Seconds(Clock::now() - start);
     std::printf("archive %.3f s, %ld progress reports, peak %ld KB\n", archive, volumes.Reports, archiveKb);
     std::printf("update %.3f s, peak %ld KB\n", update, PeakKilobytes());

@@ -1,0 +1,218 @@
+// The replacement of the installed files, all or nothing: a failure at every
+// step puts every file back; a kill after every step is finished or undone by
+// the next start from the journal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "TestPaths.h"
+#include "base/Exception.h"
+#include "base/File.h"
+#include "wizard/UpdateFiles.h"
+#include "wizard/UpdateTransaction.h"
+
+namespace upd::wizard {
+namespace {
+
+using test::TTempDir;
+using TSnapshot = std::map<std::string, std::string>;
+
+// Stands for a kill: not an error the replacement could catch.
+struct TKilled {};
+
+// Dies right after step `killAfter` has completed.
+class TKillingOps : public TFileOps {
+public:
+    explicit TKillingOps(int killAfter) : m_killAfter(killAfter) {}
+    void CopyDurable(const std::string& from, const std::string& to, bool readOnly) override
+    {
+        SystemFileOps().CopyDurable(from, to, readOnly);
+        Step();
+    }
+    void Rename(const std::string& from, const std::string& to) override
+    {
+        SystemFileOps().Rename(from, to);
+        Step();
+    }
+    void RenameOver(const std::string& from, const std::string& to) override
+    {
+        SystemFileOps().RenameOver(from, to);
+        Step();
+    }
+    void WriteDurable(const std::string& name, const std::string& bytes) override
+    {
+        SystemFileOps().WriteDurable(name, bytes);
+        Step();
+    }
+
+private:
+    void Step()
+    {
+        if (++m_steps == m_killAfter)
+            throw TKilled{};
+    }
+    int m_killAfter;
+    int m_steps = 0;
+};
+
+class TUpdateTransactionTest : public ::testing::Test {
+protected:
+    // Three installed files: two with read-only twins, one without a twin.
+    void SetUp() override
+    {
+        std::filesystem::create_directories(m_install.File("Tag"));
+        for (const char* name : {"kp3.exe", "date.dll", "salarii.dat"}) {
+            std::string target = m_install.Write(name, std::string("vechi ") + name);
+            std::string fresh = m_new.Write(name, std::string("nou, mai lung ") + name);
+            m_files.push_back({fresh, target});
+            m_files.push_back({fresh, target + "vf"});
+            if (std::string(name) != "salarii.dat") {
+                m_install.Write(std::string(name) + "vf", std::string("vechi ") + name);
+                SetReadOnly(target + "vf");
+            }
+        }
+        m_old = Snapshot();
+        m_journal.Open(m_journalFile);
+    }
+
+    TSnapshot Snapshot() const
+    {
+        TSnapshot files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_install.Path())) {
+            if (!entry.is_regular_file())
+                continue;
+            auto bytes = ReadWholeFile(entry.path().string());
+            files[entry.path().lexically_relative(m_install.Path()).generic_string()] =
+                std::string(bytes.begin(), bytes.end());
+        }
+        return files;
+    }
+
+    TSnapshot NewSnapshot() const
+    {
+        TSnapshot files;
+        for (const TReplacement& f : m_files) {
+            auto bytes = ReadWholeFile(f.NewFile);
+            files[std::filesystem::path(f.Target).filename().string()] = std::string(bytes.begin(), bytes.end());
+        }
+        files["Tag/kp3tag.txt"] = "eticheta\r\n";
+        return files;
+    }
+
+    void Replace(TFileOps& ops)
+    {
+        ReplaceAll(m_files, m_install.File("Tag") + test::kSeparator + "kp3tag.txt", "eticheta\r\n", m_journal, ops,
+                   [] {});
+    }
+
+    TTempDir m_install, m_new, m_state;
+    std::string m_journalFile = m_state.File("Actualizare.jurnal");
+    TUpdateJournal m_journal;
+    std::vector<TReplacement> m_files;
+    TSnapshot m_old;
+};
+
+TEST_F(TUpdateTransactionTest, AFailureAtAnyStepPutsEveryFileBack)
+{
+    int k = 1;
+    for (;; ++k) {
+        SCOPED_TRACE("step " + std::to_string(k));
+        TFaultyFileOps ops(SystemFileOps(), k);
+        try {
+            Replace(ops);
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message().rfind("Nu am putut inlocui fisierul ", 0), 0u) << e.Message();
+            EXPECT_NE(e.Message().find("Eroare simulata de test (pasul " + std::to_string(k) + ")"),
+                      std::string::npos);
+            EXPECT_NE(e.Message().find("instalarea a ramas asa cum era"), std::string::npos);
+            // Every file as it was, read-only twins included; no staged copy,
+            // backup or tag file left; the journal no longer names any file.
+            EXPECT_EQ(Snapshot(), m_old);
+            EXPECT_TRUE(IsReadOnly(m_install.File("kp3.exevf")));
+            TUpdateJournal saved;
+            ASSERT_TRUE(TUpdateJournal::Load(m_journalFile, saved));
+            EXPECT_FALSE(saved.Pending());
+            EXPECT_TRUE(saved.Entries.empty());
+            continue;
+        }
+        break;
+    }
+    // The journal, six staged copies, the journal, five backups, six renames
+    // into place, the tag file and the commit: the last step is 21.
+    EXPECT_EQ(k, 22);
+    EXPECT_EQ(Snapshot(), NewSnapshot());
+    EXPECT_TRUE(IsReadOnly(m_install.File("kp3.exe")));
+    EXPECT_TRUE(IsReadOnly(m_install.File("salarii.datvf")));
+}
+
+TEST_F(TUpdateTransactionTest, AKillAfterAnyStepIsUndoneOrFinishedAtTheNextStart)
+{
+    m_journal.AddTempFile(m_state.Write("PatchTotal_1.bin", "date"));
+    const TUpdateJournal gathering = m_journal;
+    for (int k = 1; k <= 21; ++k) {
+        SCOPED_TRACE("killed after step " + std::to_string(k));
+        m_journal = gathering;
+        TKillingOps ops(k);
+        EXPECT_THROW(Replace(ops), TKilled);
+        TRecovery done = RecoverInterruptedUpdate(m_journalFile);
+        // Up to the commit the run is undone; after it, finished.
+        if (k < 21) {
+            EXPECT_EQ(done, TRecovery::RolledBack);
+            EXPECT_EQ(Snapshot(), m_old);
+        } else {
+            EXPECT_EQ(done, TRecovery::Finished);
+            EXPECT_EQ(Snapshot(), NewSnapshot());
+            break;
+        }
+        EXPECT_FALSE(FileExists(m_journalFile));
+        EXPECT_FALSE(FileExists(m_state.File("PatchTotal_1.bin"))) << "temporary files go too";
+        m_state.Write("PatchTotal_1.bin", "date");
+    }
+    EXPECT_FALSE(FileExists(m_journalFile));
+    EXPECT_FALSE(FileExists(m_journalFile + ".tmp"));
+}
+
+TEST_F(TUpdateTransactionTest, ABackupThatCannotGoBackKeepsTheJournalForTheNextStart)
+{
+    TKillingOps killed(12); // targets half replaced
+    EXPECT_THROW(Replace(killed), TKilled);
+    // A program holds the place of the first target: a folder of its name
+    // stands where the backup must go back.
+    std::string first = m_install.File("kp3.exe");
+    ASSERT_TRUE(FileExists(first + ".vechi1"));
+    RemoveFile(first);
+    std::filesystem::create_directory(first);
+    try {
+        RecoverInterruptedUpdate(m_journalFile);
+        FAIL() << "recovered through a folder";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message().rfind(InterruptedRestoreMessage(first, "").substr(0, 60), 0), 0u) << e.Message();
+    }
+    EXPECT_TRUE(FileExists(m_journalFile));
+    std::filesystem::remove(first);
+    EXPECT_EQ(RecoverInterruptedUpdate(m_journalFile), TRecovery::RolledBack);
+    EXPECT_EQ(Snapshot(), m_old);
+}
+
+TEST(TUpdateJournalTest, ReadsBackWhatItWrites)
+{
+    TUpdateJournal journal;
+    journal.State = TJournalState::Replacing;
+    journal.TempFiles = {"C:\\T\\PatchTotal_1.bin", "C:\\T\\Patched_2.bin"};
+    journal.Entries = {{true, "C:\\Pravion\\kp3.exe", "C:\\Pravion\\kp3.exe.nou1", "C:\\Pravion\\kp3.exe.vechi1"},
+                       {false, "C:\\Pravion\\kp3.exevf", "C:\\Pravion\\kp3.exevf.nou1", "C:\\Pravion\\kp3.exevf.vechi1"}};
+    journal.TagFile = "C:\\Program Files\\Tarvix\\Kp3Tag\\Tag\\kp3.txt";
+    TUpdateJournal read;
+    ASSERT_TRUE(TUpdateJournal::Parse(journal.Text(), read));
+    EXPECT_EQ(read.Text(), journal.Text());
+    EXPECT_EQ(read.Entries[1].Existed, false);
+    TUpdateJournal none;
+    EXPECT_FALSE(TUpdateJournal::Parse("stare inlocuire\r\n", none));
+    // A damaged line is passed over, not taken for a file.
+    ASSERT_TRUE(TUpdateJournal::Parse("Jurnal de actualizare 1\r\nfisier 1|a|b\r\nfisier 2|a|b|c\r\n", none));
+    EXPECT_TRUE(none.Entries.empty());
+}
+
+} // namespace
+} // namespace upd::wizard

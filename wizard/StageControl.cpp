@@ -1,0 +1,11 @@
+#include "wizard/StageControl.h"
+
+namespace upd::wizard {
+
+TStageControl& StageControl() noexcept
+{
+    static TStageControl control;
+    return control;
+}
+
+} // namespace upd::wizard

@@ -1,0 +1,66 @@
+#include <vector>
+
+#include "base/Exception.h"
+#include "base/File.h"
+#include "wizard/UpdateFiles.h"
+
+namespace upd::wizard {
+
+namespace {
+
+class TSystemFileOps : public TFileOps {
+public:
+    void CopyDurable(const std::string& from, const std::string& to, bool readOnly) override
+    {
+        TFile source(from, TFileMode::ReadShared);
+        TFile target(to, TFileMode::CreateNew);
+        // From here on the copy is ours: a failure removes it.
+        try {
+            std::vector<std::uint8_t> block(1 << 20);
+            while (std::size_t got = source.Read(block.data(), block.size()))
+                target.Write(block.data(), got);
+            target.Flush();
+            target.Close();
+            if (readOnly)
+                SetReadOnly(to);
+        } catch (const EOSError& e) {
+            target.Close();
+            RemoveFile(to);
+            throw EOSError(e.Code(), "Nu pot copia fisierul " + from + " in " + to + "\r\n" + e.Message());
+        } catch (...) {
+            target.Close();
+            RemoveFile(to);
+            throw;
+        }
+    }
+
+    void Rename(const std::string& from, const std::string& to) override { RenameFile(from, to); }
+
+    void RenameOver(const std::string& from, const std::string& to) override { ReplaceWithStaged(from, to); }
+
+    void WriteDurable(const std::string& name, const std::string& bytes) override
+    {
+        const std::string scratch = name + ".tmp";
+        RemoveFile(scratch);
+        try {
+            TFile file(scratch, TFileMode::CreateNew);
+            file.Write(bytes.data(), bytes.size());
+            file.Flush();
+            file.Close();
+            ReplaceWithStaged(scratch, name);
+        } catch (...) {
+            RemoveFile(scratch);
+            throw;
+        }
+    }
+};
+
+} // namespace
+
+TFileOps& SystemFileOps()
+{
+    static TSystemFileOps ops;
+    return ops;
+}
+
+} // namespace upd::wizard

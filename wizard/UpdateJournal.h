@@ -1,0 +1,83 @@
+// The journal of a run: what the next start of the wizard must clean up or
+// undo when this run is killed or the machine loses power.
+//
+// It is a small text file at a fixed place beside the tag folder, replaced
+// whole (written beside it, flushed, renamed over it) at every change, so that
+// a reader always finds one whole version of it:
+//
+//   Jurnal de actualizare 1
+//   stare <adunare | pregatire | inlocuire | incheiat>
+//   temp <temporary file of the run>                    (any number)
+//   fisier <1 | 0>|<target>|<staged copy>|<backup>      (one per file replaced)
+//   eticheta <tag file written by the run>              (at most one)
+//
+// Lines end in CR LF; names are code page 1250, as every other name of the
+// wizard. "fisier" lines start with 1 when the target existed before the run
+// (a twin may not). The states, in order: the run gathers temporary files; it
+// prepares the staged copies beside the targets; it replaces the targets
+// (each moved to its backup, its staged copy renamed into its place); it has
+// put every file in place (the commit point). A journal left behind in the
+// states "pregatire" and "inlocuire" is undone at the next start, one in
+// "incheiat" is finished; the temporary files are removed in every case.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace upd::wizard {
+
+class TFileOps;
+
+/// Where the wizard keeps its journal.
+inline constexpr const char* kJournalFile = "C:\\Program Files\\Tarvix\\Kp3Tag\\Actualizare.jurnal";
+
+enum class TJournalState { Gathering, Preparing, Replacing, Committed };
+
+struct TJournalEntry {
+    bool Existed = true;
+    std::string Target;
+    std::string Staged;
+    std::string Backup;
+};
+
+class TUpdateJournal {
+public:
+    /// A journal kept in memory only until Open names its file.
+    TUpdateJournal() = default;
+
+    /// Names the file that Save writes (nothing is written yet).
+    void Open(const std::string& fileName) { m_fileName = fileName; }
+    const std::string& FileName() const noexcept { return m_fileName; }
+
+    TJournalState State = TJournalState::Gathering;
+    std::vector<std::string> TempFiles;
+    std::vector<TJournalEntry> Entries;
+    std::string TagFile;
+
+    /// Records a temporary file of the run before it is created, and saves
+    /// the journal through the system's operations. A journal that cannot be
+    /// written costs only the clean-up after a kill: the error is swallowed.
+    void AddTempFile(const std::string& name) noexcept;
+    /// Writes the journal durably (nothing without a file name). Raises EOSError.
+    void Save(TFileOps& ops);
+    /// Whether a replacement is still pending (prepared, begun or committed
+    /// but not cleaned up).
+    bool Pending() const noexcept { return State != TJournalState::Gathering; }
+    /// Ends the run: removes the journal file unless a replacement is still
+    /// pending (a rollback that could not complete is retried at the next start).
+    void Finish() noexcept;
+
+    std::string Text() const;
+    /// Reads a journal's text; false when it is not one (no header line).
+    static bool Parse(const std::string& text, TUpdateJournal& journal);
+    /// Reads the journal file `fileName`; false when there is none or it is not one.
+    static bool Load(const std::string& fileName, TUpdateJournal& journal);
+
+private:
+    std::string m_fileName;
+};
+
+/// The journal of this process's run.
+TUpdateJournal& RunJournal();
+
+} // namespace upd::wizard

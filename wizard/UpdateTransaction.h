@@ -1,0 +1,58 @@
+// Replacing the installed files all or nothing.
+//
+// Every new file first gets a flushed, read-only copy beside its target (the
+// staged copy). Then each target is renamed to a backup beside it and its
+// staged copy renamed into its place; the tag file is written; the journal
+// is marked as committed; only then are the backups removed. When any step
+// fails, every target already replaced is put back from its backup, in the
+// reverse order, and the error names the file and says that the installation
+// is as it was. The journal (written and flushed before the first change)
+// lets the next start of the wizard do the same after a kill.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "wizard/UpdateJournal.h"
+
+namespace upd::wizard {
+
+class TFileOps;
+
+struct TReplacement {
+    std::string NewFile; ///< the checked new file in the temporary folder
+    std::string Target;  ///< the installed file (or twin) it replaces
+};
+
+/// Puts every new file in place, or none. `afterEach` runs after each target
+/// is in place (for progress). The tag file `tagFile` is written with
+/// `tagText` when it does not exist yet (nothing when `tagFile` is empty).
+/// The journal must carry the run's file name (or none, for tests that need
+/// no recovery). Raises Exception with ReplaceFailedMessage when a step failed
+/// and every file was put back, with RestoreFailedMessage when even that failed
+/// (the journal is then kept for the next start).
+void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFile, const std::string& tagText,
+                TUpdateJournal& journal, TFileOps& ops, const std::function<void()>& afterEach);
+
+/// What the next start found and did.
+enum class TRecovery { Nothing, RolledBack, Finished, TempFilesOnly };
+
+/// At the start of the wizard, before anything reads the installation: undoes
+/// (or, after the commit point, finishes) a replacement that a kill left half
+/// done, removes the staged copies, backups and temporary files that the
+/// journal names, then the journal itself. Raises Exception with
+/// InterruptedRestoreMessage when a file cannot be put back (the journal is
+/// kept, so the next start tries again).
+TRecovery RecoverInterruptedUpdate(const std::string& journalFile);
+
+/// A free name beside `target`: target + suffix + n for the first n from 1
+/// that names nothing yet.
+std::string FreeNameBeside(const std::string& target, const std::string& suffix);
+
+std::string ReplaceFailedMessage(const std::string& file, const std::string& reason);
+std::string RestoreFailedMessage(const std::string& file, const std::string& reason, const std::string& restoreFile,
+                                 const std::string& restoreReason);
+std::string InterruptedRestoreMessage(const std::string& file, const std::string& reason);
+
+} // namespace upd::wizard
