@@ -81,8 +81,26 @@ void TFirValidareVersiune::Run() noexcept
     }
 }
 
+namespace {
+
+// Test hook: UPD_TEST_PROGRESS_DELAY_MS slows every stage down at each
+// progress report, so that a test can close the wizard in the middle of it.
+DWORD ProgressDelay()
+{
+    static const DWORD delay = [] {
+        wchar_t text[16] = {};
+        DWORD length = ::GetEnvironmentVariableW(L"UPD_TEST_PROGRESS_DELAY_MS", text, 16);
+        return length > 0 && length < 16 ? static_cast<DWORD>(_wtoi(text)) : 0u;
+    }();
+    return delay;
+}
+
+} // namespace
+
 void TFirValidareVersiune::Notify(std::int32_t code, const std::string& text, bool wait)
 {
+    if (code == NOTIFY_PROGRESS && ProgressDelay() > 0)
+        ::Sleep(ProgressDelay());
     auto notification = std::make_unique<TComunicareFir>();
     notification->Code = code;
     notification->Text = text;

@@ -46,6 +46,12 @@ bool TWizardProcess::WaitForExit(DWORD milliseconds, DWORD* exitCode)
     return true;
 }
 
+void TWizardProcess::Kill()
+{
+    ::TerminateProcess(m_info.hProcess, 255);
+    ::WaitForSingleObject(m_info.hProcess, 10000);
+}
+
 bool TWizardProcess::Running() const { return ::WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT; }
 
 namespace {
@@ -113,7 +119,8 @@ HWND WaitForMessageBox(DWORD pid, DWORD milliseconds)
     WaitUntil(
         [&] {
             found = FindMessageBox(pid);
-            return found && (::GetDlgItem(found, IDOK) != nullptr || ::GetDlgItem(found, IDYES) != nullptr);
+            return found && (::GetDlgItem(found, IDOK) != nullptr || ::GetDlgItem(found, IDYES) != nullptr ||
+                             ::GetDlgItem(found, IDRETRY) != nullptr);
         },
         milliseconds);
     return found;

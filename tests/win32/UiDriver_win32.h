@@ -27,6 +27,9 @@ public:
     /// Waits for the process to end; false on timeout.
     bool WaitForExit(DWORD milliseconds, DWORD* exitCode = nullptr);
     bool Running() const;
+    /// Ends the process at once, as a kill does (no clean-up of its own), and
+    /// waits until it is gone.
+    void Kill();
 
 private:
     PROCESS_INFORMATION m_info{};
