@@ -12,6 +12,7 @@
 #include "version/FileOps.h"
 #include "wizard/ArchiveStage.h"
 #include "wizard/UpdateFiles.h"
+#include "wizard/StageControl.h"
 #include "wizard/UpdateStage.h"
 
 namespace upd::wizard {
@@ -222,6 +223,9 @@ TEST_F(TUpdateStageTest, FirstPassFailuresLeaveTheInstallationAlone)
         {"copy sets",
          [](package::TPatchDataEngine& engine) { engine.Update->CopySets.Add(std::make_unique<package::TCopySet>()); },
          "Copierea fisierelor NU este implementata!!"},
+        {"tag file name outside its folder",
+         [](package::TPatchDataEngine& engine) { engine.Update->TagFileName = "..\\..\\x"; },
+         BadTagFileNameMessage("..\\..\\x")},
         {"old version the patch does not know",
          [](package::TPatchDataEngine& engine) { engine.Update->PatchSets.Items(1).SourceIndex = 5; },
          FailedUpdateMessage(dll) + "\r\n"},
@@ -288,6 +292,52 @@ TEST_F(TUpdateStageTest, ReplacementIsAllOrNothingWhenACopyFails)
                             std::filesystem::directory_iterator()),
               2);
 #endif
+}
+
+// A file that another program holds is asked about before anything changes;
+// stopping leaves the installation as it was.
+TEST_F(TUpdateStageTest, AFileInUseIsAskedAboutBeforeAnythingChanges)
+{
+    class THeld : public TFileOps {
+    public:
+        void CopyDurable(const std::string& f, const std::string& t, bool r) override
+        {
+            SystemFileOps().CopyDurable(f, t, r);
+        }
+        void Rename(const std::string& f, const std::string& t) override { SystemFileOps().Rename(f, t); }
+        void RenameOver(const std::string& f, const std::string& t) override { SystemFileOps().RenameOver(f, t); }
+        void WriteDurable(const std::string& n, const std::string& b) override { SystemFileOps().WriteDurable(n, b); }
+        bool CanReplace(const std::string& path, std::string& reason) override
+        {
+            reason = "Sharing violation.";
+            return path != Held || Asked-- <= 0;
+        }
+        std::string Held;
+        int Asked = 0;
+    } ops;
+    AddFile("kp3.exe", 0);
+    AddFile("date.dll", 1);
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    ops.Held = m_manifest.Patches[1].TargetPath;
+    ops.Asked = 1;
+    TUpdateStageOptions options;
+    options.TagFolder = m_tagFolder;
+    options.Ops = &ops;
+    THost host;
+    EXPECT_THROW(RunUpdateStage(*m_engine, host, options), TStageAbandoned);
+    ASSERT_EQ(host.Questions.size(), 1u);
+    EXPECT_EQ(host.Questions[0], FileInUseMessage(ops.Held, "Sharing violation.", ""));
+    ExpectInstallationUnchanged();
+}
+
+TEST(TTagFileNameTest, OnlyPlainNamesOfTheTagFolderAreTaken)
+{
+    for (const char* name : {"kp3tag.txt", "Kp3 Tag 2026", "a.b.c", "con.txt.bak"})
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+    for (const char* name : {"", ".", "..", "..\\x", "../x", "C:x", "a\\b", "con", "CON.txt", "nul ", "Lpt1.log",
+                             "com9", "CONIN$", "x.", "x ", "a*b", "a\"b", "a|b", "a\tb"})
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
+    EXPECT_EQ(BadTagFileNameMessage("..\\x").substr(0, 40), "Numele fisierului de marcaj \"..\\x\" din p");
 }
 
 TEST(TTagFileTextTest, EveryLineEndsInCrLf)
