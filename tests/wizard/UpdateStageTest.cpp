@@ -332,9 +332,9 @@ TEST_F(TUpdateStageTest, AFileInUseIsAskedAboutBeforeAnythingChanges)
 
 TEST(TTagFileNameTest, OnlyPlainNamesOfTheTagFolderAreTaken)
 {
-    for (const char* name : {"kp3tag.txt", "Kp3 Tag 2026", "a.b.c", "con.txt.bak"})
+    for (const char* name : {"kp3tag.txt", "Kp3 Tag 2026", "a.b.c", "console.txt"})
         EXPECT_TRUE(IsPlainFileName(name)) << name;
-    for (const char* name : {"", ".", "..", "..\\x", "../x", "C:x", "a\\b", "con", "CON.txt", "nul ", "Lpt1.log",
+    for (const char* name : {"", ".", "..", "..\\x", "../x", "C:x", "a\\b", "con", "CON.txt", "con.txt.bak", "nul ", "Lpt1.log",
                              "com9", "CONIN$", "x.", "x ", "a*b", "a\"b", "a|b", "a\tb"})
         EXPECT_FALSE(IsPlainFileName(name)) << name;
     EXPECT_EQ(BadTagFileNameMessage("..\\x").substr(0, 40), "Numele fisierului de marcaj \"..\\x\" din p");
