@@ -402,21 +402,30 @@ public:
     TInflater(const TInflater&) = delete;
     TInflater& operator=(const TInflater&) = delete;
 
-    /// Inflates one block of input; false once the stream has ended.
-    bool Feed(const std::uint8_t* data, std::size_t size)
+    /// The next block of input, once the last one is used up.
+    void Input(const std::uint8_t* data, std::size_t size)
     {
         m_zs.next_in = const_cast<Bytef*>(data);
         m_zs.avail_in = static_cast<uInt>(size);
+    }
+    bool InputUsed() const noexcept { return m_zs.avail_in == 0; }
+
+    /// Inflates until the input is used up or `pauseAt` bytes are kept;
+    /// false once the stream has ended.
+    bool Run(std::size_t pauseAt = SIZE_MAX)
+    {
         while (m_zs.avail_in > 0) {
+            if (m_used >= pauseAt && m_used < m_keep)
+                return true;
             // Bytes past what is kept still pass through (zlib checks them),
             // into a scratch block that is written over again and again.
             std::uint8_t* out;
             std::size_t room;
-            if (m_image.size() < m_keep) {
+            if (m_used < m_keep) {
                 if (m_used == m_image.size())
                     m_image.resize(std::min(m_keep, std::max<std::size_t>(2 * m_image.size(), kChunkSize)));
                 out = m_image.data() + m_used;
-                room = m_image.size() - m_used;
+                room = std::min(m_image.size(), pauseAt == SIZE_MAX ? SIZE_MAX : std::max(pauseAt, m_used + 1)) - m_used;
             } else {
                 if (m_scratch.empty())
                     m_scratch.resize(kChunkSize);
@@ -513,8 +522,13 @@ void TQvtUnPatchEngine::LoadFromFile(const std::string& path, const TQvtUnPatchL
     std::size_t attemptAt = kFirstAttempt;
     std::vector<std::uint8_t> block(65536);
     for (;;) {
-        std::size_t got = file.Read(block.data(), block.size());
-        if (got == 0 || !inflater.Feed(block.data(), got))
+        if (inflater.InputUsed()) {
+            std::size_t got = file.Read(block.data(), block.size());
+            if (got == 0)
+                break;
+            inflater.Input(block.data(), got);
+        }
+        if (!inflater.Run(decoded ? SIZE_MAX : attemptAt))
             break;
         if (decoded || inflater.Size() < attemptAt)
             continue;
@@ -543,7 +557,10 @@ std::vector<std::uint8_t> InflatePatchFile(const std::string& path, std::size_t 
     std::vector<std::uint8_t> block(65536);
     for (;;) {
         std::size_t got = file.Read(block.data(), block.size());
-        if (got == 0 || !inflater.Feed(block.data(), got))
+        if (got == 0)
+            break;
+        inflater.Input(block.data(), got);
+        if (!inflater.Run())
             break;
     }
     return inflater.Take();
@@ -552,8 +569,14 @@ std::vector<std::uint8_t> InflatePatchFile(const std::string& path, std::size_t 
 std::vector<std::uint8_t> InflateBytes(const std::uint8_t* data, std::size_t size, std::size_t maxSize)
 {
     TInflater inflater(maxSize);
-    if (size > 0)
-        inflater.Feed(data, size);
+    for (std::size_t done = 0; done < size;) {
+        // zlib counts its input in 32 bits.
+        std::size_t part = std::min<std::size_t>(size - done, UINT32_MAX);
+        inflater.Input(data + done, part);
+        done += part;
+        if (!inflater.Run())
+            break;
+    }
     return inflater.Take();
 }
 
