@@ -5,10 +5,12 @@
 #include <filesystem>
 
 #include "TestPaths.h"
+#include "base/Cp1250.h"
 #include "base/File.h"
 #include "package/Md5Hash.h"
 #include "patch/CraftedPatches.h"
 #include "tools/RunLimited.h"
+#include "tools/updkit/JsonRead.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -205,3 +207,37 @@ TEST(UpdkitLimitsTest, PipesAndDevicesAreNotRead)
     }
 }
 #endif
+
+TEST(UpdkitTextTest, JsonOfMarkupAndLayoutIsExactForEveryByte)
+{
+    TTempDir dir;
+    // Every byte but the four blanks and the brackets, as one word.
+    std::string word;
+    for (int b = 1; b < 256; ++b)
+        if (b != ' ' && b != '\t' && b != '\n' && b != '\r' && b != '<' && b != '>')
+            word += static_cast<char>(b);
+    word.insert(word.begin() + 10, '\0');
+    const std::string text = "<p>" + word + "</p>";
+    const std::string file = Write(dir, "t.txt", std::vector<std::uint8_t>(text.begin(), text.end()));
+
+    auto markup = RunLimited({"markup", file}, kMemoryLimit);
+    ASSERT_EQ(markup.status, 0) << markup.out;
+    const auto words = updkit::ParseJson(markup.out).Find("paragraphs")->AsArray("p")[0].Find("runs")->AsArray("r")[0]
+                           .Find("words")->AsArray("w");
+    ASSERT_EQ(words.size(), 1u);
+    EXPECT_EQ(upd::Utf8ToCp1250(words[0].AsString("w")), word);
+
+    auto layout = RunLimited({"layout", file, "--width", "100000"}, kMemoryLimit);
+    ASSERT_EQ(layout.status, 0) << layout.out;
+    const auto fragments = updkit::ParseJson(layout.out).Find("fragments")->AsArray("f");
+    ASSERT_EQ(fragments.size(), 1u);
+    EXPECT_EQ(upd::Utf8ToCp1250(fragments[0].Find("text")->AsString("t")), word);
+
+    // An error message quotes the text around the tag, NUL bytes and all.
+    const std::string bad = std::string("<p>a\0b<zz>c\0d</p>", 18);
+    auto error = RunLimited({"markup", Write(dir, "e.txt", std::vector<std::uint8_t>(bad.begin(), bad.end()))},
+                            kMemoryLimit);
+    EXPECT_EQ(error.status, 1);
+    EXPECT_EQ(upd::Utf8ToCp1250(updkit::ParseJson(error.out).Find("error")->AsString("e")),
+              "Nu cunosc tag zz in dreptul caracterului cu nr. 10\n\r" + bad + "\n\r");
+}
