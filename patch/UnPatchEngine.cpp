@@ -269,9 +269,10 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
         headerEnd = header.Position();
     }
     const std::uint64_t totalBits = std::uint64_t{size} * 8;
-    // Every instruction takes at least one bit: a count that the data cannot
-    // hold ends as the data does.
-    if (d.count > 0 && static_cast<std::uint64_t>(d.count) > totalBits - std::uint64_t{headerEnd} * 8)
+    // Every instruction takes at least one bit: a count that the whole image
+    // cannot hold ends as the data does. (A part of it may still be followed
+    // by enough: the tables are read first, and may be refused at once.)
+    if (complete && d.count > 0 && static_cast<std::uint64_t>(d.count) > totalBits - std::uint64_t{headerEnd} * 8)
         throw Exception(kReadPastEnd);
     if (d.count > limits.MaxInstructions())
         throw Exception(Format(kTooManyInstructions, d.count));

@@ -82,28 +82,36 @@ inline TBytes Header(const std::string& versions, std::int32_t count)
     return header.Data();
 }
 
-/// About 130 KB: a table that claims 2^28 - 1 values, then bits enough for a
-/// million instructions.
+/// About 130 KB: a table of 2^28 - 1 values, each a delta of 1 (a one-bit
+/// symbol and one raw bit) and a weight of 0 (a one-bit symbol): 100 MB of
+/// bits that repeat every three bytes.
 inline TBytes HugeTable()
 {
     TQvtMemoryStream stream;
+    TBytes header = Header("a", 1 << 28);
+    stream.Write(header.data(), header.size());
     {
-        TBytes header = Header("a", 1000000);
-        stream.Write(header.data(), header.size());
         TQvtBitStream bits(stream);
-        bits.WriteNumber(2); // LengthCodes: symbols 0 and 1
+        bits.WriteNumber(2); // LengthCodes: symbols 0 and 1, codes 0 and 1
         bits.WriteNumber(0);
         bits.WriteNumber(1);
         bits.WriteNumber(1);
         bits.WriteNumber(1);
         bits.WriteNumber((1 << 28) - 1); // CopyLengths
-        std::uint32_t state = 1; // random bits do not compress
-        for (int i = 0; i < 8 * 130000; ++i) {
-            state = state * 1103515245u + 12345u;
-            bits.WriteBit((state >> 30) & 1);
+        // The numbers above take 68 bits; four entries of three bits bring
+        // the entries to a byte boundary, and bytes carry eight each.
+        for (int entry = 0; entry < 4; ++entry) {
+            bits.WriteBit(true);  // symbol 1
+            bits.WriteBit(true);  // its raw bit: a delta of 1
+            bits.WriteBit(false); // symbol 0: a weight of 0
         }
     }
-    return CompressPatchImage(stream.Release());
+    const std::uint8_t pattern[3] = {0xDB, 0x6D, 0xB6}; // 110 110 110 ...
+    TBytes image = stream.Release();
+    image.reserve(image.size() + (100u << 20));
+    for (std::size_t i = 0; i < (100u << 20) / 3; ++i)
+        image.insert(image.end(), pattern, pattern + 3);
+    return CompressPatchImage(image);
 }
 
 /// About 20 KB: twenty million empty version lines.
