@@ -78,17 +78,30 @@ TLimitedRun RunLimited(const std::vector<std::string>& args, std::uint64_t memor
                        &process)) {
         AssignProcessToJobObject(job, process.hProcess);
         ResumeThread(process.hThread);
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
+        // The job's limit is the system's to enforce; the peak working set
+        // is also watched while the child runs, for systems (Wine) that
+        // keep a job's limit without enforcing it.
+        const ULONGLONG deadline = GetTickCount64() + 60000;
+        DWORD wait;
+        do {
+            wait = WaitForSingleObject(process.hProcess, 5);
+            PROCESS_MEMORY_COUNTERS counters{};
+            counters.cb = sizeof counters;
+            if (GetProcessMemoryInfo(process.hProcess, &counters, sizeof counters) &&
+                counters.PeakWorkingSetSize > run.peakMemory)
+                run.peakMemory = counters.PeakWorkingSetSize;
+        } while (wait == WAIT_TIMEOUT && GetTickCount64() < deadline);
+        if (wait == WAIT_OBJECT_0) {
             DWORD code = 0;
             GetExitCodeProcess(process.hProcess, &code);
             run.status = static_cast<int>(code);
         } else {
             TerminateProcess(process.hProcess, 99);
         }
-        PROCESS_MEMORY_COUNTERS counters{};
-        counters.cb = sizeof counters;
-        if (GetProcessMemoryInfo(process.hProcess, &counters, sizeof counters))
-            run.peakMemory = counters.PeakPagefileUsage;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION used{};
+        if (QueryInformationJobObject(job, JobObjectExtendedLimitInformation, &used, sizeof used, nullptr) &&
+            used.PeakProcessMemoryUsed > run.peakMemory)
+            run.peakMemory = used.PeakProcessMemoryUsed;
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
@@ -132,7 +145,8 @@ TLimitedRun RunLimited(const std::vector<std::string>& args, std::uint64_t memor
         ::close(pipeFds[1]);
         rlimit memory{memoryLimit, memoryLimit};
         rlimit cpu{60, 60};
-        ::setrlimit(RLIMIT_AS, &memory);
+        if (CanLimitMemory())
+            ::setrlimit(RLIMIT_AS, &memory);
         ::setrlimit(RLIMIT_CPU, &cpu);
         ::execv(path.c_str(), argv.data());
         ::_exit(127);

@@ -54,6 +54,28 @@ upd::test::TLimitedRun RunChecked(const std::vector<std::string>& args)
 
 } // namespace
 
+TEST(UpdkitLimitsTest, TheLimitBites)
+{
+    // A markup text of 300 MB, read whole and copied into one word, needs far
+    // more than the limit: the run must fail, or (where a job's limit is not
+    // enforced) its measured peak must show it.
+    if (!upd::test::CanLimitMemory())
+        GTEST_SKIP() << "no memory limit under AddressSanitizer";
+    TTempDir dir;
+    const std::string file = dir.File("big.txt");
+    {
+        upd::TFile out(file, upd::TFileMode::Create);
+        out.Write("<p>", 3);
+        std::vector<std::uint8_t> letters(1 << 20, 'a');
+        for (int i = 0; i < 300; ++i)
+            out.Write(letters.data(), letters.size());
+        out.Write("</p>", 4);
+    }
+    auto run = RunLimited({"markup", file}, kMemoryLimit);
+    EXPECT_TRUE(run.status != 0 || run.peakMemory > kMemoryLimit)
+        << "status " << run.status << ", peak " << run.peakMemory;
+}
+
 TEST(UpdkitLimitsTest, CraftedPatchesEndWithAClearError)
 {
     if (!upd::test::CanLimitMemory())
