@@ -263,3 +263,27 @@ TEST(UpdkitTextTest, JsonOfMarkupAndLayoutIsExactForEveryByte)
     EXPECT_EQ(upd::Utf8ToCp1250(updkit::ParseJson(error.out).Find("error")->AsString("e")),
               "Nu cunosc tag zz in dreptul caracterului cu nr. 10\n\r" + bad + "\n\r");
 }
+
+TEST(UpdkitTextTest, LinesWithoutABoundAreOneFragment)
+{
+    // More "</ind>" than "<ind>" puts the line start far to the left, so the
+    // paragraph never wraps: 600 KB of them, then 200 KB of words in one line.
+    TTempDir dir;
+    std::string text;
+    for (int i = 0; i < 100000; ++i)
+        text += "</ind>";
+    text += "<p>";
+    std::string words;
+    while (words.size() < 200000)
+        words += words.empty() ? "cuvant" : " cuvant";
+    text += words + "</p>";
+    const std::string file = Write(dir, "wide.txt", std::vector<std::uint8_t>(text.begin(), text.end()));
+    for (const char* width : {"289", "999999999"}) {
+        SCOPED_TRACE(width);
+        auto run = RunChecked({"layout", file, "--width", width});
+        ASSERT_EQ(run.status, 0) << run.out.substr(0, 200);
+        const auto fragments = updkit::ParseJson(run.out).Find("fragments")->AsArray("f");
+        ASSERT_EQ(fragments.size(), 1u);
+        EXPECT_EQ(fragments[0].Find("text")->AsString("t"), words);
+    }
+}
