@@ -37,6 +37,10 @@ unsigned char UnicodeToCp1250(char32_t code) noexcept
 {
     if (code < 0x80)
         return static_cast<unsigned char>(code);
+    // The page's five undefined bytes stand for the control codes of their own
+    // values, both ways (as Windows converts them), so they survive a round trip.
+    if (code < 0x100 && kHigh[code - 0x80] == 0)
+        return static_cast<unsigned char>(code);
     for (std::size_t i = 0; i < kHigh.size(); ++i)
         if (kHigh[i] != 0 && kHigh[i] == code)
             return static_cast<unsigned char>(0x80 + i);

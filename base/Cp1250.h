@@ -15,7 +15,8 @@ namespace upd {
 char32_t Cp1250ToUnicode(unsigned char byte) noexcept;
 
 /// The code page 1250 byte of a code point, or '?' when the page lacks it
-/// (as Windows' best-fit-free conversion does).
+/// (as Windows' best-fit-free conversion does). The control codes U+0081,
+/// U+0083, U+0088, U+0090 and U+0098 give the undefined bytes of their values.
 unsigned char UnicodeToCp1250(char32_t code) noexcept;
 
 std::u16string Cp1250ToUtf16(std::string_view text);

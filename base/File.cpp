@@ -28,6 +28,27 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& name)
     return data;
 }
 
+TPendingFile::TPendingFile(std::string target) : m_target(std::move(target))
+{
+    for (int n = 1;; ++n) {
+        m_name = m_target + ".tmp" + std::to_string(n);
+        if (!FileOrFolderExists(m_name))
+            break;
+    }
+}
+
+TPendingFile::~TPendingFile()
+{
+    if (!m_committed)
+        DeleteFileNamed(m_name);
+}
+
+void TPendingFile::Commit()
+{
+    RenameFileOver(m_name, m_target);
+    m_committed = true;
+}
+
 void WriteWholeFile(const std::string& name, const void* data, std::size_t size)
 {
     TFile file(name, TFileMode::Create);

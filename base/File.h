@@ -32,6 +32,8 @@ class TFile {
 public:
     TFile() = default;
     /// Opens or raises EOSError ("Nu pot deschide fisierul <name>" plus the system text).
+    /// The reading modes open regular files only: a pipe or a device would
+    /// block a reader or never end.
     TFile(const std::string& name, TFileMode mode);
     ~TFile();
     TFile(TFile&& other) noexcept;
@@ -76,5 +78,35 @@ void WriteWholeFile(const std::string& name, const void* data, std::size_t size)
 
 /// Deletes a file; false when it could not be deleted. Never raises.
 bool DeleteFileNamed(const std::string& name) noexcept;
+
+/// True when the name is an existing regular file (not a folder, pipe or device).
+bool IsRegularFile(const std::string& name);
+/// True when both names lead to one file, also through a hard link or another
+/// spelling of its path; false when either does not exist.
+bool SameFile(const std::string& a, const std::string& b);
+/// Renames `from` to `to`, replacing a file of that name; raises EOSError.
+void RenameFileOver(const std::string& from, const std::string& to);
+
+/// A file written under a free temporary name beside its target and put in the
+/// target's place by Commit only, so that a failure half-way leaves the target
+/// as it was. The temporary file is deleted unless committed.
+class TPendingFile {
+public:
+    explicit TPendingFile(std::string target);
+    ~TPendingFile();
+    TPendingFile(const TPendingFile&) = delete;
+    TPendingFile& operator=(const TPendingFile&) = delete;
+
+    /// The name to write to.
+    const std::string& Name() const noexcept { return m_name; }
+    const std::string& Target() const noexcept { return m_target; }
+    /// Replaces the target with the written file.
+    void Commit();
+
+private:
+    std::string m_target;
+    std::string m_name;
+    bool m_committed = false;
+};
 
 } // namespace upd

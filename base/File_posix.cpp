@@ -16,6 +16,9 @@ namespace {
     throw EOSError(static_cast<std::uint32_t>(code), what + " " + name + ": " + std::strerror(code));
 }
 
+// Set by an open refused for not being a regular file, for the message.
+thread_local bool t_notRegular = false;
+
 int OpenFlags(TFileMode mode)
 {
     switch (mode) {
@@ -32,8 +35,12 @@ int OpenFlags(TFileMode mode)
 
 TFile::TFile(const std::string& name, TFileMode mode)
 {
-    if (!TryOpen(name, mode))
-        Fail("Nu pot deschide fisierul", name);
+    if (TryOpen(name, mode))
+        return;
+    if (t_notRegular)
+        throw EOSError(static_cast<std::uint32_t>(errno),
+                       "Nu pot deschide fisierul " + name + ": nu este un fisier obisnuit");
+    Fail("Nu pot deschide fisierul", name);
 }
 
 TFile::~TFile() { Close(); }
@@ -54,8 +61,12 @@ TFile& TFile::operator=(TFile&& other) noexcept
 bool TFile::TryOpen(const std::string& name, TFileMode mode)
 {
     Close();
-    // POSIX has no share modes; ReadDenyWrite is a plain read here.
-    int fd = ::open(name.c_str(), OpenFlags(mode) | O_CLOEXEC, 0644);
+    t_notRegular = false;
+    // POSIX has no share modes; ReadDenyWrite is a plain read here. Readers
+    // open without blocking, so that a pipe without a writer is refused below
+    // instead of waiting for one.
+    const bool reading = mode == TFileMode::ReadDenyWrite || mode == TFileMode::ReadShared;
+    int fd = ::open(name.c_str(), OpenFlags(mode) | O_CLOEXEC | (reading ? O_NONBLOCK : 0), 0644);
     if (fd < 0)
         return false;
     struct stat st {};
@@ -64,6 +75,14 @@ bool TFile::TryOpen(const std::string& name, TFileMode mode)
         errno = EISDIR;
         return false;
     }
+    if (reading && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        t_notRegular = true;
+        errno = EINVAL;
+        return false;
+    }
+    if (reading)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_fd = fd;
     m_name = name;
     return true;
@@ -144,6 +163,25 @@ bool FileExists(const std::string& name)
 bool DeleteFileNamed(const std::string& name) noexcept
 {
     return ::unlink(name.c_str()) == 0;
+}
+
+bool IsRegularFile(const std::string& name)
+{
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+void RenameFileOver(const std::string& from, const std::string& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        Fail("Nu pot redenumi fisierul " + from + " in", to);
 }
 
 } // namespace upd

@@ -56,6 +56,12 @@ bool TFile::TryOpen(const std::string& name, TFileMode mode)
     HANDLE h = CreateFileW(Wide(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
+    // A pipe or a device would block a reader or never end.
+    if (disposition == OPEN_EXISTING && GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        SetLastError(ERROR_BAD_FILE_TYPE);
+        return false;
+    }
     m_handle = h;
     m_name = name;
     return true;
@@ -130,6 +136,48 @@ bool FileExists(const std::string& name)
 {
     DWORD attributes = GetFileAttributesW(Wide(name).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsRegularFile(const std::string& name)
+{
+    DWORD attributes = GetFileAttributesW(Wide(name).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+        return false;
+    HANDLE h = CreateFileW(Wide(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool disk = GetFileType(h) == FILE_TYPE_DISK;
+    CloseHandle(h);
+    return disk;
+}
+
+namespace {
+
+bool FileIdentity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info)
+{
+    HANDLE h = CreateFileW(Wide(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return ok;
+}
+
+} // namespace
+
+bool SameFile(const std::string& a, const std::string& b)
+{
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    return FileIdentity(a, ia) && FileIdentity(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+void RenameFileOver(const std::string& from, const std::string& to)
+{
+    if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        RaiseOSError(GetLastError(), "Nu pot redenumi fisierul " + from + " in " + to);
 }
 
 bool DeleteFileNamed(const std::string& name) noexcept

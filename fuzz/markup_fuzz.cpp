@@ -91,6 +91,9 @@ void CheckLayout(TFuzzParagraf& c)
                     std::abort();
                 if ((f->Next && f->Next->Prev != f) || (f->Prev && f->Prev->Next != f))
                     std::abort();
+                // Every fragment of a link knows the link's first fragment.
+                if ((section->Flags & wfLink) && f->First != (f->Prev ? f->Prev->First : f))
+                    std::abort();
                 c.TrackPointer(f->Bounds.Left, f->Bounds.Top);
                 c.HoverTick();
             }

@@ -35,14 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         std::vector<std::uint8_t> image;
         if (data[0] == 0) {
-            image = upd::patch::InflateBytes(data + 1, size - 1);
-            if (image.size() > kMaxImage)
-                return 0;
+            image = upd::patch::InflateBytes(data + 1, size - 1, kMaxImage);
         } else {
             image.assign(data + 1, data + size);
         }
+        // The output is collected in memory: a new file of at most 1 MiB.
+        upd::patch::TQvtUnPatchLimits limits;
+        limits.MaxOutput = 1 << 20;
         upd::patch::TQvtUnPatchEngine engine;
-        engine.LoadFromImage(std::move(image), "fuzz.patch");
+        engine.LoadFromImage(std::move(image), "fuzz.patch", limits);
         int versions = engine.VersionCount() < 4 ? engine.VersionCount() : 4;
         for (int v = -1; v <= versions; ++v) {
             try {

@@ -8,5 +8,5 @@ rm -rf "$corpus" && mkdir -p "$corpus"
 if [ -d "$seeds" ]; then cp -r "$seeds"/. "$corpus"/; fi
 artifacts=$(dirname "$corpus")/$(basename "$fuzzer")-artifacts
 mkdir -p "$artifacts"
-"$fuzzer" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+"$fuzzer" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=512 -malloc_limit_mb=256 \
     -artifact_prefix="$artifacts/" -print_final_stats=1 2>&1 | tail -n 25

@@ -7,6 +7,7 @@
 #include "package/TaggedValues.h"
 
 #include <climits>
+#include <memory>
 
 namespace upd::package {
 
@@ -74,9 +75,35 @@ std::vector<std::int32_t> SplitByVolumeSize(std::size_t total, std::int64_t maxB
     return sizes;
 }
 
+namespace {
+
+void CheckTargets(const TPackageFiles& targets, const std::string& stubFileName, std::vector<std::string> inputs)
+{
+    std::vector<std::string> names{targets.ExeFileName};
+    names.insert(names.end(), targets.VolumeFileNames.begin(), targets.VolumeFileNames.end());
+    inputs.insert(inputs.begin(), stubFileName);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        for (std::size_t j = 0; j < i; ++j) {
+            if (names[j] == name || SameFile(names[j], name))
+                throw Exception("Volumul " + std::to_string(i) + " ar avea acelasi nume ca " +
+                                (j == 0 ? "pachetul: " + name : "volumul " + std::to_string(j) + ": " + name));
+        }
+        if (FileOrFolderExists(name) && !IsRegularFile(name))
+            throw Exception(Format("Fisierul %s exista si nu este un fisier obisnuit", name));
+        for (const std::string& input : inputs) {
+            if (input == name || SameFile(input, name))
+                throw Exception(Format("Fisierul %s este si fisier de intrare", name));
+        }
+    }
+}
+
+} // namespace
+
 TPatchHeader WritePackage(const std::string& stubFileName, const std::string& outputFileName, const TUpdate& update,
                           const std::vector<std::uint8_t>& segmentData,
-                          const std::vector<std::int32_t>& volumeSizes, TPackageFiles* files)
+                          const std::vector<std::int32_t>& volumeSizes, TPackageFiles* files,
+                          const std::vector<std::string>& inputs)
 {
     if (volumeSizes.size() > static_cast<std::size_t>(kMaxVolumes))
         throw Exception("Un pachet are cel mult 10 volume");
@@ -117,6 +144,8 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
         position += size;
     }
 
+    CheckTargets(written, stubFileName, inputs);
+
     std::vector<std::uint8_t> exe = ReadWholeFile(stubFileName);
     const std::size_t headerOffset = exe.size();
     const auto headerBytes = header.Serialize();
@@ -130,13 +159,20 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
     if (volumeSizes.empty())
         exe.insert(exe.end(), segmentData.begin(), segmentData.end());
 
-    WriteWholeFile(outputFileName, exe.data(), exe.size());
+    // The old package stays whole until the new one is: every file is written
+    // aside first and replaces its target at the end.
+    std::vector<std::unique_ptr<TPendingFile>> pending;
+    pending.push_back(std::make_unique<TPendingFile>(outputFileName));
+    WriteWholeFile(pending.back()->Name(), exe.data(), exe.size());
     position = 0;
     for (std::size_t i = 0; i < volumeSizes.size(); ++i) {
         const auto size = static_cast<std::size_t>(volumeSizes[i]);
-        WriteWholeFile(written.VolumeFileNames[i], segmentData.data() + position, size);
+        pending.push_back(std::make_unique<TPendingFile>(written.VolumeFileNames[i]));
+        WriteWholeFile(pending.back()->Name(), segmentData.data() + position, size);
         position += size;
     }
+    for (auto& file : pending)
+        file->Commit();
     if (files)
         *files = std::move(written);
     return header;

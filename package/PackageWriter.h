@@ -39,8 +39,15 @@ struct TPackageFiles {
 /// characters of the update's description (both cut to the header's room).
 /// Raises upd::Exception when the stub already carries a package signature, the
 /// package would not fit the header's 32-bit fields, or a file cannot be written.
+///
+/// Nothing is written when one of the files to write is the stub or one of
+/// `inputs` (under any name, or through a hard link), when two of them share a
+/// name (a volume named like the package), or when one exists and is not a
+/// regular file. Each file is written beside its target under a temporary
+/// name, and all of them replace their targets only once all are written.
 TPatchHeader WritePackage(const std::string& stubFileName, const std::string& outputFileName, const TUpdate& update,
                           const std::vector<std::uint8_t>& segmentData,
-                          const std::vector<std::int32_t>& volumeSizes, TPackageFiles* files = nullptr);
+                          const std::vector<std::int32_t>& volumeSizes, TPackageFiles* files = nullptr,
+                          const std::vector<std::string>& inputs = {});
 
 } // namespace upd::package

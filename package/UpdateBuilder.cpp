@@ -67,8 +67,15 @@ TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& se
 }
 
 TPatchHeader BuildPackage(const TBuildManifest& manifest, const std::string& outputFileName, int volumes,
-                          std::int64_t volumeSize, TPackageFiles* files)
+                          std::int64_t volumeSize, TPackageFiles* files, std::vector<std::string> inputs)
 {
+    for (const auto& set : manifest.MustHaveSets)
+        for (const TBuildFile& file : set)
+            inputs.push_back(file.SourceFile);
+    for (const TBuildPatch& patch : manifest.Patches) {
+        inputs.insert(inputs.end(), patch.OldFiles.begin(), patch.OldFiles.end());
+        inputs.push_back(patch.NewFile);
+    }
     std::vector<std::uint8_t> segmentData;
     const TUpdate update = MakeUpdate(manifest, segmentData);
     std::vector<std::int32_t> volumeSizes;
@@ -76,7 +83,7 @@ TPatchHeader BuildPackage(const TBuildManifest& manifest, const std::string& out
         volumeSizes = SplitIntoVolumes(segmentData.size(), volumes);
     else if (volumeSize > 0)
         volumeSizes = SplitByVolumeSize(segmentData.size(), volumeSize);
-    return WritePackage(manifest.Stub, outputFileName, update, segmentData, volumeSizes, files);
+    return WritePackage(manifest.Stub, outputFileName, update, segmentData, volumeSizes, files, inputs);
 }
 
 } // namespace upd::package

@@ -46,8 +46,10 @@ TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& se
 
 /// Builds and writes the package; `volumeSizes` as for WritePackage, or a
 /// function of the segment data size when `volumes` / `volumeSize` is given
-/// (0 = not given; at most one of them).
+/// (0 = not given; at most one of them). No file written may be one the
+/// manifest names or one of `inputs` (see WritePackage).
 TPatchHeader BuildPackage(const TBuildManifest& manifest, const std::string& outputFileName, int volumes,
-                          std::int64_t volumeSize, TPackageFiles* files = nullptr);
+                          std::int64_t volumeSize, TPackageFiles* files = nullptr,
+                          std::vector<std::string> inputs = {});
 
 } // namespace upd::package

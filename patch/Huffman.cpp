@@ -61,6 +61,10 @@ TQvtHuffmanValueSet::TQvtHuffmanValueSet() { m_counts.Delta = 1000; }
 
 TQvtHuffmanValueSet::~TQvtHuffmanValueSet() = default;
 
+TQvtHuffmanValueSet::TQvtHuffmanValueSet(TQvtHuffmanValueSet&&) noexcept = default;
+
+TQvtHuffmanValueSet& TQvtHuffmanValueSet::operator=(TQvtHuffmanValueSet&&) noexcept = default;
+
 void TQvtHuffmanValueSet::Add(std::int32_t value, std::int32_t weight)
 {
     if (m_built)

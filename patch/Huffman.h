@@ -59,6 +59,10 @@ public:
     ~TQvtHuffmanValueSet();
     TQvtHuffmanValueSet(const TQvtHuffmanValueSet&) = delete;
     TQvtHuffmanValueSet& operator=(const TQvtHuffmanValueSet&) = delete;
+    /// Moving hands over everything, built tree included (a decoder builds its
+    /// sets aside and takes them only when the whole patch was sound).
+    TQvtHuffmanValueSet(TQvtHuffmanValueSet&&) noexcept;
+    TQvtHuffmanValueSet& operator=(TQvtHuffmanValueSet&&) noexcept;
 
     /// Adds weight to the value's accumulated weight (32-bit, wrapping).
     /// Raises once the tree is built.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include <zlib.h>
 
@@ -177,81 +178,213 @@ void TQvtUnPatchEngine::Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int
     }
 }
 
-void TQvtUnPatchEngine::ReadValueTable(TQvtBitReader& bits, TQvtHuffmanValueSet& set)
+namespace {
+
+// Bytes inflated before the first attempt to decode; the attempts then come
+// each time the image has doubled, so decoding costs at most twice the image.
+constexpr std::size_t kFirstAttempt = 64 * 1024;
+
+// A value table: a count, then (value delta, weight) pairs of length-coded
+// numbers. Every pair that adds a value takes at least two bits, so a count
+// beyond what the remaining bits can hold ends in the end-of-data error before
+// anything is reserved for it.
+void ReadValueTable(TQvtBitReader& bits, const TQvtHuffmanValueSet& lengthCodes, TQvtHuffmanValueSet& set,
+                    std::int64_t maxValues, std::uint64_t totalBits)
 {
     std::int32_t count = bits.ReadNumber();
-    std::int32_t value = ReadLengthCoded(bits, LengthCodes);
-    set.Add(value, ReadLengthCoded(bits, LengthCodes));
+    if (count > maxValues)
+        throw Exception(Format(kTableTooLarge, count));
+    if (count > 0 && static_cast<std::uint64_t>(count) * 2 > totalBits - bits.BitPosition())
+        throw Exception(kReadPastEnd);
+    std::int32_t value = ReadLengthCoded(bits, lengthCodes);
+    set.Add(value, ReadLengthCoded(bits, lengthCodes));
     for (std::int32_t i = 1; i < count; ++i) {
-        value = WrapAdd(value, ReadLengthCoded(bits, LengthCodes));
-        set.Add(value, ReadLengthCoded(bits, LengthCodes));
+        value = WrapAdd(value, ReadLengthCoded(bits, lengthCodes));
+        set.Add(value, ReadLengthCoded(bits, lengthCodes));
     }
 }
 
-void TQvtUnPatchEngine::LoadFromFile(const std::string& path) { LoadFromImage(InflatePatchFile(path), path); }
-
-void TQvtUnPatchEngine::LoadFromImage(std::vector<std::uint8_t> image, const std::string& path)
+// Line breaks end a line; a last line without one counts too.
+std::size_t CountLines(const std::string& text)
 {
-    m_image = std::make_shared<std::vector<std::uint8_t>>(std::move(image));
-    std::int32_t count;
-    TCursor cursor(m_image, 0);
-    {
-        TQvtTaggedReader header(m_image->data(), m_image->size());
-        if (header.ReadText() != kPatchMagic)
-            throw Exception(Format("Fisierul \"%s\" a fost modificat si nu mai poate fi utilizat.", path));
-        Versions = SplitLines(header.ReadText());
-        Note = header.ReadText();
-        count = header.ReadInteger();
-        cursor.stream.Seek(header.Position());
-    }
-    cursor.copy = TQvtUnPatchCopyInstruction(VersionCount());
-    TQvtBitReader bits(m_image->data(), m_image->size(), std::uint64_t{cursor.stream.Position()} * 8);
-
-    std::int32_t pairs = bits.ReadNumber();
-    for (std::int32_t i = 0; i < pairs; ++i) {
-        std::int32_t value = bits.ReadNumber();
-        LengthCodes.Add(value, bits.ReadNumber());
-    }
-    LengthCodes.BuildTree();
-    ReadValueTable(bits, CopyLengths);
-    ReadValueTable(bits, CopyOffsets);
-    ReadValueTable(bits, DumpLengths);
-    CopyLengths.BuildTree();
-    CopyOffsets.BuildTree();
-    CopyOffsets.ReleaseTree(); // by far the largest; the others are small
-    DumpLengths.BuildTree();
-
-    // Decode every instruction once now, so that a damaged patch fails here
-    // and not halfway through writing a file. Every instruction takes at least
-    // one bit, so a count beyond the bits that remain ends in the end-of-data
-    // error without any reservation.
-    m_codeStart = bits.BitPosition();
-    std::uint64_t literals = 0;
-    const int versions = VersionCount();
-    for (std::int32_t k = 0; k < count; ++k) {
-        if (k % 2 == 1) {
-            literals += static_cast<std::uint64_t>(ReadDump(*this, bits));
-        } else {
-            std::int32_t offset = 0;
-            ReadCopy(*this, bits, versions, -1, offset);
+    std::size_t lines = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            ++lines;
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else if (i + 1 == text.size()) {
+            ++lines;
         }
     }
-    std::size_t literalStart = bits.BytePosition();
-    std::size_t remaining = m_image->size() - literalStart;
-    if (literals > remaining) {
+    return lines;
+}
+
+// A prefix of an image that ends in the middle of the header or the codes
+// reads past its end; more inflated bytes may cure that.
+bool WantsMoreBytes(const Exception& e)
+{
+    return e.Message() == kReadPastEnd || e.Message() == "Stream read error";
+}
+
+} // namespace
+
+struct TQvtUnPatchEngine::TDecoded {
+    std::vector<std::string> versions;
+    std::string note;
+    TQvtHuffmanValueSet copyLengths;
+    TQvtHuffmanValueSet copyOffsets;
+    TQvtHuffmanValueSet dumpLengths;
+    TQvtHuffmanValueSet lengthCodes;
+    std::int32_t count = 0;
+    std::uint64_t codeStart = 0;
+    std::size_t literalStart = 0;
+    std::uint64_t literals = 0;
+    std::int64_t outputSize = 0;
+
+    /// The image bytes the patch uses: up to the end of its last literal.
+    std::uint64_t Needed() const noexcept { return literalStart + literals; }
+};
+
+TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, std::size_t size,
+                                                      const std::shared_ptr<std::vector<std::uint8_t>>& image,
+                                                      const std::string& path, const TQvtUnPatchLimits& limits)
+{
+    const bool complete = image != nullptr;
+    TDecoded d;
+    std::size_t headerEnd;
+    {
+        TQvtTaggedReader header(data, size);
+        if (header.ReadText() != kPatchMagic)
+            throw Exception(Format("Fisierul \"%s\" a fost modificat si nu mai poate fi utilizat.", path));
+        std::string versions = header.ReadText();
+        // Counted before they are split: an empty line costs one byte here
+        // and a whole string in the list.
+        std::size_t lines = CountLines(versions);
+        if (lines > static_cast<std::size_t>(limits.MaxVersions))
+            throw Exception(Format(kTooManyVersions, static_cast<long long>(lines)));
+        d.versions = SplitLines(versions);
+        d.note = header.ReadText();
+        d.count = header.ReadInteger();
+        headerEnd = header.Position();
+    }
+    const std::uint64_t totalBits = std::uint64_t{size} * 8;
+    // Every instruction takes at least one bit: a count that the whole image
+    // cannot hold ends as the data does. (A part of it may still be followed
+    // by enough: the tables are read first, and may be refused at once.)
+    if (complete && d.count > 0 && static_cast<std::uint64_t>(d.count) > totalBits - std::uint64_t{headerEnd} * 8)
+        throw Exception(kReadPastEnd);
+    if (d.count > limits.MaxInstructions())
+        throw Exception(Format(kTooManyInstructions, d.count));
+    TQvtBitReader bits(data, size, std::uint64_t{headerEnd} * 8);
+
+    // Symbols are bit counts of 32-bit numbers and their negatives.
+    constexpr std::int32_t kMaxLengthCodes = 128;
+    std::int32_t pairs = bits.ReadNumber();
+    if (pairs > kMaxLengthCodes)
+        throw Exception(Format(kTableTooLarge, pairs));
+    for (std::int32_t i = 0; i < pairs; ++i) {
+        std::int32_t value = bits.ReadNumber();
+        d.lengthCodes.Add(value, bits.ReadNumber());
+    }
+    d.lengthCodes.BuildTree();
+    // A table holds the values its instructions use (and the encoder adds an
+    // unused one to a table that would have fewer than two); a few more are
+    // let through, as they cost next to nothing.
+    constexpr std::int64_t kSlack = 64;
+    const std::int64_t copies = d.count > 0 ? (std::int64_t{d.count} + 1) / 2 : 0;
+    const std::int64_t dumps = d.count > 0 ? std::int64_t{d.count} / 2 : 0;
+    const std::int64_t maxValues = limits.MaxTableValues;
+    const std::int64_t versionCount = static_cast<std::int64_t>(d.versions.size());
+    ReadValueTable(bits, d.lengthCodes, d.copyLengths, std::min(maxValues, copies + kSlack), totalBits);
+    ReadValueTable(bits, d.lengthCodes, d.copyOffsets, std::min(maxValues, copies * std::max<std::int64_t>(versionCount, 1) + kSlack),
+                   totalBits);
+    ReadValueTable(bits, d.lengthCodes, d.dumpLengths, std::min(maxValues, dumps + kSlack), totalBits);
+    d.copyLengths.BuildTree();
+    d.copyOffsets.BuildTree();
+    d.copyOffsets.ReleaseTree(); // by far the largest; the others are small
+    d.dumpLengths.BuildTree();
+
+    // Decode every instruction once now, so that a damaged patch fails here
+    // and not halfway through writing a file. The lengths are the same for
+    // every old version, so the new file's size is known before anything is
+    // written. Every instruction takes at least one bit, so a count beyond
+    // the bits that remain ends in the end-of-data error without any
+    // reservation.
+    TQvtUnPatchEngine sets; // the decoding helpers read the sets through an engine
+    sets.CopyLengths = std::move(d.copyLengths);
+    sets.CopyOffsets = std::move(d.copyOffsets);
+    sets.DumpLengths = std::move(d.dumpLengths);
+    d.codeStart = bits.BitPosition();
+    const int versions = static_cast<int>(d.versions.size());
+    std::uint64_t output = 0;
+    for (std::int32_t k = 0; k < d.count; ++k) {
+        std::int32_t length;
+        if (k % 2 == 1) {
+            length = ReadDump(sets, bits);
+            d.literals += static_cast<std::uint64_t>(length);
+        } else {
+            std::int32_t offset = 0;
+            length = ReadCopy(sets, bits, versions, -1, offset);
+        }
+        output += static_cast<std::uint64_t>(length);
+        if (output > static_cast<std::uint64_t>(limits.MaxOutput))
+            throw Exception(Format(kOutputTooLarge, limits.MaxOutput));
+    }
+    d.copyLengths = std::move(sets.CopyLengths);
+    d.copyOffsets = std::move(sets.CopyOffsets);
+    d.dumpLengths = std::move(sets.DumpLengths);
+    d.literalStart = bits.BytePosition();
+    d.outputSize = static_cast<std::int64_t>(output);
+    if (complete && d.Needed() > size) {
         // Name the first Dump whose bytes run past the end.
-        Rewind(cursor);
+        TQvtUnPatchEngine probe;
+        probe.Versions = d.versions;
+        probe.CopyLengths = std::move(d.copyLengths);
+        probe.CopyOffsets = std::move(d.copyOffsets);
+        probe.DumpLengths = std::move(d.dumpLengths);
+        probe.m_image = image;
+        probe.m_codeStart = d.codeStart;
+        probe.m_literalStart = 0; // no bytes taken: only the lengths count here
+        TCursor cursor(image, versions);
+        probe.Rewind(cursor);
+        const std::uint64_t remaining = size - d.literalStart;
         std::uint64_t used = 0;
-        for (std::int32_t k = 0; k < count; ++k) {
-            const auto& instruction = Next(cursor);
+        for (std::int32_t k = 0; k < d.count; ++k) {
+            const auto& instruction = probe.Next(cursor);
             if (k % 2 == 1 && (used += static_cast<std::uint64_t>(instruction.Length())) > remaining)
                 throw Exception(Format(kMissingLiterals, instruction.Length()));
         }
     }
-    m_count = count < 0 ? 0 : count;
-    m_literalStart = literalStart;
+    return d;
+}
+
+void TQvtUnPatchEngine::Commit(TDecoded&& d, std::shared_ptr<std::vector<std::uint8_t>> image) noexcept
+{
+    Versions = std::move(d.versions);
+    Note = std::move(d.note);
+    CopyLengths = std::move(d.copyLengths);
+    CopyOffsets = std::move(d.copyOffsets);
+    DumpLengths = std::move(d.dumpLengths);
+    LengthCodes = std::move(d.lengthCodes);
+    m_instructions.clear();
+    m_image = std::move(image);
+    m_count = d.count < 0 ? 0 : d.count;
+    m_codeStart = d.codeStart;
+    m_literalStart = d.literalStart;
+    m_outputSize = d.outputSize;
     m_loaded = true;
     m_cursor.reset();
+}
+
+void TQvtUnPatchEngine::LoadFromImage(std::vector<std::uint8_t> image, const std::string& path,
+                                      const TQvtUnPatchLimits& limits)
+{
+    if (static_cast<std::int64_t>(image.size()) > limits.MaxImage())
+        throw Exception(Format(kImageTooLarge, limits.MaxImage()));
+    auto shared = std::make_shared<std::vector<std::uint8_t>>(std::move(image));
+    TDecoded decoded = Decode(shared->data(), shared->size(), shared, path, limits);
+    Commit(std::move(decoded), std::move(shared));
 }
 
 // ---- Inflating -----------------------------------------------------------
@@ -260,7 +393,7 @@ namespace {
 
 class TInflater {
 public:
-    TInflater()
+    explicit TInflater(std::size_t maxSize) : m_maxSize(maxSize)
     {
         std::memset(&m_zs, 0, sizeof m_zs);
         if (inflateInit(&m_zs) != Z_OK)
@@ -270,22 +403,47 @@ public:
     TInflater(const TInflater&) = delete;
     TInflater& operator=(const TInflater&) = delete;
 
-    /// Inflates one block of input; false once the stream has ended.
-    bool Feed(const std::uint8_t* data, std::size_t size)
+    /// The next block of input, once the last one is used up.
+    void Input(const std::uint8_t* data, std::size_t size)
     {
         m_zs.next_in = const_cast<Bytef*>(data);
         m_zs.avail_in = static_cast<uInt>(size);
+    }
+    bool InputUsed() const noexcept { return m_zs.avail_in == 0; }
+
+    /// Inflates until the input is used up or `pauseAt` bytes are kept;
+    /// false once the stream has ended.
+    bool Run(std::size_t pauseAt = SIZE_MAX)
+    {
         while (m_zs.avail_in > 0) {
-            if (m_chunks.empty() || m_used == kChunkSize) {
-                m_chunks.emplace_back(kChunkSize);
-                m_used = 0;
+            if (m_used >= pauseAt && m_used < m_keep)
+                return true;
+            // Bytes past what is kept still pass through (zlib checks them),
+            // into a scratch block that is written over again and again.
+            std::uint8_t* out;
+            std::size_t room;
+            if (m_used < m_keep) {
+                if (m_used == m_image.size())
+                    m_image.resize(std::min(m_keep, std::max<std::size_t>(2 * m_image.size(), kChunkSize)));
+                out = m_image.data() + m_used;
+                room = std::min(m_image.size(), pauseAt == SIZE_MAX ? SIZE_MAX : std::max(pauseAt, m_used + 1)) - m_used;
+            } else {
+                if (m_scratch.empty())
+                    m_scratch.resize(kChunkSize);
+                out = m_scratch.data();
+                room = m_scratch.size();
             }
-            m_zs.next_out = m_chunks.back().data() + m_used;
-            m_zs.avail_out = static_cast<uInt>(kChunkSize - m_used);
+            room = std::min<std::size_t>(room, UINT32_MAX);
+            m_zs.next_out = out;
+            m_zs.avail_out = static_cast<uInt>(room);
             uInt before = m_zs.avail_in;
             int rc = inflate(&m_zs, Z_NO_FLUSH);
-            std::size_t made = kChunkSize - m_used - m_zs.avail_out;
-            m_used += made;
+            std::size_t made = room - m_zs.avail_out;
+            if (m_used < m_keep)
+                m_used += made;
+            m_total += made;
+            if (m_total > m_maxSize)
+                throw Exception(Format(kImageTooLarge, static_cast<long long>(m_maxSize)));
             if (rc == Z_STREAM_END)
                 return false;
             if (rc != Z_OK && rc != Z_BUF_ERROR)
@@ -296,27 +454,34 @@ public:
         return true;
     }
 
-    /// The inflated bytes in one buffer; each piece is freed once copied, so
-    /// the peak stays at the image and one piece.
+    /// Keeps no more than the first `size` bytes; the rest is only checked.
+    void Keep(std::size_t size)
+    {
+        m_keep = size;
+        if (m_used > size)
+            m_used = size;
+        m_image.resize(std::max(m_used, std::min(m_image.size(), size)));
+    }
+    /// The inflated bytes kept so far.
+    const std::uint8_t* Data() const noexcept { return m_image.data(); }
+    std::size_t Size() const noexcept { return m_used; }
+    /// Hands the image over (its room beyond the inflated bytes dropped).
     std::vector<std::uint8_t> Take()
     {
-        std::size_t total = m_chunks.empty() ? 0 : (m_chunks.size() - 1) * kChunkSize + m_used;
-        std::vector<std::uint8_t> image;
-        image.reserve(total);
-        for (std::size_t i = 0; i < m_chunks.size(); ++i) {
-            std::size_t size = i + 1 == m_chunks.size() ? m_used : kChunkSize;
-            image.insert(image.end(), m_chunks[i].begin(), m_chunks[i].begin() + static_cast<std::ptrdiff_t>(size));
-            std::vector<std::uint8_t>().swap(m_chunks[i]);
-        }
-        m_chunks.clear();
-        return image;
+        m_image.resize(m_used);
+        m_image.shrink_to_fit();
+        return std::move(m_image);
     }
 
 private:
     static constexpr std::size_t kChunkSize = 1 << 20;
     z_stream m_zs;
-    std::vector<std::vector<std::uint8_t>> m_chunks;
+    std::size_t m_maxSize;
+    std::size_t m_keep = SIZE_MAX;
     std::size_t m_used = 0;
+    std::uint64_t m_total = 0;
+    std::vector<std::uint8_t> m_image;
+    std::vector<std::uint8_t> m_scratch;
 };
 
 std::string OpenErrorText(const std::string& path, const Exception& error)
@@ -336,31 +501,83 @@ std::string OpenErrorText(const std::string& path, const Exception& error)
     return "Cannot open file \"" + path + "\". " + text;
 }
 
-} // namespace
-
-std::vector<std::uint8_t> InflatePatchFile(const std::string& path)
+TFile OpenPatchFile(const std::string& path)
 {
-    TFile file;
     try {
-        file = TFile(path, TFileMode::ReadShared);
+        return TFile(path, TFileMode::ReadShared);
     } catch (const EOSError& e) {
         throw EOSError(e.Code(), OpenErrorText(path, e));
     }
-    TInflater inflater;
+}
+
+} // namespace
+
+void TQvtUnPatchEngine::LoadFromFile(const std::string& path, const TQvtUnPatchLimits& limits)
+{
+    TFile file = OpenPatchFile(path);
+    const std::int64_t maxImage = limits.MaxImage();
+    TInflater inflater(static_cast<std::size_t>(std::min<std::int64_t>(maxImage, SIZE_MAX / 2)));
+    // The image is decoded while it is inflated: once the codes are complete
+    // they tell exactly how many bytes the patch uses, and no more are kept.
+    std::optional<TDecoded> decoded;
+    std::size_t attemptAt = kFirstAttempt;
+    std::vector<std::uint8_t> block(65536);
+    for (;;) {
+        if (inflater.InputUsed()) {
+            std::size_t got = file.Read(block.data(), block.size());
+            if (got == 0)
+                break;
+            inflater.Input(block.data(), got);
+        }
+        if (!inflater.Run(decoded ? SIZE_MAX : attemptAt))
+            break;
+        if (decoded || inflater.Size() < attemptAt)
+            continue;
+        try {
+            decoded = Decode(inflater.Data(), inflater.Size(), nullptr, path, limits);
+        } catch (const Exception& e) {
+            if (!WantsMoreBytes(e))
+                throw;
+            attemptAt = 2 * inflater.Size();
+            continue;
+        }
+        if (decoded->Needed() > static_cast<std::uint64_t>(maxImage))
+            throw Exception(Format(kImageTooLarge, maxImage));
+        inflater.Keep(static_cast<std::size_t>(decoded->Needed()));
+    }
+    auto image = std::make_shared<std::vector<std::uint8_t>>(inflater.Take());
+    if (!decoded || image->size() < decoded->Needed())
+        decoded = Decode(image->data(), image->size(), image, path, limits);
+    Commit(std::move(*decoded), std::move(image));
+}
+
+std::vector<std::uint8_t> InflatePatchFile(const std::string& path, std::size_t maxSize)
+{
+    TFile file = OpenPatchFile(path);
+    TInflater inflater(maxSize);
     std::vector<std::uint8_t> block(65536);
     for (;;) {
         std::size_t got = file.Read(block.data(), block.size());
-        if (got == 0 || !inflater.Feed(block.data(), got))
+        if (got == 0)
+            break;
+        inflater.Input(block.data(), got);
+        if (!inflater.Run())
             break;
     }
     return inflater.Take();
 }
 
-std::vector<std::uint8_t> InflateBytes(const std::uint8_t* data, std::size_t size)
+std::vector<std::uint8_t> InflateBytes(const std::uint8_t* data, std::size_t size, std::size_t maxSize)
 {
-    TInflater inflater;
-    if (size > 0)
-        inflater.Feed(data, size);
+    TInflater inflater(maxSize);
+    for (std::size_t done = 0; done < size;) {
+        // zlib counts its input in 32 bits.
+        std::size_t part = std::min<std::size_t>(size - done, UINT32_MAX);
+        inflater.Input(data + done, part);
+        done += part;
+        if (!inflater.Run())
+            break;
+    }
     return inflater.Take();
 }
 

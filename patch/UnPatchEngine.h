@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,34 @@ inline constexpr const char* kMissingLiterals = "Patch deteriorat: lipsesc octet
 inline constexpr const char* kOutsideOld = "Patch deteriorat: copiere in afara fisierului vechi (pozitia %d)";
 inline constexpr const char* kNoVersions = "Patch-ul nu numeste nicio versiune veche";
 inline constexpr const char* kBadVersionIndex = "Versiunea %d nu este acoperita de patch";
+inline constexpr const char* kTooManyVersions = "Patch deteriorat: prea multe versiuni vechi (%d)";
+inline constexpr const char* kTooManyInstructions = "Patch deteriorat: prea multe instructiuni (%d)";
+inline constexpr const char* kTableTooLarge = "Patch deteriorat: tabel de coduri prea mare (%d valori)";
+inline constexpr const char* kOutputTooLarge = "Patch-ul ar face un fisier nou mai mare de %d octeti";
+inline constexpr const char* kImageTooLarge = "Patch deteriorat: decomprimat depaseste %d octeti";
+
+/// What one patch may make the engine spend. Every bound follows from the
+/// largest new file the caller accepts: the update stage knows the new file's
+/// size exactly and passes it; the defaults suit a tool that does not know it.
+struct TQvtUnPatchLimits {
+    /// The new file may not be larger; a patch whose instructions add up to
+    /// more is refused when it is loaded, before anything is written.
+    std::int64_t MaxOutput = std::int64_t{128} << 20;
+    /// Old versions the header may name (a patch serves a handful; each line
+    /// costs a string, so empty lines must not be free).
+    std::int32_t MaxVersions = 1 << 17;
+    /// Values one code table may hold (a large patch's offset table holds
+    /// about a hundred thousand).
+    std::int32_t MaxTableValues = 1 << 20;
+
+    /// The inflated image such a patch can need: its literals are part of the
+    /// new file, and its codes take no more room than that again. Bytes that
+    /// are inflated beyond the image's end count too.
+    std::int64_t MaxImage() const noexcept { return 2 * MaxOutput + (std::int64_t{16} << 20); }
+    /// Instructions: an encoder adds at most one empty instruction beside each
+    /// one that writes a byte.
+    std::int64_t MaxInstructions() const noexcept { return 2 * MaxOutput + 2; }
+};
 
 /// 32-bit addition that wraps, as the stored numbers do.
 inline std::int32_t WrapAdd(std::int32_t a, std::int32_t b)
@@ -150,13 +179,19 @@ public:
     TQvtUnPatchEngine(const TQvtUnPatchEngine&) = delete;
     TQvtUnPatchEngine& operator=(const TQvtUnPatchEngine&) = delete;
 
-    /// Inflates and decodes a patch file; raises on any error.
-    void LoadFromFile(const std::string& path);
+    /// Inflates and decodes a patch file; raises on any error. Memory and time
+    /// stay within what `limits` allow: inflating stops as soon as the decoded
+    /// codes show how many bytes the patch needs, and a patch that would pass
+    /// a limit is refused. A refused load leaves the engine as it was.
+    void LoadFromFile(const std::string& path, const TQvtUnPatchLimits& limits = {});
     /// Decodes an inflated patch image; `path` names the patch in messages.
     /// Every instruction is decoded and checked here; afterwards only the image
     /// and the value sets are kept, and the instructions are decoded again,
-    /// in order, as they are used.
-    void LoadFromImage(std::vector<std::uint8_t> image, const std::string& path);
+    /// in order, as they are used. A refused load leaves the engine as it was.
+    void LoadFromImage(std::vector<std::uint8_t> image, const std::string& path,
+                       const TQvtUnPatchLimits& limits = {});
+    /// The size of the new file that Apply writes (known once loaded).
+    std::int64_t OutputSize() const noexcept { return m_outputSize; }
 
     int Count() const noexcept;
     /// The instruction at `index`. For a loaded patch the object is decoded on
@@ -182,7 +217,13 @@ public:
 
 private:
     struct TCursor;
-    void ReadValueTable(TQvtBitReader& bits, TQvtHuffmanValueSet& set);
+    struct TDecoded;
+    /// Decodes header, tables and codes from `size` bytes at `data`: the whole
+    /// image when `image` holds it, else a prefix that more bytes may follow.
+    static TDecoded Decode(const std::uint8_t* data, std::size_t size,
+                           const std::shared_ptr<std::vector<std::uint8_t>>& image, const std::string& path,
+                           const TQvtUnPatchLimits& limits);
+    void Commit(TDecoded&& decoded, std::shared_ptr<std::vector<std::uint8_t>> image) noexcept;
     /// Decodes the next instruction at the cursor.
     const TQvtUnPatchInstruction& Next(TCursor& cursor) const;
     void Rewind(TCursor& cursor) const;
@@ -194,13 +235,15 @@ private:
     std::shared_ptr<std::vector<std::uint8_t>> m_image;
     std::uint64_t m_codeStart = 0;
     std::size_t m_literalStart = 0;
+    std::int64_t m_outputSize = 0;
     mutable std::unique_ptr<TCursor> m_cursor;
 };
 
 /// Inflates one zlib stream from a file, in 64 KB reads. Damaged data raises
 /// "Error"; input that ends early yields what was inflated; bytes after the end
-/// of the stream are ignored.
-std::vector<std::uint8_t> InflatePatchFile(const std::string& path);
-std::vector<std::uint8_t> InflateBytes(const std::uint8_t* data, std::size_t size);
+/// of the stream are ignored. More than `maxSize` inflated bytes raise
+/// kImageTooLarge.
+std::vector<std::uint8_t> InflatePatchFile(const std::string& path, std::size_t maxSize = SIZE_MAX);
+std::vector<std::uint8_t> InflateBytes(const std::uint8_t* data, std::size_t size, std::size_t maxSize = SIZE_MAX);
 
 } // namespace upd::patch

@@ -8,6 +8,8 @@ namespace upd::text {
 
 bool TQvtListaCuvinteEcran::Contains(const TQvtCuvantEcran* f) const noexcept
 {
+    if (!OwnsItems)
+        return m_members.count(f) != 0;
     return std::find(m_items.begin(), m_items.end(), f) != m_items.end();
 }
 
@@ -24,6 +26,7 @@ void TQvtListaCuvinteEcran::Add(TQvtCuvantEcran* f)
     if (OwnsItems)
         throw Exception("bug");
     m_items.push_back(f);
+    m_members.insert(f);
 }
 
 void TQvtListaCuvinteEcran::Remove(const TQvtCuvantEcran* f)
@@ -32,6 +35,7 @@ void TQvtListaCuvinteEcran::Remove(const TQvtCuvantEcran* f)
     if (it == m_items.end())
         return;
     m_items.erase(it);
+    m_members.erase(f);
     if (OwnsItems)
         m_owned.erase(std::find_if(m_owned.begin(), m_owned.end(), [f](const auto& p) { return p.get() == f; }));
 }

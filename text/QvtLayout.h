@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "text/QvtParagrafStyle.h"
@@ -31,6 +32,9 @@ struct TQvtRect {
 struct TQvtCuvantEcran {
     TQvtCuvantEcran* Prev = nullptr; ///< previous fragment of the same link
     TQvtCuvantEcran* Next = nullptr; ///< next fragment of the same link
+    /// The first fragment of the same link (itself for the first), so that a
+    /// hit finds its link at once; null outside links.
+    TQvtCuvantEcran* First = nullptr;
     TQvtRect Bounds;                 ///< Right/Bottom = Left/Top + measured width/height
     std::string Text;                ///< words joined by single blanks; may begin with a blank
     std::int32_t LinkId = -1;
@@ -52,6 +56,8 @@ public:
     int Count() const noexcept { return static_cast<int>(m_items.size()); }
     TQvtCuvantEcran& operator[](int i) const { return *m_items.at(static_cast<std::size_t>(i)); }
     const std::vector<TQvtCuvantEcran*>& Items() const noexcept { return m_items; }
+    /// Constant time for a list that does not own its items (the hot list,
+    /// asked once for every fragment of a link that may have thousands).
     bool Contains(const TQvtCuvantEcran* f) const noexcept;
 
     /// Owning lists take ownership; raises upd::Exception("bug") when the ownership does not match.
@@ -59,11 +65,27 @@ public:
     void Add(TQvtCuvantEcran* f);
     /// Removes f if present (destroying it when the list owns it).
     void Remove(const TQvtCuvantEcran* f);
+    /// Removes every item of a list that does not own them for which `remove`
+    /// is true, keeping the order of the rest, in one pass.
+    template <class TPredicate>
+    void RemoveIf(TPredicate remove);
 
 private:
     std::vector<TQvtCuvantEcran*> m_items;
     std::vector<std::unique_ptr<TQvtCuvantEcran>> m_owned;
+    std::unordered_set<const TQvtCuvantEcran*> m_members; // only when not owning
 };
+
+template <class TPredicate>
+void TQvtListaCuvinteEcran::RemoveIf(TPredicate remove)
+{
+    std::erase_if(m_items, [&](TQvtCuvantEcran* f) {
+        if (!remove(f))
+            return false;
+        m_members.erase(f);
+        return true;
+    });
+}
 
 /// All fragments of one style (paragraph kind and run flags).
 class TQvtSectiuneEcran {

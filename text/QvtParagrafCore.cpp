@@ -163,16 +163,22 @@ void TQvtParagrafCore::Relayout()
                 return size;
             };
 
+            // The fragment in the making and its measured width. A word is
+            // measured with its blank alone and added to what is measured
+            // already (text widths add up: the surface draws no kerning), so
+            // a line of any length costs its length once.
             std::string pending;
+            long long pendingWidth = 0;
+            std::string piece;
             for (const std::string& w : run.Words) {
-                std::string candidate;
-                if (pending.empty())
-                    candidate = atLineStart ? w : " " + w;
-                else
-                    candidate = pending + " " + w;
-                TQvtSize size = measurer.Measure(font, candidate);
-                if (x + size.cx < right) {
-                    pending = std::move(candidate);
+                piece.clear();
+                if (!pending.empty() || !atLineStart)
+                    piece += ' ';
+                piece += w;
+                const long long width = pendingWidth + measurer.Measure(font, piece).cx;
+                if (x + width < right) {
+                    pending += piece;
+                    pendingWidth = width;
                 } else if (!pending.empty()) {
                     TQvtSize placed = place(pending);
                     atLineStart = true;
@@ -180,11 +186,12 @@ void TQvtParagrafCore::Relayout()
                     lastLineHeight = placed.cy;
                     x = lineStart;
                     pending = w;
+                    pendingWidth = measurer.Measure(font, w).cx;
                 } else {
                     // Not even the run's first word fits where the line stands.
                     x = lineStart;
                     y += lastLineHeight;
-                    TQvtSize placed = place(TrimLeft(candidate));
+                    TQvtSize placed = place(TrimLeft(piece));
                     atLineStart = false;
                     x += placed.cx;
                     lastLineHeight = placed.cy;
@@ -213,6 +220,7 @@ void TQvtParagrafCore::Relayout()
     if (!m_parsed)
         return;
     TQvtCuvantEcran* chainEnd = nullptr;
+    TQvtCuvantEcran* chainStart = nullptr;
     std::int32_t group = -2;
     ForEachRun(*m_parsed, [&](const TQvtPageParagraf&, TQvtWordList& run) {
         if (!(run.Flags & wfLink)) {
@@ -222,15 +230,21 @@ void TQvtParagrafCore::Relayout()
             if (run.LinkGroup != group) {
                 group = run.LinkGroup;
                 chainEnd = run.Fragments.empty() ? nullptr : run.Fragments.front();
-                if (chainEnd)
+                chainStart = chainEnd;
+                if (chainEnd) {
                     chainEnd->Prev = nullptr;
+                    chainEnd->First = chainEnd;
+                }
                 i = 1;
             }
             for (; i < run.Fragments.size(); ++i) {
                 TQvtCuvantEcran* f = run.Fragments[i];
                 if (chainEnd)
                     chainEnd->Next = f;
+                else
+                    chainStart = f;
                 f->Prev = chainEnd;
+                f->First = chainStart;
                 chainEnd = f;
             }
         }
@@ -263,9 +277,7 @@ TQvtCuvantEcran* TQvtParagrafCore::LinkAt(std::int32_t x, std::int32_t y, bool l
         if (hit && !lastHit)
             break;
     }
-    while (hit && hit->Prev)
-        hit = hit->Prev;
-    return hit;
+    return hit && hit->First ? hit->First : hit;
 }
 
 void TQvtParagrafCore::TrackPointer(std::int32_t x, std::int32_t y)
@@ -285,9 +297,7 @@ void TQvtParagrafCore::TrackPointer(std::int32_t x, std::int32_t y)
                 if (!(b.Left <= x && x <= b.Right && b.Top <= y && y <= b.Bottom))
                     continue;
                 any = true;
-                TQvtCuvantEcran* first = f;
-                while (first->Prev)
-                    first = first->Prev;
+                TQvtCuvantEcran* first = f->First ? f->First : f;
                 if (first != m_layout->HoveredLink)
                     HoverLink(first);
             }
@@ -331,24 +341,22 @@ bool TQvtParagrafCore::HoverTick()
         return false;
     TQvtListaCuvinteEcran& hot = m_layout->HotList;
     const bool repaint = hot.Count() > 0;
-    std::vector<TQvtCuvantEcran*> finished;
-    for (TQvtCuvantEcran* f : hot.Items()) {
+    hot.RemoveIf([](TQvtCuvantEcran* f) {
         if (f->Hot) {
             f->HoverLevel += 2;
             if (f->HoverLevel > kHoverLevels) {
                 f->HoverLevel = kHoverLevels;
-                finished.push_back(f);
+                return true;
             }
         } else {
             f->HoverLevel -= 2;
             if (f->HoverLevel < 0) {
                 f->HoverLevel = 0;
-                finished.push_back(f);
+                return true;
             }
         }
-    }
-    for (TQvtCuvantEcran* f : finished)
-        hot.Remove(f);
+        return false;
+    });
     return repaint;
 }
 

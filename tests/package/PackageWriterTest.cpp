@@ -129,3 +129,41 @@ TEST(TPackageWriterTest, RefusesAStubThatIsAlreadyAPackage)
 }
 
 } // namespace upd::package
+
+namespace upd::package {
+
+TEST(TPackageWriterTest, TargetsThatAreInputsAreRefusedBeforeAnythingIsWritten)
+{
+    TScratchFolder folder;
+    const std::string stub = folder.Write("wizard.exe", StubBytes(3000));
+    const std::string input = folder.Write("new.bin", StubBytes(500, 4));
+    const std::string previous = folder.Write("setup.1", {9, 9, 9});
+    Bytes segments;
+    const TUpdate update = TwoPatchUpdate(segments);
+    struct TRow {
+        const char* name;
+        std::string output;
+        std::vector<std::int32_t> volumes;
+        std::string message;
+    } rows[] = {
+        {"volume 1 named like the package", folder.File("setup.1"), SplitIntoVolumes(segments.size(), 2),
+         "Volumul 1 ar avea acelasi nume ca pachetul: " + folder.File("setup.1")},
+        {"the stub", stub, {}, "Fisierul " + stub + " este si fisier de intrare"},
+        {"an input", input, {}, "Fisierul " + input + " este si fisier de intrare"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        try {
+            WritePackage(stub, row.output, update, segments, row.volumes, nullptr, {input});
+            ADD_FAILURE() << "written";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), row.message);
+        }
+        EXPECT_EQ(ReadWholeFile(stub), StubBytes(3000));
+        EXPECT_EQ(ReadWholeFile(input), StubBytes(500, 4));
+        EXPECT_EQ(ReadWholeFile(previous), (Bytes{9, 9, 9}));
+        EXPECT_FALSE(FileOrFolderExists(folder.File("setup.2")));
+    }
+}
+
+} // namespace upd::package

@@ -46,6 +46,12 @@ TRun Updkit(const std::string& arguments, const std::string& folder)
 }
 #endif
 
+struct Row {
+    const char* arguments;
+    int status;
+    const char* out;
+};
+
 [[maybe_unused]] const char* kManifest = R"({
   "stub": "wizard.exe",
   "title": "Bun g@asit @in expertul pentru actualizat Pravion",
@@ -92,6 +98,23 @@ TEST(UpdkitPackageTest, BuildInfoAndUnpatchReproduceTheNewFile)
     ASSERT_EQ(split.status, 0) << split.out;
     EXPECT_TRUE(FileExists(folder.File("setup.1")));
     EXPECT_TRUE(FileExists(folder.File("setup.2")));
+
+    // Outputs that are inputs are refused, and every file stays as it was.
+    const Bytes volume1 = ReadWholeFile(folder.File("setup.1"));
+    const Row clashes[] = {
+        {"build kit.json -o setup.1 --volumes 2", 1, "updkit: Volumul 1 ar avea acelasi nume ca pachetul: setup.1\n"},
+        {"build kit.json -o kp3-172.exe", 1, "updkit: Fisierul kp3-172.exe este si fisier de intrare\n"},
+        {"build kit.json -o kit.json", 1, "updkit: kit.json: is also an input (kit.json); nothing was written\n"},
+    };
+    for (const Row& row : clashes) {
+        SCOPED_TRACE(row.arguments);
+        const TRun run = Updkit(row.arguments, dir);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_EQ(run.out, row.out);
+        EXPECT_EQ(ReadWholeFile(folder.File("setup.1")), volume1);
+        EXPECT_EQ(ReadWholeFile(folder.File("kp3-172.exe")), v172);
+        EXPECT_EQ(ReadWholeFile(folder.File("kit.json")), Bytes(manifest.begin(), manifest.end()));
+    }
 
     const TRun one = Updkit("info one.exe", dir);
     ASSERT_EQ(one.status, 0) << one.out;
@@ -144,11 +167,6 @@ TEST(UpdkitPackageTest, FailuresAreOneLineWithTheirStatus)
     folder.Write("plain.exe", StubBytes(5000));
     const std::string typo = R"({"stub": "plain.exe", "titel": "x"})";
     folder.Write("typo.json", Bytes(typo.begin(), typo.end()));
-    struct Row {
-        const char* arguments;
-        int status;
-        const char* out;
-    };
     const Row rows[] = {
         {"info plain.exe", 1, "updkit: Nu gasesc header!\n"},
         {"info", 2, "usage: updkit info EXE\n"},

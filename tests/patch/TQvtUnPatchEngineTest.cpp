@@ -9,6 +9,7 @@
 #include "patch/PatchHeader.h"
 #include "patch/PatchWriter.h"
 #include "patch/UnPatchEngine.h"
+#include "patch/CraftedPatches.h"
 
 using namespace upd::patch;
 
@@ -247,4 +248,58 @@ TEST(TQvtUnPatchEngineTest, FileLevelErrors)
     std::string missing = TempPath("missing.patch");
     std::string error = Message([&] { engine.LoadFromFile(missing); });
     EXPECT_EQ(error.rfind("Cannot open file \"" + missing + "\". ", 0), 0u) << error;
+}
+
+TEST(TQvtUnPatchEngineTest, ARefusedLoadLeavesTheEngineAsItWas)
+{
+    TQvtUnPatchEngine engine;
+    engine.LoadFromImage(kExample, "p");
+    for (const auto& image : {std::vector<std::uint8_t>(kExample.begin(), kExample.begin() + 50),
+                              WithHeader(kPatchMagic, "a\r\nb\r\nc", 2000), WithHeader("x", "a", 4)}) {
+        EXPECT_NE(Message([&] { engine.LoadFromImage(image, "q"); }), "(no error)");
+        EXPECT_EQ(engine.Versions, (std::vector<std::string>{"first", "second"}));
+        EXPECT_EQ(engine.Count(), 4);
+        EXPECT_EQ(Text(Applied(engine, "ZZABCDEFGH", 1)), "ABCxyzFG");
+    }
+}
+
+TEST(TQvtUnPatchEngineTest, TheNewFilesSizeBoundsWhatAPatchMayCost)
+{
+    namespace crafted = upd::patch::crafted;
+    std::string path = TempPath("limits.patch");
+    auto load = [&](const std::vector<std::uint8_t>& file, TQvtUnPatchLimits limits) {
+        upd::WriteWholeFile(path, file.data(), file.size());
+        TQvtUnPatchEngine engine;
+        return Message([&] {
+            engine.LoadFromFile(path, limits);
+            EXPECT_EQ(engine.OutputSize(), limits.MaxOutput);
+        });
+    };
+    // The update stage passes the new file's size: 8 bytes for the example.
+    TQvtUnPatchLimits eight{8};
+    struct TRow {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        TQvtUnPatchLimits limits;
+        std::string error;
+    } rows[] = {
+        {"exactly the new file", CompressPatchImage(kExample), eight, ""},
+        {"one byte more than allowed", CompressPatchImage(kExample), {7}, "Patch-ul ar face un fisier nou mai mare de 7 octeti"},
+        {"zeros after a sound image", crafted::CompressWithZeros(kExample, 64 << 20), eight,
+         "Patch deteriorat: decomprimat depaseste 16777232 octeti"},
+        {"a few zeros after it are ignored", crafted::CompressWithZeros(kExample, 1000), eight, ""},
+        {"97.7 GiB of copies", crafted::WritesNinetySevenGiB(), {1 << 20},
+         "Patch-ul ar face un fisier nou mai mare de 1048576 octeti"},
+        {"more instructions than a small file needs", crafted::WritesNinetySevenGiB(), {1000},
+         "Patch deteriorat: prea multe instructiuni (199999)"},
+        {"copies within the instruction count", crafted::RepeatedCopies(3, 1 << 20), {(3 << 20) - 1},
+         "Patch-ul ar face un fisier nou mai mare de 3145727 octeti"},
+        {"versions beyond the limit", CompressPatchImage(WithHeader(kPatchMagic, "a\rb\rc", 4)), {8, 2},
+         "Patch deteriorat: prea multe versiuni vechi (3)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(load(row.file, row.limits), row.error.empty() ? "(no error)" : row.error);
+    }
+    upd::DeleteFileNamed(path);
 }

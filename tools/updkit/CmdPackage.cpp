@@ -1,5 +1,6 @@
 // updkit info, build and check: packages seen from outside the wizard.
 #include "tools/updkit/Commands.h"
+#include "tools/updkit/Files.h"
 
 #include <algorithm>
 #include <cctype>
@@ -220,6 +221,7 @@ private:
 /// carry their code and text on two lines).
 std::unique_ptr<TPatchDataEngine> OpenPackage(const std::string& exe)
 {
+    CheckInput(exe);
     try {
         return std::make_unique<TPatchDataEngine>(exe);
     } catch (const upd::Exception& e) {
@@ -311,9 +313,12 @@ int CmdBuild(const TArgs& args)
     }
     if (manifestFile.empty() || output.empty())
         return Usage(usage);
+    CheckInput(manifestFile);
+    CheckOutput(output, {manifestFile});
     const TBuildManifest manifest = TManifestReader(manifestFile).Read();
     TPackageFiles files;
-    const TPatchHeader header = BuildPackage(manifest, output, static_cast<int>(volumes), volumeSize, &files);
+    const TPatchHeader header =
+        BuildPackage(manifest, output, static_cast<int>(volumes), volumeSize, &files, {manifestFile});
     std::printf("%s: %d bytes of package, patch data digest %s\n", files.ExeFileName.c_str(), header.PackageSize,
                 header.PackageDigest.c_str());
     for (std::size_t i = 0; i < files.VolumeFileNames.size(); ++i)

@@ -1,5 +1,6 @@
 // updkit mkpatch / unpatch / dump-patch: making a multi-version patch, applying
 // it through the wizard's own engine, and listing what a patch holds.
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -11,13 +12,14 @@
 #include "patch/PatchWriter.h"
 #include "patch/UnPatchEngine.h"
 #include "tools/updkit/Commands.h"
+#include "tools/updkit/Files.h"
 
 namespace updkit {
 
 namespace {
 
 constexpr const char* kMkpatchUsage = "mkpatch --old FILE [--old FILE ...] --new FILE -o PATCH [--note TEXT]";
-constexpr const char* kUnpatchUsage = "unpatch PATCH OLD INDEX OUT";
+constexpr const char* kUnpatchUsage = "unpatch PATCH OLD INDEX OUT [--limit BYTES]";
 constexpr const char* kDumpUsage = "dump-patch PATCH";
 
 // Stored texts are code page 1250; the console and the command line speak the
@@ -47,6 +49,15 @@ void PrintTable(const char* name, const upd::patch::TQvtHuffmanValueSet& set)
         std::printf("  %d weight %d code %s\n", set.Value(i), set.Weight(i), set.Codes(i).c_str());
 }
 
+/// A byte count: decimal digits only, above 0.
+bool ParseCount(const std::string& text, std::int64_t& count)
+{
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    count = std::stoll(text);
+    return count > 0;
+}
+
 } // namespace
 
 int CmdMkpatch(const TArgs& args)
@@ -72,6 +83,18 @@ int CmdMkpatch(const TArgs& args)
     if (oldNames.empty() || !haveNew || !haveOutput)
         return Usage(kMkpatchUsage);
 
+    // Everything that can be refused is refused before a byte is read.
+    std::vector<std::string> inputs = oldNames;
+    inputs.push_back(newName);
+    for (const auto& name : inputs)
+        CheckInput(name);
+    CheckOutput(output, inputs);
+    for (const auto& name : oldNames)
+        if (upd::TFile(name, upd::TFileMode::ReadShared).Size() > INT32_MAX)
+            throw upd::Exception("Fisierul vechi este prea mare pentru un patch");
+    if (upd::TFile(newName, upd::TFileMode::ReadShared).Size() > INT32_MAX)
+        throw upd::Exception("Fisierul nou este prea mare pentru un patch");
+
     std::vector<std::vector<std::uint8_t>> oldFiles;
     std::vector<upd::patch::TQvtBytes> oldViews;
     std::vector<std::string> versions;
@@ -83,38 +106,57 @@ int CmdMkpatch(const TArgs& args)
         oldViews.emplace_back(file);
     std::vector<std::uint8_t> newFile = upd::ReadWholeFile(newName);
     auto patch = upd::patch::MakePatchFile(oldViews, newFile, versions, ToStored(note));
-    upd::WriteWholeFile(output, patch.data(), patch.size());
+    upd::TPendingFile pending(output);
+    upd::WriteWholeFile(pending.Name(), patch.data(), patch.size());
+    pending.Commit();
     return 0;
 }
 
 int CmdUnpatch(const TArgs& args)
 {
-    if (args.size() != 4)
+    TArgs plain;
+    upd::patch::TQvtUnPatchLimits limits;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--limit") {
+            plain.push_back(args[i]);
+            continue;
+        }
+        if (i + 1 >= args.size() || !ParseCount(args[++i], limits.MaxOutput))
+            return Usage(kUnpatchUsage);
+    }
+    if (plain.size() != 4)
         return Usage(kUnpatchUsage);
     int index = 0;
     try {
         std::size_t used = 0;
-        index = std::stoi(args[2], &used);
-        if (used != args[2].size())
+        index = std::stoi(plain[2], &used);
+        if (used != plain[2].size())
             return Usage(kUnpatchUsage);
     } catch (const std::exception&) {
         return Usage(kUnpatchUsage);
     }
+    const std::string& patchName = plain[0];
+    const std::string& oldName = plain[1];
+    const std::string& outName = plain[3];
+    CheckInput(patchName);
+    CheckInput(oldName);
+    CheckOutput(outName, {patchName, oldName});
+
     upd::patch::TQvtUnPatchEngine engine;
-    engine.LoadFromFile(args[0]);
+    engine.LoadFromFile(patchName, limits);
     engine.CheckVersionIndex(index);
-    upd::TFile old(args[1], upd::TFileMode::ReadShared);
-    try {
-        upd::TFile out(args[3], upd::TFileMode::Create);
+    upd::TFile old(oldName, upd::TFileMode::ReadShared);
+    // A half-built file is never taken for the new version: it only replaces
+    // the target once complete, and is deleted otherwise.
+    upd::TPendingFile pending(outName);
+    {
+        upd::TFile out(pending.Name(), upd::TFileMode::Create);
         upd::patch::TQvtFileSource source(old);
         upd::patch::TQvtFileOutput sink(out);
         engine.Apply(sink, source, index);
         sink.Flush();
-    } catch (...) {
-        // A half-built file must not be mistaken for the new version.
-        upd::DeleteFileNamed(args[3]);
-        throw;
     }
+    pending.Commit();
     return 0;
 }
 

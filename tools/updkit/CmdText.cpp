@@ -25,14 +25,15 @@ std::string ReadText(const std::string& name)
 
 int PrintJson(const TJsonWriter& json, int status)
 {
-    std::fputs(json.Text().c_str(), stdout);
+    const std::string text = json.Text();
+    std::fwrite(text.data(), 1, text.size(), stdout);
     return status;
 }
 
 int PrintError(const upd::Exception& e)
 {
     TJsonWriter json;
-    json.BeginObject().Key("error").String(e.what()).EndObject();
+    json.BeginObject().Key("error").String(e.Message()).EndObject();
     return PrintJson(json, 1);
 }
 

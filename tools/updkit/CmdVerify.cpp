@@ -7,6 +7,7 @@
 // Exit status: 0 the stage succeeded, 1 a fatal finding, 2 an error (or a
 // usage error).
 #include "tools/updkit/Commands.h"
+#include "tools/updkit/Files.h"
 
 #include <cstdio>
 #include <memory>
@@ -87,6 +88,7 @@ int CmdVerify(const TArgs& args)
     }
     if (exe.empty())
         return Usage(usage);
+    CheckInput(exe);
 
     std::unique_ptr<upd::wizard::TFileProbe> probe;
     if (root.empty())

@@ -1,7 +1,9 @@
 #include "tools/updkit/Commands.h"
+#include "tools/updkit/Files.h"
 
 #include <cstdio>
 
+#include "base/File.h"
 #include "package/Md5Hash.h"
 #include "tools/updkit/Json.h"
 #include "version/CEVersionInfo.h"
@@ -17,6 +19,10 @@ int CmdMd5(const TArgs& args)
         return Usage("md5 FILE...");
     int status = 0;
     for (const auto& file : args) {
+        if (upd::FileOrFolderExists(file) && !upd::IsRegularFile(file)) {
+            status = Fail(file + ": not a regular file");
+            continue;
+        }
         std::string digest = upd::package::FileMD5Text(file);
         if (digest.empty()) {
             status = Fail("cannot read " + file);
@@ -35,6 +41,8 @@ int CmdVersion(const TArgs& args)
         return Usage("version FILE...");
     TJsonWriter json;
     json.BeginArray();
+    for (const auto& file : args)
+        CheckInput(file);
     for (const auto& file : args) {
         upd::version::TCEVersionInfo info{upd::version::TCEVersionInfo::TNoFile{}};
         info.GetInfo(file);

@@ -9,7 +9,8 @@ namespace updkit {
 std::string JsonQuote(std::string_view utf8)
 {
     std::string out = "\"";
-    for (unsigned char c : utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -19,9 +20,14 @@ std::string JsonQuote(std::string_view utf8)
         case '\b': out += "\\b"; break;
         case '\f': out += "\\f"; break;
         default:
-            if (c < 0x20) {
+            if (c < 0x20 || c == 0x7F) {
                 char buf[8];
                 std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0) {
+                // U+0080 .. U+009F: control codes, not characters.
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned char>(utf8[++i]));
                 out += buf;
             } else {
                 out += static_cast<char>(c);
@@ -101,7 +107,19 @@ TJsonWriter& TJsonWriter::Key(std::string_view key)
 
 TJsonWriter& TJsonWriter::String(std::string_view cp1250)
 {
-    return Utf8String(upd::Cp1250ToUtf8(cp1250));
+    // Every byte comes out as itself: a NUL as \u0000 and each of the five
+    // bytes that the code page leaves undefined as the control code of its
+    // own value (\u0081 ...), which is also what Windows makes of them, so the
+    // text can be read back byte for byte.
+    std::string utf8;
+    utf8.reserve(cp1250.size());
+    for (unsigned char b : cp1250) {
+        char32_t c = upd::Cp1250ToUnicode(b);
+        upd::AppendUtf8(utf8, c == 0 ? b : c);
+    }
+    BeforeValue();
+    m_out += JsonQuote(utf8);
+    return *this;
 }
 
 TJsonWriter& TJsonWriter::Utf8String(std::string_view utf8)

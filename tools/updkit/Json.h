@@ -21,6 +21,7 @@ public:
     /// The key of the next value inside an object.
     TJsonWriter& Key(std::string_view key);
 
+    /// A code page 1250 text; exact for every byte (see JsonQuote).
     TJsonWriter& String(std::string_view cp1250);
     TJsonWriter& Utf8String(std::string_view utf8);
     TJsonWriter& Int(std::int64_t value);
@@ -40,7 +41,8 @@ private:
     bool m_pretty;
 };
 
-/// A JSON string literal (with quotes) of a UTF-8 text.
+/// A JSON string literal (with quotes) of a UTF-8 text; control codes (C0,
+/// DEL and C1) are escaped as \u00XX, since they are not characters.
 std::string JsonQuote(std::string_view utf8);
 
 } // namespace updkit

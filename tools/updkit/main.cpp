@@ -11,7 +11,9 @@ namespace updkit {
 
 int Fail(const std::string& message)
 {
-    std::fprintf(stderr, "updkit: %s\n", message.c_str());
+    // Written whole: a message that quotes hostile input may hold a NUL byte.
+    std::string line = "updkit: " + message + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
     return 1;
 }
 
@@ -35,7 +37,9 @@ constexpr TCommand kCommands[] = {
     {"check", CmdCheck, "check EXE [--root DIR]        check an installation against a package"},
     {"verify", CmdVerify, "verify EXE [--root DIR]       run the validation stage without a window"},
     {"mkpatch", CmdMkpatch, "mkpatch --old F... --new F -o PATCH [--note T]"},
-    {"unpatch", CmdUnpatch, "unpatch PATCH OLD INDEX OUT   rebuild the new file from old version INDEX"},
+    {"unpatch", CmdUnpatch, "unpatch PATCH OLD INDEX OUT [--limit BYTES]\n"
+                            "                                rebuild the new file from old version INDEX;\n"
+                            "                                the new file may have at most BYTES (128 MiB)"},
     {"dump-patch", CmdDumpPatch, "dump-patch PATCH              header, tables and instructions of a patch"},
     {"md5", CmdMd5, "md5 FILE...                   MD5 digest texts"},
     {"version", CmdVersion, "version FILE...               version resources"},
@@ -69,7 +73,7 @@ int main(int argc, char** argv)
         try {
             return c.run(args);
         } catch (const upd::Exception& e) {
-            return Fail(e.what());
+            return Fail(e.Message());
         } catch (const std::exception& e) {
             return Fail(e.what());
         }
