@@ -80,7 +80,13 @@ void Rebuild(const std::string& patchFile, const package::TPatchSet& set, TProgr
              const TStageControl& control)
 {
     patch::TQvtUnPatchEngine engine;
-    engine.LoadFromFile(patchFile);
+    // The package says how large the new file is: a patch that would make
+    // more, or need more memory than such a file justifies, is refused
+    // before anything is written.
+    patch::TQvtUnPatchLimits limits;
+    if (set.NewSize >= 0)
+        limits.MaxOutput = set.NewSize;
+    engine.LoadFromFile(patchFile, limits);
     engine.CheckVersionIndex(set.SourceIndex);
     TFile output(set.PatchedFileName, TFileMode::Create);
     TFile old(set.SourceFileName, TFileMode::ReadShared);
