@@ -95,7 +95,8 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host)
         if (header.VolumeCount == 0) {
             TFile exe(engine.GetExeFileName(), TFileMode::ReadShared);
             exe.Seek(start);
-            CopyRest(exe, total, version::GetFileSizeOf(engine.GetExeFileName()) - start);
+            // A signed program's certificate table follows the package: not patch data.
+            CopyRest(exe, total, engine.DataEnd - start);
         } else {
             std::int64_t all = header.PackageSize;
             for (int i = 0; i < header.VolumeCount; ++i)
