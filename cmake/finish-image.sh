@@ -4,6 +4,9 @@
 #   - Points the load configuration directory at the symbol _load_config_used
 #     (app/LoadConfig_win32.cpp), which carries the flags for the image's own
 #     imports.
+#   - Points the delay import directory at the delay-load descriptors that
+#     dlltool's libraries bring (ld leaves that directory empty), so that tools
+#     see which DLLs the image loads later.
 #   - Marks the image to be copied to the swap file and run from there when it
 #     is started from removable media or from the network
 #     (IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP | IMAGE_FILE_NET_RUN_FROM_SWAP), so
@@ -34,6 +37,15 @@ symbol=$("$nm" "$image" | awk '$3 == "_load_config_used" { print $1 }')
 [ -n "$symbol" ] || { echo "$image: no _load_config_used" >&2; exit 1; }
 rva=$((0x$symbol - base))
 
+# The descriptors lie back to back, 32 bytes each.
+delay=$("$nm" "$image" | awk '$3 ~ /^__DELAY_IMPORT_DESCRIPTOR_/ { print $1 }' | sort)
+delay_rva=0 delay_size=0
+if [ -n "$delay" ]; then
+    first=$(echo "$delay" | head -1) last=$(echo "$delay" | tail -1) count=$(echo "$delay" | wc -l)
+    [ $((0x$last - 0x$first)) -eq $(((count - 1) * 32)) ] || { echo "$image: scattered delay descriptors" >&2; exit 1; }
+    delay_rva=$((0x$first - base)) delay_size=$((count * 32))
+fi
+
 if [ -n "$strip" ]; then
     "$strip" "$image"
 fi
@@ -41,3 +53,5 @@ fi
 put 2 $((pe + 4 + 18)) $(($(u16 $((pe + 4 + 18))) | 0x0C00))
 put 4 $((optional + 112 + 10 * 8)) "$rva"
 put 4 $((optional + 112 + 10 * 8 + 4)) 112 # the size of the 64-bit structure
+put 4 $((optional + 112 + 13 * 8)) "$delay_rva"
+put 4 $((optional + 112 + 13 * 8 + 4)) "$delay_size"
