@@ -124,8 +124,10 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
     // and the header make the file end on such a multiple by itself, and leave
     // the patch data as it is.
     const bool programImage = exe.size() >= 2 && exe[0] == 'M' && exe[1] == 'Z';
-    if (volumeSizes.empty() && programImage)
-        exe.resize(exe.size() + (8 - (exe.size() + kPatchHeaderSize + description.size() + segmentData.size()) % 8) % 8);
+    if (volumeSizes.empty() && programImage) {
+        const std::size_t end = exe.size() + kPatchHeaderSize + description.size() + segmentData.size();
+        exe.resize(exe.size() + (8 - end % 8) % 8);
+    }
     const std::size_t headerOffset = exe.size();
     const auto headerBytes = header.Serialize();
     exe.insert(exe.end(), headerBytes.begin(), headerBytes.end());

@@ -84,7 +84,8 @@ std::optional<TCertificateTable> TrailingCertificateTable(const std::uint8_t* da
     if (countAt == 0)
         return std::nullopt;
     const std::uint64_t entry = countAt + 4 + 8 * kSecurityDirectory;
-    if (optionalSize < entry + 8 || size - optional < entry + 8 || Le32(data + optional + countAt) <= kSecurityDirectory)
+    if (optionalSize < entry + 8 || size - optional < entry + 8 ||
+        Le32(data + optional + countAt) <= kSecurityDirectory)
         return std::nullopt;
     const std::uint64_t offset = Le32(data + optional + entry);
     const std::uint64_t length = Le32(data + optional + entry + 4);
