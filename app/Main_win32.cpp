@@ -13,6 +13,7 @@
 #include "app/InstallerMain_win32.h"
 #include "app/PaginaActualizare_win32.h"
 #include "base/Handles_win32.h"
+#include "base/SystemLibrary_win32.h"
 #include "package/PatchDataEngine.h"
 #include "wizard/StageControl.h"
 #include "wizard/UpdateJournal.h"
@@ -68,8 +69,12 @@ int RunWizard()
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    ::InitCommonControlsEx(&controls);
+    // Before anything can load a DLL: none from the program's own folder.
+    upd::RestrictDllSearchToSystemFolder();
+    // An empty diskette drive or a removed diskette fails the program's own
+    // file access with an error it handles, instead of the system's box.
+    ::SetErrorMode(::SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    upd::InitCommonControlClasses(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
 
     upd::TKernelHandle instance = TakeSingleInstance();
     if (!instance) {

@@ -8,6 +8,7 @@
 #include "base/Handles_win32.h"
 #include "app/PaginaActualizare_win32.h"
 #include "base/File.h"
+#include "base/SystemLibrary_win32.h"
 #include "base/Win32_win32.h"
 #include "version/Window_win32.h"
 
@@ -70,8 +71,7 @@ void RegisterClassOnce()
     static bool registered = false;
     if (registered)
         return;
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_ANIMATE_CLASS};
-    ::InitCommonControlsEx(&controls);
+    InitCommonControlClasses(ICC_ANIMATE_CLASS);
     WNDCLASSW wc{};
     wc.lpfnWndProc = &TCautaFisier::StaticProc;
     wc.hInstance = ::GetModuleHandleW(nullptr);

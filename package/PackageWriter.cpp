@@ -147,6 +147,16 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
     CheckTargets(written, stubFileName, inputs);
 
     std::vector<std::uint8_t> exe = ReadWholeFile(stubFileName);
+    // A signer pads a program image to a multiple of 8 bytes before the
+    // certificate table it appends; in a single-file package those bytes would
+    // follow the segments and be read as patch data. Zeros between the program
+    // and the header make the file end on such a multiple by itself, and leave
+    // the patch data as it is.
+    const bool programImage = exe.size() >= 2 && exe[0] == 'M' && exe[1] == 'Z';
+    if (volumeSizes.empty() && programImage) {
+        const std::size_t end = exe.size() + kPatchHeaderSize + description.size() + segmentData.size();
+        exe.resize(exe.size() + (8 - end % 8) % 8);
+    }
     const std::size_t headerOffset = exe.size();
     const auto headerBytes = header.Serialize();
     exe.insert(exe.end(), headerBytes.begin(), headerBytes.end());

@@ -37,6 +37,9 @@ struct TPackageFiles {
 /// volume file per entry, the entries summing to the segment data's size. The
 /// header's title is the update's title and its description the first 128
 /// characters of the update's description (both cut to the header's room).
+/// A single-file package on a program image ("MZ") gets up to 7 zero bytes
+/// between the program and the header, so that the file ends on a multiple of
+/// 8 bytes and can be signed afterwards without padding after the segments.
 /// Raises upd::Exception when the stub already carries a package signature, the
 /// package would not fit the header's 32-bit fields, or a file cannot be written.
 ///

@@ -56,6 +56,44 @@ std::int64_t FindPackageHeader(const std::uint8_t* data, std::size_t size)
     return -1;
 }
 
+namespace {
+
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+} // namespace
+
+std::optional<TCertificateTable> TrailingCertificateTable(const std::uint8_t* data, std::size_t size)
+{
+    // DOS header -> "PE\0\0" -> COFF header (24 bytes with the signature) ->
+    // optional header: magic, then the data directories at 96 (PE32) or 112
+    // (PE32+), entry 4 being the certificate table as a file offset and a size.
+    constexpr std::size_t kSecurityDirectory = 4;
+    if (size < 64 || data[0] != 'M' || data[1] != 'Z')
+        return std::nullopt;
+    const std::uint64_t pe = Le32(data + 0x3C);
+    if (pe > size || size - pe < 24 + 2 || std::memcmp(data + pe, "PE\0\0", 4) != 0)
+        return std::nullopt;
+    const std::uint64_t optionalSize = static_cast<std::uint64_t>(data[pe + 20] | (data[pe + 21] << 8));
+    const std::uint64_t optional = pe + 24;
+    const unsigned magic = static_cast<unsigned>(data[optional] | (data[optional + 1] << 8));
+    const std::uint64_t countAt = magic == 0x20B ? 108 : magic == 0x10B ? 92 : 0;
+    if (countAt == 0)
+        return std::nullopt;
+    const std::uint64_t entry = countAt + 4 + 8 * kSecurityDirectory;
+    if (optionalSize < entry + 8 || size - optional < entry + 8 ||
+        Le32(data + optional + countAt) <= kSecurityDirectory)
+        return std::nullopt;
+    const std::uint64_t offset = Le32(data + optional + entry);
+    const std::uint64_t length = Le32(data + optional + entry + 4);
+    if (offset == 0 || length == 0 || offset > size || size - offset != length)
+        return std::nullopt;
+    return TCertificateTable{static_cast<std::int64_t>(offset), static_cast<std::int64_t>(length)};
+}
+
 TPatchDataEngine::TPatchDataEngine() : TPatchDataEngine(RunningExeFileName())
 {
 }
@@ -87,6 +125,12 @@ void TPatchDataEngine::Open()
     {
         const TMemMappedFile file(m_exeFileName, true, true);
         HeaderOffset = LocatePackage(file.Data(), file.Size(), package);
+        // A table that would start inside the package is not a signature over it.
+        CertificateTable = TrailingCertificateTable(file.Data(), file.Size());
+        if (CertificateTable && CertificateTable->Offset < static_cast<std::int64_t>(HeaderOffset) +
+                                                               static_cast<std::int64_t>(package.size()))
+            CertificateTable.reset();
+        DataEnd = CertificateTable ? CertificateTable->Offset : static_cast<std::int64_t>(file.Size());
     }
     Header = TPatchHeader::Parse(package.data());
     // The header has room for ten volumes; a count outside that would send the

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,18 @@ std::int64_t FindPackageHeader(const std::uint8_t* data, std::size_t size);
 /// description (PackageSize bytes from the header on) into `package`; returns the
 /// header's offset. Raises kNoHeaderMessage or kCannotReadDataDirMessage.
 std::int32_t LocatePackage(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& package);
+
+/// The certificate table of a signed program image (file offset and size).
+struct TCertificateTable {
+    std::int64_t Offset = 0;
+    std::int64_t Size = 0;
+};
+
+/// The certificate table that a PE image's security directory names, when it is
+/// the last thing in the file: where a signer that runs after the package was
+/// appended puts it. Nothing for an unsigned image, a file that is not a PE
+/// image, or a table that does not end the file.
+std::optional<TCertificateTable> TrailingCertificateTable(const std::uint8_t* data, std::size_t size);
 
 /// The full name of the running executable (code page 1250 on Windows).
 std::string RunningExeFileName();
@@ -51,6 +64,12 @@ public:
     std::int32_t HeaderOffset = 0;
     TPatchHeader Header;
     std::unique_ptr<TUpdate> Update;
+    /// The certificate table at the end of a signed executable, if any.
+    std::optional<TCertificateTable> CertificateTable;
+    /// Where the package's bytes in the executable end: the start of that
+    /// certificate table, else the end of the file. A single-file package's
+    /// segments run up to here.
+    std::int64_t DataEnd = 0;
 
     /// The executable the package was read from (the running one for the process-wide engine).
     const std::string& GetExeFileName() const { return m_exeFileName; }

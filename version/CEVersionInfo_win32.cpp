@@ -2,11 +2,31 @@
 
 #include <vector>
 
+#include "base/SystemLibrary_win32.h"
 #include "base/Win32_win32.h"
 
 namespace upd::version {
 
 namespace {
+
+// The version API lives in a DLL that the loader would look for beside the
+// program first: it is loaded from the system folder when first needed.
+struct TVersionApi {
+    using TSize = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+    using TInfo = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+    using TQuery = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+    TSize GetFileVersionInfoSizeW = SystemProcedure<TSize>(L"version.dll", "GetFileVersionInfoSizeW");
+    TInfo GetFileVersionInfoW = SystemProcedure<TInfo>(L"version.dll", "GetFileVersionInfoW");
+    TQuery VerQueryValueW = SystemProcedure<TQuery>(L"version.dll", "VerQueryValueW");
+
+    bool Loaded() const { return GetFileVersionInfoSizeW && GetFileVersionInfoW && VerQueryValueW; }
+};
+
+const TVersionApi& VersionApi()
+{
+    static const TVersionApi api;
+    return api;
+}
 
 // The system's version API over the buffer that GetFileVersionInfoW filled.
 class TSystemSource final : public TVersionSource {
@@ -17,7 +37,7 @@ public:
     {
         void* value = nullptr;
         UINT length = 0;
-        if (!VerQueryValueW(m_buffer.data(), L"\\VarFileInfo\\Translation", &value, &length) || length < 4)
+        if (!VersionApi().VerQueryValueW(m_buffer.data(), L"\\VarFileInfo\\Translation", &value, &length) || length < 4)
             return false;
         const auto* words = static_cast<const WORD*>(value);
         language = words[0];
@@ -30,7 +50,7 @@ public:
         std::wstring path = L"\\StringFileInfo\\" + Wide(table) + L"\\" + Wide(key);
         void* value = nullptr;
         UINT length = 0;
-        if (!VerQueryValueW(m_buffer.data(), path.c_str(), &value, &length))
+        if (!VersionApi().VerQueryValueW(m_buffer.data(), path.c_str(), &value, &length))
             return std::nullopt;
         const auto* text = static_cast<const wchar_t*>(value);
         std::wstring wide;
@@ -56,14 +76,17 @@ TCEVersionInfo::TCEVersionInfo()
 void TCEVersionInfo::GetInfo(const std::string& fileName)
 {
     std::wstring name = Wide(fileName);
+    const TVersionApi& api = VersionApi();
+    if (!api.Loaded())
+        RaiseOSError(ERROR_MOD_NOT_FOUND, "version.dll");
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(name.c_str(), &ignored);
+    DWORD size = api.GetFileVersionInfoSizeW(name.c_str(), &ignored);
     if (size == 0) {
         FillFrom(nullptr);
         return;
     }
     std::vector<std::uint8_t> buffer(size);
-    if (!GetFileVersionInfoW(name.c_str(), 0, size, buffer.data())) {
+    if (!api.GetFileVersionInfoW(name.c_str(), 0, size, buffer.data())) {
         FillFrom(nullptr);
         return;
     }

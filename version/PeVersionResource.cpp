@@ -214,10 +214,10 @@ std::optional<TVersionBlock::TNode> TVersionBlock::ParseNode(std::size_t start, 
         node.key += c;
     }
     at = Align4(at);
-    // Text values count UTF-16 units, binary values bytes.
-    std::size_t valueBytes = node.type == 1 ? 2u * node.valueLength : node.valueLength;
+    // Where the children start depends on the type, as the system counts it:
+    // text values (any non-zero type) count UTF-16 units, binary values bytes.
+    std::size_t valueBytes = node.type != 0 ? 2u * node.valueLength : node.valueLength;
     node.valueStart = at < node.end ? at : node.end;
-    node.valueEnd = node.valueStart + valueBytes < node.end ? node.valueStart + valueBytes : node.end;
     node.childrenStart = Align4(node.valueStart + valueBytes);
     return node;
 }
@@ -243,7 +243,8 @@ bool TVersionBlock::Translation(std::uint16_t& language, std::uint16_t& codePage
         return false;
     auto var = Child(*root, "VarFileInfo");
     auto table = var ? Child(*var, "Translation") : std::nullopt;
-    if (!table || table->valueEnd - table->valueStart < 4)
+    // The length as stored, whatever the type, as the system reports it.
+    if (!table || table->valueLength < 4 || table->valueStart + 4 > m_block.size())
         return false;
     language = U16(&m_block[table->valueStart]);
     codePage = U16(&m_block[table->valueStart + 2]);
@@ -258,8 +259,15 @@ std::optional<std::u16string> TVersionBlock::StringValue(std::string_view tableN
     auto entry = table ? Child(*table, key) : std::nullopt;
     if (!entry)
         return std::nullopt;
+    // The system hands out a string value as a pointer to the value and its
+    // length as stored, whatever the type says: builders that write type 0
+    // (binary) still store UTF-16 text and count it either in units or in
+    // bytes. So the text runs for at most that many units, up to its first
+    // zero, and may run past its own node as the system's pointer does; only
+    // the block's end bounds it.
     std::u16string value;
-    for (std::size_t at = entry->valueStart; at + 2 <= entry->valueEnd; at += 2) {
+    std::size_t at = entry->valueStart;
+    for (std::size_t n = 0; n < entry->valueLength && at + 2 <= m_block.size(); ++n, at += 2) {
         char16_t c = U16(&m_block[at]);
         if (c == 0)
             break;

@@ -45,7 +45,7 @@ public:
 private:
     struct TNode {
         std::size_t start = 0, end = 0;     // the block's bytes
-        std::size_t valueStart = 0, valueEnd = 0;
+        std::size_t valueStart = 0;
         std::size_t childrenStart = 0;
         std::uint16_t valueLength = 0, type = 0;
         std::u16string key;

@@ -105,7 +105,8 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
         if (header.VolumeCount == 0) {
             TFile exe(engine.GetExeFileName(), TFileMode::ReadShared);
             exe.Seek(start);
-            const std::int64_t rest = version::GetFileSizeOf(engine.GetExeFileName()) - start;
+            // A signed program's certificate table follows the package: not patch data.
+            const std::int64_t rest = engine.DataEnd - start;
             TByteCounter counter(host, rest, stage);
             counter.CopyRest(exe, total, rest);
         } else {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 
 namespace upd::package {
@@ -194,6 +195,40 @@ TEST(TPatchDataEngineTest, RefusesDamagedPackages)
     }
     EXPECT_EQ(ErrorOf(good), "no error");
     EXPECT_THROW(TPatchDataEngine(folder.File("missing.exe")), EOSError);
+}
+
+TEST(TPatchDataEngineTest, CertificateTableCountsOnlyAtTheEndOfAProgramImage)
+{
+    struct Row {
+        const char* name;
+        bool pe32Plus;
+        bool sign;
+        std::function<void(Bytes&)> change;
+        bool found;
+    };
+    const Row rows[] = {
+        {"unsigned", true, false, nullptr, false},
+        {"signed", true, true, nullptr, true},
+        {"signed PE32", false, true, nullptr, true},
+        {"bytes after the table", true, true, [](Bytes& exe) { exe.push_back(0); }, false},
+        {"no security directory", true, true, [](Bytes& exe) { exe[0x80 + 24 + 108] = 4; }, false},
+        {"not a program image", true, true, [](Bytes& exe) { exe[1] = 'X'; }, false},
+        {"headers past the end", true, true, [](Bytes& exe) { exe[0x3D] = 0x7F; }, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes exe = testing::PeStubBytes(3001, row.pe32Plus);
+        if (row.sign)
+            testing::AppendCertificateTable(exe, 700, row.pe32Plus);
+        if (row.change)
+            row.change(exe);
+        const auto table = TrailingCertificateTable(exe.data(), exe.size());
+        ASSERT_EQ(table.has_value(), row.found);
+        if (row.found) {
+            EXPECT_EQ(table->Offset, 3008);
+            EXPECT_EQ(table->Size, 700);
+        }
+    }
 }
 
 TEST(TPatchDataEngineTest, DestructionDeletesTheTemporaryFiles)

@@ -29,9 +29,9 @@ struct TRun {
 };
 
 #ifndef _WIN32
-TRun Updkit(const std::string& arguments, const std::string& folder)
+TRun Shell(const std::string& line, const std::string& folder)
 {
-    const std::string command = "cd '" + folder + "' && '" UPD_UPDKIT_PATH "' " + arguments + " 2>&1";
+    const std::string command = "cd '" + folder + "' && " + line + " 2>&1";
     TRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
@@ -43,6 +43,11 @@ TRun Updkit(const std::string& arguments, const std::string& folder)
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+TRun Updkit(const std::string& arguments, const std::string& folder)
+{
+    return Shell("'" UPD_UPDKIT_PATH "' " + arguments, folder);
 }
 #endif
 
@@ -154,6 +159,48 @@ TEST(UpdkitPackageTest, BuildInfoAndUnpatchReproduceTheNewFile)
         EXPECT_EQ(ReadWholeFile(folder.File("out.bin")), v174);
     }
     EXPECT_EQ(patches[0].Find("new_hash")->AsString("hash"), FileMD5Text(folder.File("kp3-174.exe")));
+#endif
+}
+
+// Signed after it was built, as every maker signs his setup.exe: the package
+// reads the same, and info shows where the certificate table begins.
+TEST(UpdkitPackageTest, SignedPackagesAreReadToo)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "runs updkit and the signer through a POSIX shell";
+#else
+    TScratchFolder folder;
+    const std::string dir = folder.File("");
+    folder.Write("wizard.exe", testing::PeStubBytes(12001, true, 2));
+    for (const char* name : {"borlndmm.dll", "a1.cfg", "a2.cfg", "kp3-172.exe", "kp3-173.exe"})
+        folder.Write(name, StubBytes(900, 3));
+    folder.Write("kp3-174.exe", StubBytes(950, 4));
+    const std::string manifest(kManifest);
+    folder.Write("kit.json", Bytes(manifest.begin(), manifest.end()));
+    ASSERT_EQ(Updkit("build kit.json -o one.exe", dir).status, 0);
+    const TRun certificate =
+        Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Test -keyout key.pem -out cert.pem", dir);
+    ASSERT_EQ(certificate.status, 0) << certificate.out;
+    const TRun sign = Shell("osslsigncode sign -certs cert.pem -key key.pem -in one.exe -out signed.exe", dir);
+    ASSERT_EQ(sign.status, 0) << sign.out;
+
+    const TRun one = Updkit("info one.exe", dir), signedOne = Updkit("info signed.exe", dir);
+    ASSERT_EQ(signedOne.status, 0) << signedOne.out;
+    const updkit::TJsonValue info = updkit::ParseJson(one.out), signedInfo = updkit::ParseJson(signedOne.out);
+    EXPECT_TRUE(info.Find("certificate_table")->IsNull());
+    const updkit::TJsonValue& table = *signedInfo.Find("certificate_table");
+    ASSERT_FALSE(table.IsNull());
+    const auto unsignedSize = static_cast<std::int64_t>(ReadWholeFile(folder.File("one.exe")).size());
+    EXPECT_EQ(table.Find("offset")->AsInteger("offset"), unsignedSize)
+        << "a package on a program image needs no padding from the signer";
+    for (const char* key : {"header_offset", "package_size"})
+        EXPECT_EQ(info.Find(key)->AsInteger(key), signedInfo.Find(key)->AsInteger(key)) << key;
+    EXPECT_EQ(info.Find("package_digest")->AsString("d"), signedInfo.Find("package_digest")->AsString("d"));
+
+    const TRun check = Updkit("check signed.exe --root " + dir, dir);
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("must-have set 1/2: NOT satisfied (C:\\Pravion\\borlndmm.dll)"), std::string::npos)
+        << check.out;
 #endif
 }
 

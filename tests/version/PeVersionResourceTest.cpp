@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace upd::version {
@@ -33,6 +34,112 @@ TCEVersionInfo Portable(const std::string& file)
 }
 
 const std::string kNa = kInfoNotAvailable;
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put16(Bytes& out, std::uint32_t value)
+{
+    out.push_back(static_cast<std::uint8_t>(value));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void Pad4(Bytes& out)
+{
+    while (out.size() % 4)
+        out.push_back(0);
+}
+
+/// One node of a version block, its lengths given as a builder may write them.
+Bytes Node(const std::string& key, std::uint16_t type, std::uint16_t valueLength, const Bytes& value,
+           const std::vector<Bytes>& children = {})
+{
+    Bytes out(6);
+    for (char c : key)
+        Put16(out, static_cast<unsigned char>(c));
+    Put16(out, 0);
+    Pad4(out);
+    out.insert(out.end(), value.begin(), value.end());
+    for (const Bytes& child : children) {
+        Pad4(out);
+        out.insert(out.end(), child.begin(), child.end());
+    }
+    out[0] = static_cast<std::uint8_t>(out.size());
+    out[1] = static_cast<std::uint8_t>(out.size() >> 8);
+    out[2] = static_cast<std::uint8_t>(valueLength);
+    out[3] = static_cast<std::uint8_t>(valueLength >> 8);
+    out[4] = static_cast<std::uint8_t>(type);
+    return out;
+}
+
+Bytes Utf16(const std::string& text, bool terminated = true)
+{
+    Bytes out;
+    for (char c : text)
+        Put16(out, static_cast<unsigned char>(c));
+    if (terminated)
+        Put16(out, 0);
+    return out;
+}
+
+/// A whole VS_VERSIONINFO with one string table 041804e2 holding `strings`
+/// and a translation entry of the given type and length.
+Bytes VersionBlock(const std::vector<Bytes>& strings, std::uint16_t translationType = 0,
+                   std::uint16_t translationLength = 4)
+{
+    Bytes fixed(52);
+    const std::uint8_t signature[] = {0xBD, 0x04, 0xEF, 0xFE, 0x00, 0x00, 0x01, 0x00};
+    std::copy(std::begin(signature), std::end(signature), fixed.begin());
+    Bytes translation;
+    Put16(translation, 0x0418);
+    Put16(translation, 1250);
+    return Node("VS_VERSION_INFO", 0, 52, fixed,
+                {Node("StringFileInfo", 1, 0, {}, {Node("041804E2", 1, 0, {}, strings)}),
+                 Node("VarFileInfo", 1, 0, {},
+                      {Node("Translation", translationType, translationLength, translation)})});
+}
+
+/// dots.exe with its version block replaced by `block` (padded to the old size).
+std::string ImageWithBlock(const test::TTempDir& dir, const std::string& name, Bytes block)
+{
+    Bytes image = ReadWholeFile(Fixture("dots.exe"));
+    const Bytes old = *FindVersionResource(image.data(), image.size());
+    auto at = std::search(image.begin(), image.end(), old.begin(), old.end());
+    EXPECT_TRUE(at != image.end() && block.size() <= old.size());
+    block.resize(old.size());
+    std::copy(block.begin(), block.end(), at);
+    WriteWholeFile(dir.File(name), image.data(), image.size());
+    return dir.File(name);
+}
+
+/// Resources the system's version API accepts although no resource compiler
+/// of ours writes them: string values of type 0 counted in units or in bytes,
+/// lengths that cut the text or pass its end, keys in other cases.
+struct TCraftedRow {
+    const char* name;
+    Bytes block;
+    const char* fileVersion;
+    const char* comments;
+};
+
+std::vector<TCraftedRow> CraftedRows()
+{
+    const Bytes version = Utf16("2.0.16.389");
+    const Bytes comments = Node("Comments", 1, 4, Utf16("abc"));
+    return {
+        {"text.exe", VersionBlock({Node("FileVersion", 1, 11, version), comments}), "2.0.16.389", "abc"},
+        {"binary-units.exe", VersionBlock({Node("FileVersion", 0, 11, version), comments}), "2.0.16.389", "abc"},
+        {"binary-bytes.exe", VersionBlock({Node("FileVersion", 0, 22, version), comments}), "2.0.16.389", "abc"},
+        {"unterminated.exe", VersionBlock({Node("FileVersion", 1, 10, Utf16("2.0.16.389", false)), comments}),
+         "2.0.16.389", "abc"},
+        {"short-length.exe", VersionBlock({Node("FileVersion", 1, 4, version), comments}), "2.0.", "abc"},
+        {"zero-length.exe", VersionBlock({Node("FileVersion", 0, 0, version), comments}), "", "abc"},
+        {"other-type.exe", VersionBlock({Node("fileversion", 2, 11, version), Node("COMMENTS", 0, 8, Utf16("abc"))}),
+         "2.0.16.389", "abc"},
+        // A translation stored as text of two units: the system reports a
+        // length of 2, too short for a language and a code page.
+        {"text-translation.exe", VersionBlock({Node("FileVersion", 1, 11, version)}, 1, 2), "", ""},
+    };
+}
 
 } // namespace
 
@@ -129,6 +236,17 @@ TEST(PeVersionResourceTest, DamagedImagesNeverReadOutOfBounds)
     }
 }
 
+TEST(PeVersionResourceTest, CraftedResourcesReadAsTheSystemReadsThem)
+{
+    test::TTempDir dir;
+    for (auto& row : CraftedRows()) {
+        SCOPED_TRACE(row.name);
+        TCEVersionInfo info = Portable(ImageWithBlock(dir, row.name, row.block));
+        EXPECT_EQ(info.FileVersion, row.fileVersion);
+        EXPECT_EQ(info.Comments, row.comments);
+    }
+}
+
 #ifdef _WIN32
 // The portable reader and the system's version API agree on every fixture.
 TEST(PeVersionResourceTest, PortableReaderAgreesWithTheSystem)
@@ -140,7 +258,10 @@ TEST(PeVersionResourceTest, PortableReaderAgreesWithTheSystem)
                            Fixture("twofields.exe"), Fixture("nokey.exe"),   Fixture("several.exe"),
                            Fixture("nores.exe"),     dir.Write("a.txt", "text"), dir.File("truncated.exe"),
                            dir.File("missing.exe")};
-    for (const auto& file : files) {
+    std::vector<std::string> all(std::begin(files), std::end(files));
+    for (auto& row : CraftedRows())
+        all.push_back(ImageWithBlock(dir, row.name, row.block));
+    for (const auto& file : all) {
         SCOPED_TRACE(file);
         TCEVersionInfo system{TCEVersionInfo::TNoFile{}};
         system.GetInfo(file);

@@ -242,6 +242,41 @@ bool SaveWindowShot(HWND window, const std::string& bmpFileName)
     return SaveArea(r.left, r.top, r.right - r.left, r.bottom - r.top, bmpFileName);
 }
 
+int RunAndWait(const std::string& commandLine, const std::string& folder, DWORD milliseconds)
+{
+    std::wstring line = Wide(commandLine);
+    std::wstring where = Wide(folder);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          where.empty() ? nullptr : where.c_str(), &startup, &info))
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(info.hProcess, milliseconds) == WAIT_OBJECT_0)
+        ::GetExitCodeProcess(info.hProcess, &code);
+    else
+        ::TerminateProcess(info.hProcess, 255);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    return static_cast<int>(code);
+}
+
+std::string UnixPath(const std::string& windowsPath)
+{
+    using TToUnix = char*(CDECL*)(LPCWSTR);
+    auto toUnix = reinterpret_cast<TToUnix>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix)
+        return {};
+    char* name = toUnix(Wide(windowsPath).c_str());
+    if (!name)
+        return {};
+    std::string path(name);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return path;
+}
+
 std::string BuildPath(const std::string& relative)
 {
     wchar_t self[MAX_PATH] = {};

@@ -80,6 +80,13 @@ bool SaveScreenshot(const std::string& bmpFileName);
 /// Saves one window (as it shows on the screen) as a 24-bit BMP file.
 bool SaveWindowShot(HWND window, const std::string& bmpFileName);
 
+/// Runs a command line (a Windows program, or under Wine a Unix program named
+/// by its Unix path) in `folder` and waits for it; its exit code, or -1 when it
+/// could not start or did not end within `milliseconds`.
+int RunAndWait(const std::string& commandLine, const std::string& folder = {}, DWORD milliseconds = 60000);
+/// Under Wine, the Unix name of a Windows path (for Unix programs); empty elsewhere.
+std::string UnixPath(const std::string& windowsPath);
+
 /// A file of the build tree as a Windows path, found from the running test
 /// program's own place in it (<build>\tests\win32\<program>.exe).
 std::string BuildPath(const std::string& relative);

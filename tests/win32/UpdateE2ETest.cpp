@@ -9,6 +9,7 @@
 #include "app/ControlIds.h"
 #include "base/File.h"
 #include "package/CautaFisier_win32.h"
+#include "package/PatchDataEngine.h"
 #include "package/UpdateBuilder.h"
 #include "wizard/UpdateStage.h"
 
@@ -125,6 +126,12 @@ protected:
         static int serial = 0;
         std::string exe = kKits + "\\upd" + std::to_string(++serial) + ".exe";
         package::BuildPackage(m_manifest, exe, volumes, 0, &m_files);
+        ASSERT_NO_FATAL_FAILURE(Launch(exe));
+    }
+
+    // Starts a package made already and goes past the intro page.
+    void Launch(const std::string& exe)
+    {
         m_process = std::make_unique<TWizardProcess>(exe);
         m_main = WaitForMainWindow(m_process->Id(), kStartTimeout);
         ASSERT_NE(m_main, nullptr);
@@ -289,6 +296,121 @@ TEST_F(TUpdateE2ETest, DamagedVolumeIsRefusedWithItsReason)
         EXPECT_EQ(code, 0u);
         ExpectUnchanged();
     }
+}
+
+// Runs a shell command line of the Unix side and waits until `result` exists.
+// Wine starts Unix programs but cannot wait for them: the command writes to a
+// temporary name and renames it to `result` once it has succeeded.
+bool RunUnix(const std::string& line, const std::string& result)
+{
+    Remove(result);
+    RunAndWait("/bin/sh -c \"" + line + "\"");
+    return WaitUntil([&] { return FileExists(result); }, 60000);
+}
+
+// Every maker signs his setup.exe after the package was appended, with a
+// signer of his own: the certificate table then follows the package.
+std::string Signed(const std::string& exe)
+{
+    const std::string key = UnixPath(kKits + "\\key.pem"), certificate = kKits + "\\cert.pem";
+    const std::string signedExe = exe.substr(0, exe.size() - 4) + "-signed.exe";
+    if (!FileExists(certificate)) {
+        const std::string cert = UnixPath(certificate);
+        EXPECT_TRUE(RunUnix("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Test -keyout " + key +
+                                " -out " + cert + ".tmp 2>/dev/null && mv " + cert + ".tmp " + cert,
+                            certificate));
+    }
+    const std::string out = UnixPath(signedExe);
+    EXPECT_TRUE(RunUnix("osslsigncode sign -certs " + UnixPath(certificate) + " -key " + key + " -in " + UnixPath(exe) +
+                            " -out " + out + ".tmp >/dev/null && mv " + out + ".tmp " + out,
+                        signedExe));
+    return signedExe;
+}
+
+TEST_F(TUpdateE2ETest, SignedSingleFilePackageUpdatesTheInstallation)
+{
+    const std::string exe = kKits + "\\upd-unsigned.exe";
+    package::BuildPackage(m_manifest, exe, 0, 0, &m_files);
+    const std::string signedExe = Signed(exe);
+    {
+        const package::TPatchDataEngine engine(signedExe);
+        ASSERT_TRUE(engine.CertificateTable.has_value()) << "the signer left no certificate table";
+        EXPECT_EQ(engine.DataEnd, static_cast<std::int64_t>(ReadWholeFile(exe).size()));
+    }
+    ASSERT_NO_FATAL_FAILURE(Launch(signedExe));
+    ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
+    ExpectUpdated();
+}
+
+TEST_F(TUpdateE2ETest, PackageDamagedAfterSigningIsRefused)
+{
+    const std::string exe = kKits + "\\upd-damaged-unsigned.exe";
+    package::BuildPackage(m_manifest, exe, 0, 0, &m_files);
+    const std::string signedExe = Signed(exe);
+    std::string bytes = Text(signedExe);
+    const std::size_t unsignedSize = ReadWholeFile(exe).size();
+    bytes[unsignedSize - 10] ^= 0x55; // in the last segment, before the table
+    Put(signedExe, bytes);
+
+    ASSERT_NO_FATAL_FAILURE(Launch(signedExe));
+    HWND box = WaitForMessageBox(m_process->Id(), kStepTimeout);
+    ASSERT_NE(box, nullptr);
+    EXPECT_NE(MessageBoxText(box).find("Fisierul EXE este corupt - nu corespunde semnatura. Nu pot continua."),
+              std::string::npos)
+        << MessageBoxText(box);
+    ASSERT_TRUE(AnswerMessageBox(box, IDOK));
+    EXPECT_TRUE(m_process->WaitForExit(kStepTimeout));
+    ExpectUnchanged();
+}
+
+// A version.dll beside the program, with Wine told to prefer such a DLL to
+// its own as Windows does for a DLL that is not a known one. The control
+// program, which imports VERSION.dll statically, shows that the plant works;
+// the release wizard runs a whole update without loading it.
+TEST_F(TUpdateE2ETest, PlantedVersionDllIsNeverLoaded)
+{
+    const std::string folder = kKits + "\\downloads";
+    std::filesystem::create_directories(folder);
+    const std::string planted = folder + "\\version.dll", marker = planted + ".loaded";
+    ::CopyFileA(BuildPath("tests/win32/planted/version.dll").c_str(), planted.c_str(), FALSE);
+    ::CopyFileA(BuildPath("tests/win32/planted/version_importer.exe").c_str(),
+                (folder + "\\version_importer.exe").c_str(), FALSE);
+
+    // WINEDLLOVERRIDES="version=n,b" for the two programs; Wine takes that
+    // variable from the Unix environment only, so the test sets the same load
+    // order in the registry, per program.
+    const wchar_t* programs[] = {L"version_importer.exe", L"upd-planted.exe"};
+    for (const wchar_t* program : programs) {
+        const std::wstring key = std::wstring(L"Software\\Wine\\AppDefaults\\") + program + L"\\DllOverrides";
+        HKEY handle = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle,
+                                    nullptr),
+                  ERROR_SUCCESS);
+        const wchar_t order[] = L"native,builtin";
+        ::RegSetValueExW(handle, L"version", 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof(order));
+        ::RegCloseKey(handle);
+    }
+    struct TRestore {
+        const wchar_t* const* programs;
+        ~TRestore()
+        {
+            for (int i = 0; i < 2; ++i)
+                ::RegDeleteTreeW(HKEY_CURRENT_USER,
+                                 (std::wstring(L"Software\\Wine\\AppDefaults\\") + programs[i]).c_str());
+        }
+    } restore{programs};
+
+    RunAndWait("\"" + folder + "\\version_importer.exe\"", folder);
+    ASSERT_TRUE(FileExists(marker)) << "the planted DLL is not loaded even by a program that imports it";
+    Remove(marker);
+
+    m_manifest.Stub = BuildPath("release/setup.exe");
+    const std::string exe = folder + "\\upd-planted.exe";
+    package::BuildPackage(m_manifest, exe, 0, 0, &m_files);
+    ASSERT_NO_FATAL_FAILURE(Launch(exe));
+    ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
+    ExpectUpdated();
+    EXPECT_FALSE(FileExists(marker)) << "the wizard loaded the version.dll beside it";
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "package/Md5Hash.h"
 #include "package/PackageWriter.h"
 #include "package/PatchDataEngine.h"
+#include "package/PackageTestFiles.h"
 #include "version/FileOps.h"
 #include "wizard/ArchiveStage.h"
 
@@ -102,6 +103,43 @@ TEST_F(TArchiveStageTest, DamagedExecutableFailsOnTheDigest)
         FAIL() << "no error";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Fisierul EXE este corupt - nu corespunde semnatura. Nu pot continua.");
+    }
+}
+
+// A program signed after its package was appended: the certificate table
+// stays out of the patch data, and damage done after signing is still found.
+TEST_F(TArchiveStageTest, SignedSingleFilePackageStopsAtTheCertificateTable)
+{
+    const auto pe = package::testing::PeStubBytes(4099);
+    m_stub = m_dir.Write("stub.exe", std::string(pe.begin(), pe.end()));
+    for (bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "damaged after signing" : "signed");
+        m_exe = m_dir.File("signed.exe");
+        package::WritePackage(m_stub, m_exe, m_update, m_segments, {});
+        auto exe = ReadWholeFile(m_exe);
+        const std::int64_t unsignedSize = static_cast<std::int64_t>(exe.size());
+        package::testing::AppendCertificateTable(exe, 1500);
+        if (damaged)
+            exe[static_cast<std::size_t>(unsignedSize) - 100] ^= 1;
+        WriteWholeFile(m_exe, exe.data(), exe.size());
+        auto engine = std::make_unique<package::TPatchDataEngine>(m_exe);
+        EXPECT_EQ(engine->DataEnd, unsignedSize) << "the writer leaves no room for a signer's padding";
+        THost host;
+        if (damaged) {
+            EXPECT_THROW(
+                {
+                    try {
+                        RunArchiveStage(*engine, host);
+                    } catch (const Exception& e) {
+                        EXPECT_STREQ(e.what(), kCorruptExeMessage);
+                        throw;
+                    }
+                },
+                Exception);
+        } else {
+            RunArchiveStage(*engine, host);
+            EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
+        }
     }
 }
 

@@ -111,7 +111,13 @@ public:
         Known(m_root, "manifest", {"stub", "title", "description", "release", "release_date", "tag_file_name",
                                    "patch_note", "must_have", "patches"});
         TBuildManifest manifest;
-        manifest.Stub = FilePath(Required(m_root, "stub").AsString("stub"));
+        if (const TJsonValue* stub = m_root.Find("stub")) {
+            manifest.Stub = FilePath(stub->AsString("stub"));
+        } else {
+            manifest.Stub = DefaultStub();
+            if (!upd::FileExists(manifest.Stub))
+                throw upd::Exception("manifest: \"stub\" is missing and there is no " + manifest.Stub);
+        }
         manifest.Title = Text(m_root, "title", true);
         manifest.Description = Text(m_root, "description", true);
         const TJsonValue& release = Required(m_root, "release");
@@ -154,6 +160,10 @@ public:
     }
 
 private:
+    /// The release wizard, when the manifest names no program: the setup.exe
+    /// beside updkit itself.
+    static std::string DefaultStub() { return FolderOf(RunningExeFileName()) + "setup.exe"; }
+
     static std::string FolderOf(const std::string& file)
     {
         const std::size_t slash = file.find_last_of("/\\");
@@ -279,6 +289,16 @@ int CmdInfo(const TArgs& args)
     for (int i = 0; i < volumes; ++i)
         json.Int(header.VolumeSizes[i]);
     json.EndArray();
+    // A program signed after its package was appended ends with its certificate table.
+    json.Key("certificate_table");
+    if (engine.CertificateTable) {
+        json.BeginObject();
+        json.Key("offset").Int(engine.CertificateTable->Offset);
+        json.Key("size").Int(engine.CertificateTable->Size);
+        json.EndObject();
+    } else {
+        json.Null();
+    }
     json.Key("update");
     WriteUpdate(json, *engine.Update);
     json.EndObject();
