@@ -1,6 +1,5 @@
 #include "wizard/UpdateJournal.h"
 
-#include <sstream>
 
 #include "base/File.h"
 #include "wizard/UpdateFiles.h"
@@ -98,10 +97,15 @@ std::string TUpdateJournal::Text() const
 
 bool TUpdateJournal::Parse(const std::string& text, TUpdateJournal& journal)
 {
-    std::istringstream lines(text);
-    std::string line;
     bool first = true;
-    while (std::getline(lines, line)) {
+    // Split by hand: the stream classes would bring the whole locale
+    // machinery into the wizard for a dozen lines.
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (first) {
