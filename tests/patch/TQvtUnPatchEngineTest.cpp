@@ -259,9 +259,9 @@ TEST(TQvtUnPatchEngineTest, ARefusedLoadLeavesTheEngineAsItWas)
         {WithHeader("x", "a", 4), "Fisierul \"q\" a fost modificat si nu mai poate fi utilizat."},
         {kExample, "Adaugi valori dupa ce ai construit reprezentarea arborescenta"},
     };
-    for (const auto& [image, error] : rows) {
-        SCOPED_TRACE(error);
-        EXPECT_EQ(Message([&] { engine.LoadFromImage(image, "q"); }), error);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.second);
+        EXPECT_EQ(Message([&] { engine.LoadFromImage(row.first, "q"); }), row.second);
         EXPECT_EQ(engine.Versions, (std::vector<std::string>{"first", "second"}));
         EXPECT_EQ(engine.Count(), 4);
         EXPECT_EQ(Text(Applied(engine, "ZZABCDEFGH", 1)), "ABCxyzFG");
