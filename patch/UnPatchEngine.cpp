@@ -359,6 +359,15 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
     return d;
 }
 
+void TQvtUnPatchEngine::RefuseSecondLoad() const
+{
+    // One engine serves one patch: its sets are built once and refuse more
+    // values. The refusal comes after the new patch was decoded aside, so
+    // that nothing of the loaded one changes.
+    if (LengthCodes.IsBuilt() || CopyLengths.IsBuilt() || CopyOffsets.IsBuilt() || DumpLengths.IsBuilt())
+        throw Exception("Adaugi valori dupa ce ai construit reprezentarea arborescenta");
+}
+
 void TQvtUnPatchEngine::Commit(TDecoded&& d, std::shared_ptr<std::vector<std::uint8_t>> image) noexcept
 {
     Versions = std::move(d.versions);
@@ -384,6 +393,7 @@ void TQvtUnPatchEngine::LoadFromImage(std::vector<std::uint8_t> image, const std
         throw Exception(Format(kImageTooLarge, limits.MaxImage()));
     auto shared = std::make_shared<std::vector<std::uint8_t>>(std::move(image));
     TDecoded decoded = Decode(shared->data(), shared->size(), shared, path, limits);
+    RefuseSecondLoad();
     Commit(std::move(decoded), std::move(shared));
 }
 
@@ -548,6 +558,7 @@ void TQvtUnPatchEngine::LoadFromFile(const std::string& path, const TQvtUnPatchL
     auto image = std::make_shared<std::vector<std::uint8_t>>(inflater.Take());
     if (!decoded || image->size() < decoded->Needed())
         decoded = Decode(image->data(), image->size(), image, path, limits);
+    RefuseSecondLoad();
     Commit(std::move(*decoded), std::move(image));
 }
 

@@ -182,7 +182,9 @@ public:
     /// Inflates and decodes a patch file; raises on any error. Memory and time
     /// stay within what `limits` allow: inflating stops as soon as the decoded
     /// codes show how many bytes the patch needs, and a patch that would pass
-    /// a limit is refused. A refused load leaves the engine as it was.
+    /// a limit is refused. A refused load leaves the engine as it was; so does
+    /// a second load, which is refused as the built value sets refuse more
+    /// values ("Adaugi valori dupa ce ai construit reprezentarea arborescenta").
     void LoadFromFile(const std::string& path, const TQvtUnPatchLimits& limits = {});
     /// Decodes an inflated patch image; `path` names the patch in messages.
     /// Every instruction is decoded and checked here; afterwards only the image
@@ -223,6 +225,7 @@ private:
     static TDecoded Decode(const std::uint8_t* data, std::size_t size,
                            const std::shared_ptr<std::vector<std::uint8_t>>& image, const std::string& path,
                            const TQvtUnPatchLimits& limits);
+    void RefuseSecondLoad() const;
     void Commit(TDecoded&& decoded, std::shared_ptr<std::vector<std::uint8_t>> image) noexcept;
     /// Decodes the next instruction at the cursor.
     const TQvtUnPatchInstruction& Next(TCursor& cursor) const;

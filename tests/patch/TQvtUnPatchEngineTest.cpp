@@ -254,9 +254,14 @@ TEST(TQvtUnPatchEngineTest, ARefusedLoadLeavesTheEngineAsItWas)
 {
     TQvtUnPatchEngine engine;
     engine.LoadFromImage(kExample, "p");
-    for (const auto& image : {std::vector<std::uint8_t>(kExample.begin(), kExample.begin() + 50),
-                              WithHeader(kPatchMagic, "a\r\nb\r\nc", 2000), WithHeader("x", "a", 4)}) {
-        EXPECT_NE(Message([&] { engine.LoadFromImage(image, "q"); }), "(no error)");
+    const std::pair<std::vector<std::uint8_t>, std::string> rows[] = {
+        {std::vector<std::uint8_t>(kExample.begin(), kExample.begin() + 50), "Incerci sa citesti DUPA eof"},
+        {WithHeader("x", "a", 4), "Fisierul \"q\" a fost modificat si nu mai poate fi utilizat."},
+        {kExample, "Adaugi valori dupa ce ai construit reprezentarea arborescenta"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.second);
+        EXPECT_EQ(Message([&] { engine.LoadFromImage(row.first, "q"); }), row.second);
         EXPECT_EQ(engine.Versions, (std::vector<std::string>{"first", "second"}));
         EXPECT_EQ(engine.Count(), 4);
         EXPECT_EQ(Text(Applied(engine, "ZZABCDEFGH", 1)), "ABCxyzFG");
