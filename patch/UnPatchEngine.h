@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Path.h"
 #include "patch/BitStream.h"
 #include "patch/Huffman.h"
 #include "patch/PatchIo.h"
@@ -183,7 +184,7 @@ public:
     /// stay within what `limits` allow: inflating stops as soon as the decoded
     /// codes show how many bytes the patch needs, and a patch that would pass
     /// a limit is refused. A refused load leaves the engine as it was.
-    void LoadFromFile(const std::string& path, const TQvtUnPatchLimits& limits = {});
+    void LoadFromFile(const TPath& path, const TQvtUnPatchLimits& limits = {});
     /// Decodes an inflated patch image; `path` names the patch in messages.
     /// Every instruction is decoded and checked here; afterwards only the image
     /// and the value sets are kept, and the instructions are decoded again,
