@@ -1,7 +1,5 @@
 #include "base/Path.h"
 
-#include <ostream>
-
 #include "base/Cp1250.h"
 
 namespace upd {
@@ -65,7 +63,5 @@ bool TPath::EndsWithSeparator() const noexcept { return !m_native.empty() && IsS
 TPath TPath::Folder() const { return FromNative(m_native.substr(0, AfterLastSeparator(m_native))); }
 
 TPath TPath::Name() const { return FromNative(m_native.substr(AfterLastSeparator(m_native))); }
-
-void PrintTo(const TPath& path, std::ostream* out) { *out << '"' << path.Utf8() << '"'; }
 
 } // namespace upd

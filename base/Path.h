@@ -8,7 +8,6 @@
 // messages or Utf8() for the console tool.
 #pragma once
 
-#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -65,8 +64,5 @@ public:
 private:
     TNative m_native;
 };
-
-/// For test failure output.
-void PrintTo(const TPath& path, std::ostream* out);
 
 } // namespace upd
