@@ -231,8 +231,11 @@ TEST_F(TUpdateE2ETest, VolumesInSiblingFoldersAreFound)
 TEST_F(TUpdateE2ETest, FoldersNamedInAnyScriptWork)
 {
     namespace fs = std::filesystem;
-    const fs::path home = fs::path(kKits) / L"\u0218tefan \u0416 \u4E2D";
+    // Beside the kits folder, which every SetUp empties.
+    const fs::path home = fs::path(L"C:\\upd-names \u0218tefan \u0416 \u4E2D");
     const fs::path temp = home / L"Temp \u0219\u021B\u0436\u4E2D";
+    std::error_code ignored;
+    fs::remove_all(home, ignored);
     wchar_t savedTemp[1024] = {}, savedTmp[1024] = {};
     ::GetEnvironmentVariableW(L"TEMP", savedTemp, 1024);
     ::GetEnvironmentVariableW(L"TMP", savedTmp, 1024);
@@ -245,12 +248,15 @@ TEST_F(TUpdateE2ETest, FoldersNamedInAnyScriptWork)
         fs::create_directories(temp);
         const std::string built = kKits + "\\upd-script.exe";
         package::BuildPackage(m_manifest, built, volumes, 0, &m_files);
-        const fs::path folder = home / L"Desc\u0103rc\u0103ri \u0219\u021B 1";
+        // Each run has folders of its own: the payroll program that the last one
+        // started may still hold its folder for a moment.
+        const std::wstring downloads = L"Desc\u0103rc\u0103ri \u0219\u021B " + std::to_wstring(volumes) + L" ";
+        const fs::path folder = home / (downloads + L"1");
         fs::create_directories(folder);
         const fs::path exe = folder / "upd-script.exe";
         fs::rename(built, exe);
         for (std::size_t i = 0; i < m_files.VolumeFileNames.size(); ++i) {
-            const fs::path sibling = home / (L"Desc\u0103rc\u0103ri \u0219\u021B " + std::to_wstring(i + 2));
+            const fs::path sibling = home / (downloads + std::to_wstring(i + 2));
             fs::create_directories(sibling);
             fs::rename(m_files.VolumeFileNames[i], sibling / ("upd-script." + std::to_string(i + 1)));
         }
@@ -261,10 +267,10 @@ TEST_F(TUpdateE2ETest, FoldersNamedInAnyScriptWork)
         EXPECT_TRUE(fs::is_empty(temp));
         m_process.reset();
         TearDown();
-        fs::remove_all(home);
     }
     ::SetEnvironmentVariableW(L"TEMP", savedTemp);
     ::SetEnvironmentVariableW(L"TMP", savedTmp);
+    fs::remove_all(home, ignored);
 }
 
 // A damaged volume beside the program: the dialog says why and waits; the

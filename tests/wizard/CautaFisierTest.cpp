@@ -19,7 +19,9 @@ public:
     {
         ListedFolders.push_back(folder.Text());
         auto found = Folders.find(folder.Text());
-        return found == Folders.end() ? std::vector<TPath>{} : std::vector<TPath>(found->second.begin(), found->second.end());
+        if (found == Folders.end())
+            return {};
+        return std::vector<TPath>(found->second.begin(), found->second.end());
     }
     bool PromptForDiskette(const std::string& text) override
     {
