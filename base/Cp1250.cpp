@@ -6,12 +6,14 @@ namespace upd {
 
 namespace {
 
-// 0x80..0xFF; the lower half is ASCII.
+// 0x80..0xFF; the lower half is ASCII. The five bytes the page leaves
+// undefined stand for the control codes of their own values, both ways, as
+// Windows converts them (a NUL would cut texts and names short).
 constexpr std::array<char16_t, 128> kHigh = {
-    0x20AC, 0x0000, 0x201A, 0x0000, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x0000, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
-    0x0000, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x0000, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
     0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
     0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
     0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
@@ -37,12 +39,8 @@ unsigned char UnicodeToCp1250(char32_t code) noexcept
 {
     if (code < 0x80)
         return static_cast<unsigned char>(code);
-    // The page's five undefined bytes stand for the control codes of their own
-    // values, both ways (as Windows converts them), so they survive a round trip.
-    if (code < 0x100 && kHigh[code - 0x80] == 0)
-        return static_cast<unsigned char>(code);
     for (std::size_t i = 0; i < kHigh.size(); ++i)
-        if (kHigh[i] != 0 && kHigh[i] == code)
+        if (kHigh[i] == code)
             return static_cast<unsigned char>(0x80 + i);
     return '?';
 }
@@ -79,8 +77,7 @@ std::string Cp1250ToUtf8(std::string_view text)
     std::string out;
     out.reserve(text.size());
     for (unsigned char b : text) {
-        char32_t c = Cp1250ToUnicode(b);
-        AppendUtf8(out, c == 0 ? 0xFFFD : c);
+        AppendUtf8(out, Cp1250ToUnicode(b));
     }
     return out;
 }
@@ -114,6 +111,62 @@ std::string Utf8ToCp1250(std::string_view text)
         }
         out += static_cast<char>(UnicodeToCp1250(code));
         i += extra + 1;
+    }
+    return out;
+}
+
+namespace {
+
+// Decodes one UTF-8 sequence at `i`; false (and one byte consumed) when it is malformed.
+bool NextUtf8(std::string_view text, std::size_t& i, char32_t& code)
+{
+    unsigned char lead = static_cast<unsigned char>(text[i]);
+    std::size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
+                      : (lead & 0xF8) == 0xF0 ? 3 : 4;
+    code = extra == 0 ? lead : extra < 4 ? lead & (0x3F >> extra) : 0;
+    bool ok = extra < 4 && i + extra < text.size();
+    for (std::size_t k = 1; ok && k <= extra; ++k) {
+        unsigned char trail = static_cast<unsigned char>(text[i + k]);
+        ok = (trail & 0xC0) == 0x80;
+        code = (code << 6) | (trail & 0x3F);
+    }
+    i += ok ? extra + 1 : 1;
+    return ok;
+}
+
+} // namespace
+
+std::u16string Utf8ToUtf16(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        char32_t code = 0;
+        if (!NextUtf8(text, i, code))
+            code = 0xFFFD;
+        if (code >= 0x10000 && code < 0x110000) {
+            code -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (code >> 10));
+            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(code < 0x110000 ? code : 0xFFFD);
+        }
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;
+        AppendUtf8(out, c);
     }
     return out;
 }

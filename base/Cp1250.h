@@ -11,7 +11,8 @@
 
 namespace upd {
 
-/// The Unicode code point of a code page 1250 byte (0 for the five unassigned bytes).
+/// The Unicode code point of a code page 1250 byte; the five unassigned bytes
+/// give the control codes of their own values (U+0081 ...), as Windows does.
 char32_t Cp1250ToUnicode(unsigned char byte) noexcept;
 
 /// The code page 1250 byte of a code point, or '?' when the page lacks it
@@ -24,6 +25,10 @@ std::string Utf16ToCp1250(std::u16string_view text);
 std::string Cp1250ToUtf8(std::string_view text);
 /// Appends the UTF-8 form of a code point.
 void AppendUtf8(std::string& out, char32_t code);
+
+/// UTF-8 and UTF-16 of any letter (system names); malformed input becomes U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view text);
+std::string Utf16ToUtf8(std::u16string_view text);
 
 /// Malformed UTF-8 sequences become '?'.
 std::string Utf8ToCp1250(std::string_view text);

@@ -9,12 +9,12 @@ void TFile::ReadExact(void* buffer, std::size_t count)
     while (done < count) {
         std::size_t got = Read(bytes + done, count - done);
         if (got == 0)
-            throw Exception("Nu pot citi din fisierul " + m_name);
+            throw Exception("Nu pot citi din fisierul " + m_name.Text());
         done += got;
     }
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& name)
+std::vector<std::uint8_t> ReadWholeFile(const TPath& name)
 {
     TFile file(name, TFileMode::ReadShared);
     std::vector<std::uint8_t> data;
@@ -28,7 +28,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& name)
     return data;
 }
 
-TPendingFile::TPendingFile(std::string target) : m_target(std::move(target))
+TPendingFile::TPendingFile(TPath target) : m_target(std::move(target))
 {
     for (int n = 1;; ++n) {
         m_name = m_target + ".tmp" + std::to_string(n);
@@ -49,7 +49,7 @@ void TPendingFile::Commit()
     m_committed = true;
 }
 
-void WriteWholeFile(const std::string& name, const void* data, std::size_t size)
+void WriteWholeFile(const TPath& name, const void* data, std::size_t size)
 {
     TFile file(name, TFileMode::Create);
     file.Write(data, size);

@@ -1,8 +1,8 @@
 // Files, through one small interface for both platforms.
 //
-// Names are code page 1250 texts on Windows (converted to UTF-16 for the wide
-// functions, so they do not depend on the system's ANSI code page) and the
-// native bytes on POSIX systems. Errors are EOSError with the system's code.
+// Names are TPath: the system's own form, so that any letter of a folder the
+// user chose survives. Errors are EOSError with the system's code; messages
+// name the file in code page 1250.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/Exception.h"
+#include "base/Path.h"
 
 namespace upd {
 
@@ -34,7 +35,7 @@ public:
     /// Opens or raises EOSError ("Nu pot deschide fisierul <name>" plus the system text).
     /// The reading modes open regular files only: a pipe or a device would
     /// block a reader or never end.
-    TFile(const std::string& name, TFileMode mode);
+    TFile(const TPath& name, TFileMode mode);
     ~TFile();
     TFile(TFile&& other) noexcept;
     TFile& operator=(TFile&& other) noexcept;
@@ -42,7 +43,7 @@ public:
     TFile& operator=(const TFile&) = delete;
 
     /// Opens without raising; false when the file cannot be opened.
-    bool TryOpen(const std::string& name, TFileMode mode);
+    bool TryOpen(const TPath& name, TFileMode mode);
     bool IsOpen() const noexcept;
     void Close() noexcept;
 
@@ -57,10 +58,10 @@ public:
     std::int64_t Position() const;
     std::int64_t Size() const;
 
-    const std::string& Name() const noexcept { return m_name; }
+    const TPath& Name() const noexcept { return m_name; }
 
 private:
-    std::string m_name;
+    TPath m_name;
 #ifdef _WIN32
     void* m_handle = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
 #else
@@ -69,43 +70,43 @@ private:
 };
 
 /// True when a file or a folder of that name exists.
-bool FileOrFolderExists(const std::string& name);
-bool FileExists(const std::string& name);
+bool FileOrFolderExists(const TPath& name);
+bool FileExists(const TPath& name);
 
 /// Whole-file helpers (raise EOSError).
-std::vector<std::uint8_t> ReadWholeFile(const std::string& name);
-void WriteWholeFile(const std::string& name, const void* data, std::size_t size);
+std::vector<std::uint8_t> ReadWholeFile(const TPath& name);
+void WriteWholeFile(const TPath& name, const void* data, std::size_t size);
 
 /// Deletes a file; false when it could not be deleted. Never raises.
-bool DeleteFileNamed(const std::string& name) noexcept;
+bool DeleteFileNamed(const TPath& name) noexcept;
 
 /// True when the name is an existing regular file (not a folder, pipe or device).
-bool IsRegularFile(const std::string& name);
+bool IsRegularFile(const TPath& name);
 /// True when both names lead to one file, also through a hard link or another
 /// spelling of its path; false when either does not exist.
-bool SameFile(const std::string& a, const std::string& b);
+bool SameFile(const TPath& a, const TPath& b);
 /// Renames `from` to `to`, replacing a file of that name; raises EOSError.
-void RenameFileOver(const std::string& from, const std::string& to);
+void RenameFileOver(const TPath& from, const TPath& to);
 
 /// A file written under a free temporary name beside its target and put in the
 /// target's place by Commit only, so that a failure half-way leaves the target
 /// as it was. The temporary file is deleted unless committed.
 class TPendingFile {
 public:
-    explicit TPendingFile(std::string target);
+    explicit TPendingFile(TPath target);
     ~TPendingFile();
     TPendingFile(const TPendingFile&) = delete;
     TPendingFile& operator=(const TPendingFile&) = delete;
 
     /// The name to write to.
-    const std::string& Name() const noexcept { return m_name; }
-    const std::string& Target() const noexcept { return m_target; }
+    const TPath& Name() const noexcept { return m_name; }
+    const TPath& Target() const noexcept { return m_target; }
     /// Replaces the target with the written file.
     void Commit();
 
 private:
-    std::string m_target;
-    std::string m_name;
+    TPath m_target;
+    TPath m_name;
     bool m_committed = false;
 };
 

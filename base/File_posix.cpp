@@ -10,10 +10,10 @@ namespace upd {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const std::string& name)
+[[noreturn]] void Fail(const std::string& what, const TPath& name)
 {
     int code = errno;
-    throw EOSError(static_cast<std::uint32_t>(code), what + " " + name + ": " + std::strerror(code));
+    throw EOSError(static_cast<std::uint32_t>(code), what + " " + name.Text() + ": " + std::strerror(code));
 }
 
 // Set by an open refused for not being a regular file, for the message.
@@ -33,13 +33,13 @@ int OpenFlags(TFileMode mode)
 
 } // namespace
 
-TFile::TFile(const std::string& name, TFileMode mode)
+TFile::TFile(const TPath& name, TFileMode mode)
 {
     if (TryOpen(name, mode))
         return;
     if (t_notRegular)
         throw EOSError(static_cast<std::uint32_t>(errno),
-                       "Nu pot deschide fisierul " + name + ": nu este un fisier obisnuit");
+                       "Nu pot deschide fisierul " + name.Text() + ": nu este un fisier obisnuit");
     Fail("Nu pot deschide fisierul", name);
 }
 
@@ -58,7 +58,7 @@ TFile& TFile::operator=(TFile&& other) noexcept
     return *this;
 }
 
-bool TFile::TryOpen(const std::string& name, TFileMode mode)
+bool TFile::TryOpen(const TPath& name, TFileMode mode)
 {
     Close();
     t_notRegular = false;
@@ -66,7 +66,7 @@ bool TFile::TryOpen(const std::string& name, TFileMode mode)
     // open without blocking, so that a pipe without a writer is refused below
     // instead of waiting for one.
     const bool reading = mode == TFileMode::ReadDenyWrite || mode == TFileMode::ReadShared;
-    int fd = ::open(name.c_str(), OpenFlags(mode) | O_CLOEXEC | (reading ? O_NONBLOCK : 0), 0644);
+    int fd = ::open(name.Native().c_str(), OpenFlags(mode) | O_CLOEXEC | (reading ? O_NONBLOCK : 0), 0644);
     if (fd < 0)
         return false;
     struct stat st {};
@@ -148,40 +148,40 @@ std::int64_t TFile::Size() const
     return st.st_size;
 }
 
-bool FileOrFolderExists(const std::string& name)
+bool FileOrFolderExists(const TPath& name)
 {
     struct stat st {};
-    return ::stat(name.c_str(), &st) == 0;
+    return ::stat(name.Native().c_str(), &st) == 0;
 }
 
-bool FileExists(const std::string& name)
+bool FileExists(const TPath& name)
 {
     struct stat st {};
-    return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return ::stat(name.Native().c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool DeleteFileNamed(const std::string& name) noexcept
+bool DeleteFileNamed(const TPath& name) noexcept
 {
-    return ::unlink(name.c_str()) == 0;
+    return ::unlink(name.Native().c_str()) == 0;
 }
 
-bool IsRegularFile(const std::string& name)
+bool IsRegularFile(const TPath& name)
 {
     struct stat st {};
-    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::stat(name.Native().c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool SameFile(const std::string& a, const std::string& b)
+bool SameFile(const TPath& a, const TPath& b)
 {
     struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+    return ::stat(a.Native().c_str(), &sa) == 0 && ::stat(b.Native().c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
 
-void RenameFileOver(const std::string& from, const std::string& to)
+void RenameFileOver(const TPath& from, const TPath& to)
 {
-    if (::rename(from.c_str(), to.c_str()) != 0)
-        Fail("Nu pot redenumi fisierul " + from + " in", to);
+    if (::rename(from.Native().c_str(), to.Native().c_str()) != 0)
+        Fail("Nu pot redenumi fisierul " + from.Text() + " in", to);
 }
 
 } // namespace upd

@@ -10,10 +10,10 @@ HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
 
 } // namespace
 
-TFile::TFile(const std::string& name, TFileMode mode)
+TFile::TFile(const TPath& name, TFileMode mode)
 {
     if (!TryOpen(name, mode))
-        RaiseOSError(GetLastError(), "Nu pot deschide fisierul " + name);
+        RaiseOSError(GetLastError(), "Nu pot deschide fisierul " + name.Text());
 }
 
 TFile::~TFile() { Close(); }
@@ -34,7 +34,7 @@ TFile& TFile::operator=(TFile&& other) noexcept
     return *this;
 }
 
-bool TFile::TryOpen(const std::string& name, TFileMode mode)
+bool TFile::TryOpen(const TPath& name, TFileMode mode)
 {
     Close();
     DWORD access = GENERIC_READ;
@@ -53,7 +53,7 @@ bool TFile::TryOpen(const std::string& name, TFileMode mode)
         disposition = CREATE_NEW;
         break;
     }
-    HANDLE h = CreateFileW(Wide(name).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(name.Native().c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     // A pipe or a device would block a reader or never end.
@@ -81,7 +81,7 @@ std::size_t TFile::Read(void* buffer, std::size_t count)
     DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
     DWORD got = 0;
     if (!ReadFile(AsHandle(m_handle), buffer, chunk, &got, nullptr))
-        RaiseOSError(GetLastError(), "Nu pot citi din fisierul " + m_name);
+        RaiseOSError(GetLastError(), "Nu pot citi din fisierul " + m_name.Text());
     return got;
 }
 
@@ -92,7 +92,7 @@ void TFile::Write(const void* buffer, std::size_t count)
         DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
         DWORD put = 0;
         if (!WriteFile(AsHandle(m_handle), bytes, chunk, &put, nullptr) || put == 0)
-            RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name);
+            RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name.Text());
         bytes += put;
         count -= put;
     }
@@ -101,7 +101,7 @@ void TFile::Write(const void* buffer, std::size_t count)
 void TFile::Flush()
 {
     if (!FlushFileBuffers(AsHandle(m_handle)))
-        RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name);
+        RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name.Text());
 }
 
 void TFile::Seek(std::int64_t position)
@@ -109,7 +109,7 @@ void TFile::Seek(std::int64_t position)
     LARGE_INTEGER to;
     to.QuadPart = position;
     if (!SetFilePointerEx(AsHandle(m_handle), to, nullptr, FILE_BEGIN))
-        RaiseOSError(GetLastError(), "Nu pot pozitiona in fisierul " + m_name);
+        RaiseOSError(GetLastError(), "Nu pot pozitiona in fisierul " + m_name.Text());
 }
 
 std::int64_t TFile::Position() const
@@ -123,27 +123,28 @@ std::int64_t TFile::Size() const
 {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(AsHandle(m_handle), &size))
-        RaiseOSError(GetLastError(), "Nu pot citi marimea fisierului " + m_name);
+        RaiseOSError(GetLastError(), "Nu pot citi marimea fisierului " + m_name.Text());
     return size.QuadPart;
 }
 
-bool FileOrFolderExists(const std::string& name)
+bool FileOrFolderExists(const TPath& name)
 {
-    return GetFileAttributesW(Wide(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(name.Native().c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool FileExists(const std::string& name)
+bool FileExists(const TPath& name)
 {
-    DWORD attributes = GetFileAttributesW(Wide(name).c_str());
+    DWORD attributes = GetFileAttributesW(name.Native().c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool IsRegularFile(const std::string& name)
+bool IsRegularFile(const TPath& name)
 {
-    DWORD attributes = GetFileAttributesW(Wide(name).c_str());
+    DWORD attributes = GetFileAttributesW(name.Native().c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
         return false;
-    HANDLE h = CreateFileW(Wide(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE h = CreateFileW(name.Native().c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
@@ -154,9 +155,10 @@ bool IsRegularFile(const std::string& name)
 
 namespace {
 
-bool FileIdentity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info)
+bool FileIdentity(const TPath& name, BY_HANDLE_FILE_INFORMATION& info)
 {
-    HANDLE h = CreateFileW(Wide(name).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE h = CreateFileW(name.Native().c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
@@ -167,23 +169,23 @@ bool FileIdentity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info)
 
 } // namespace
 
-bool SameFile(const std::string& a, const std::string& b)
+bool SameFile(const TPath& a, const TPath& b)
 {
     BY_HANDLE_FILE_INFORMATION ia{}, ib{};
     return FileIdentity(a, ia) && FileIdentity(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
-void RenameFileOver(const std::string& from, const std::string& to)
+void RenameFileOver(const TPath& from, const TPath& to)
 {
-    if (!MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        RaiseOSError(GetLastError(), "Nu pot redenumi fisierul " + from + " in " + to);
+    if (!MoveFileExW(from.Native().c_str(), to.Native().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        RaiseOSError(GetLastError(), "Nu pot redenumi fisierul " + from.Text() + " in " + to.Text());
 }
 
-bool DeleteFileNamed(const std::string& name) noexcept
+bool DeleteFileNamed(const TPath& name) noexcept
 {
     try {
-        return DeleteFileW(Wide(name).c_str()) != 0;
+        return DeleteFileW(name.Native().c_str()) != 0;
     } catch (...) {
         return false;
     }

@@ -2,11 +2,12 @@
 
 namespace upd::package {
 
-std::string DisketteDrive(const std::string& exeFileName)
+TPath DisketteDrive(const TPath& exeFileName)
 {
-    if (exeFileName.size() < 3 || exeFileName[1] != ':' || exeFileName[2] != '\\')
+    const TPath::TNative& name = exeFileName.Native();
+    if (name.size() < 3 || name[1] != ':' || name[2] != '\\')
         return {};
-    char letter = exeFileName[0];
+    char letter = name[0] < 0x80 ? static_cast<char>(name[0]) : '?';
     if (letter == 'a' || letter == 'b')
         letter = static_cast<char>(letter - 'a' + 'A');
     if (letter != 'A' && letter != 'B')
@@ -14,21 +15,17 @@ std::string DisketteDrive(const std::string& exeFileName)
     return std::string(1, letter) + ":";
 }
 
-std::string ExtractFolder(const std::string& path)
+TPath ExtractFolder(const TPath& path)
 {
-    std::size_t slash = path.rfind('\\');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    std::size_t slash = path.Native().rfind('\\');
+    return slash == TPath::TNative::npos ? TPath() : TPath::FromNative(path.Native().substr(0, slash));
 }
 
-std::string ExtractName(const std::string& path)
-{
-    std::size_t cut = path.find_last_of("\\/:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
+TPath ExtractName(const TPath& path) { return path.Name(); }
 
-std::string VolumeRequestExplanation(const std::string& fileName, std::int32_t volumeNumber, bool fromDiskette)
+std::string VolumeRequestExplanation(const TPath& fileName, std::int32_t volumeNumber, bool fromDiskette)
 {
-    std::string text = "Programul de actualizare are nevoie de fisierul " + fileName;
+    std::string text = "Programul de actualizare are nevoie de fisierul " + fileName.Text();
     if (fromDiskette)
         return text + " Acest fisier se gaseste pe discheta nr " + std::to_string(volumeNumber) +
                ". Va rugam introduceti aceasta discheta in unitate sau indicati calea catre fisierul respectiv";
@@ -40,38 +37,38 @@ std::string DisketteRequestText(std::int32_t volumeNumber)
     return "Va rog introduceti in unitate discheta " + std::to_string(volumeNumber);
 }
 
-std::string VolumeFileFilter(const std::string& fileName)
+TPath VolumeFileFilter(const TPath& fileName)
 {
     return "Fisiere " + fileName + "|" + fileName + "|Orice fel de fisier|*.*";
 }
 
-std::string CheckChosenFile(const std::string& text, TVolumeSearchHost& host)
+std::string CheckChosenFile(const TPath& text, TVolumeSearchHost& host)
 {
-    if (text.empty())
+    if (text.Empty())
         return kEmptyFileNameMessage;
     if (host.FileExists(text))
         return {};
-    return "Fisierul " + text + " nu exista";
+    return "Fisierul " + text.Text() + " nu exista";
 }
 
 namespace {
 
 // The search that needs nobody: beside the executable, then one level down
 // from its parent folder (one folder per downloaded diskette image).
-bool SearchNearExecutable(TRequestVolume& request, const std::string& folder, TVolumeSearchHost& host)
+bool SearchNearExecutable(TRequestVolume& request, const TPath& folder, TVolumeSearchHost& host)
 {
-    std::string beside = folder + "\\" + request.FileName;
+    TPath beside = folder + "\\" + request.FileName;
     if (host.FileExists(beside)) {
         request.Path = beside;
         return true;
     }
-    std::string parent = ExtractFolder(folder);
+    TPath parent = ExtractFolder(folder);
     // A folder right under a drive root has the bare drive as its parent:
     // searching the whole drive is not what the user expects.
-    if (parent.find('\\') == std::string::npos)
+    if (parent.Native().find('\\') == TPath::TNative::npos)
         return false;
-    for (const std::string& entry : host.FolderEntries(parent)) {
-        std::string candidate = parent + "\\" + entry + "\\" + request.FileName;
+    for (const TPath& entry : host.FolderEntries(parent)) {
+        TPath candidate = parent + "\\" + entry + "\\" + request.FileName;
         if (host.FileExists(candidate)) {
             request.Path = candidate;
             return true;
@@ -82,14 +79,14 @@ bool SearchNearExecutable(TRequestVolume& request, const std::string& folder, TV
 
 } // namespace
 
-void ServeVolumeRequest(TRequestVolume& request, const std::string& exeFileName, TVolumeSearchHost& host)
+void ServeVolumeRequest(TRequestVolume& request, const TPath& exeFileName, TVolumeSearchHost& host)
 {
-    std::string folder = ExtractFolder(exeFileName);
-    std::string drive = DisketteDrive(exeFileName);
+    TPath folder = ExtractFolder(exeFileName);
+    TPath drive = DisketteDrive(exeFileName);
     if (request.Attempt == 0) {
         if (SearchNearExecutable(request, folder, host))
             return;
-        if (!drive.empty()) {
+        if (!drive.Empty()) {
             for (int prompt = 0; prompt < 2 && !host.FileExists(drive + "\\" + request.FileName); ++prompt) {
                 if (host.PromptForDiskette(DisketteRequestText(request.VolumeNumber)))
                     continue;
@@ -100,15 +97,15 @@ void ServeVolumeRequest(TRequestVolume& request, const std::string& exeFileName,
             }
         }
     }
-    std::string start = (drive.empty() ? folder : drive) + "\\" + request.FileName;
-    std::string chosen;
+    TPath start = (drive.Empty() ? folder : drive) + "\\" + request.FileName;
+    TPath chosen;
     bool closed = false;
-    std::string explanation = VolumeRequestExplanation(request.FileName, request.VolumeNumber, !drive.empty());
+    std::string explanation = VolumeRequestExplanation(request.FileName, request.VolumeNumber, !drive.Empty());
     // A repeat tells the user first what was wrong with the last answer.
     if (request.Attempt > 0 && !request.Message.empty())
         explanation = request.Message + ". " + explanation;
     bool ok = host.ShowDialog(explanation, start, VolumeFileFilter(request.FileName), chosen, closed);
-    request.Path = ok ? chosen : std::string();
+    request.Path = ok ? chosen : TPath();
     request.Abandoned = closed;
 }
 

@@ -6,19 +6,21 @@
 // diskette it was started from) and otherwise lets the user point at it in the
 // "Cauta fisier" dialog. What needs the file system or the user goes through a
 // TVolumeSearchHost, so the search order is the same on every platform and in
-// tests. Paths are Windows paths (backslashes), code page 1250.
+// tests. Paths are Windows paths (backslashes) in the system's own form.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "base/Path.h"
+
 namespace upd::package {
 
 /// One request of the archive worker, alive for one synchronous hand-over.
 struct TRequestVolume {
-    std::string FileName;          ///< wanted file without folder, e.g. setup.1
-    std::string Path;              ///< in: the path tried last; out: the chosen path or empty
+    TPath FileName;                ///< wanted file without folder, e.g. setup.1
+    TPath Path;                    ///< in: the path tried last; out: the chosen path or empty
     std::int32_t VolumeNumber = 0; ///< counted from 1
     std::string Message;           ///< the worker's reason for this request
     std::int32_t Attempt = 0;      ///< 0 first, then 1, 2, ... for each repeat
@@ -30,10 +32,10 @@ struct TRequestVolume {
 class TVolumeSearchHost {
 public:
     virtual ~TVolumeSearchHost() = default;
-    virtual bool FileExists(const std::string& path) = 0;
+    virtual bool FileExists(const TPath& path) = 0;
     /// Names of every entry of a folder (sub-folders included, "." and ".."
     /// left out), in the order the file system gives them.
-    virtual std::vector<std::string> FolderEntries(const std::string& folder) = 0;
+    virtual std::vector<TPath> FolderEntries(const TPath& folder) = 0;
     /// The diskette prompt for volume `volumeNumber`; false when the user
     /// chose Abort.
     virtual bool PromptForDiskette(const std::string& text) = 0;
@@ -41,35 +43,35 @@ public:
     virtual bool RequestClose() = 0;
     /// Shows the "Cauta fisier" dialog; true with `path` for Ok, false for
     /// Renunt. `closed` is set when the program is closing.
-    virtual bool ShowDialog(const std::string& explanation, const std::string& startPath,
-                            const std::string& filter, std::string& path, bool& closed) = 0;
+    virtual bool ShowDialog(const std::string& explanation, const TPath& startPath, const TPath& filter, TPath& path,
+                            bool& closed) = 0;
 };
 
 /// The diskette drive ("A:" or "B:", upper case) an executable runs from, or
 /// empty when its path does not start with A or B, a colon and a backslash.
-std::string DisketteDrive(const std::string& exeFileName);
+TPath DisketteDrive(const TPath& exeFileName);
 
 /// The folder of a path without its trailing backslash ("" when it has none).
-std::string ExtractFolder(const std::string& path);
+TPath ExtractFolder(const TPath& path);
 /// The name part of a path (after the last backslash, slash or colon).
-std::string ExtractName(const std::string& path);
+TPath ExtractName(const TPath& path);
 
 /// The dialog's explanation for a wanted file.
-std::string VolumeRequestExplanation(const std::string& fileName, std::int32_t volumeNumber, bool fromDiskette);
+std::string VolumeRequestExplanation(const TPath& fileName, std::int32_t volumeNumber, bool fromDiskette);
 /// The diskette prompt's text.
 std::string DisketteRequestText(std::int32_t volumeNumber);
 /// The file-open dialog's filter: the wanted file, or any file.
-std::string VolumeFileFilter(const std::string& fileName);
+TPath VolumeFileFilter(const TPath& fileName);
 
 /// The dialog's verdict on its edit box when Ok is pressed: empty when the
 /// text names an existing file, else the message to show.
-std::string CheckChosenFile(const std::string& text, TVolumeSearchHost& host);
+std::string CheckChosenFile(const TPath& text, TVolumeSearchHost& host);
 
 /// Serves one request on the page's side: the search for Attempt 0, the
 /// diskette prompts, then the dialog, whose explanation starts with the
 /// worker's reason (`Message`) on a repeated request. Sets `request.Path` (empty when nothing
 /// was chosen) and `request.Abandoned`. Raises nothing of its own.
-void ServeVolumeRequest(TRequestVolume& request, const std::string& exeFileName, TVolumeSearchHost& host);
+void ServeVolumeRequest(TRequestVolume& request, const TPath& exeFileName, TVolumeSearchHost& host);
 
 inline constexpr const char* kEmptyFileNameMessage = "Nu ati completat numele fisierului";
 

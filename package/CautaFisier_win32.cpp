@@ -38,26 +38,26 @@ class TCautaFisier {
 public:
     TCautaFisier(HWND owner, TVolumeSearchHost& host) : m_owner(owner), m_host(host) {}
 
-    bool Run(const std::string& explanation, const std::string& startPath, const std::string& filter,
-             std::string& path, bool& closed);
+    bool Run(const std::string& explanation, const TPath& startPath, const TPath& filter,
+             TPath& path, bool& closed);
 
     static LRESULT CALLBACK StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
-    void CreateControls(const std::string& explanation, const std::string& startPath);
-    HWND AddControl(const wchar_t* className, const std::string& text, DWORD style, int id, int x, int y,
+    void CreateControls(const std::string& explanation, const TPath& startPath);
+    HWND AddControl(const wchar_t* className, const TPath& text, DWORD style, int id, int x, int y,
                     int width, int height, HFONT font);
     void CautaClick();
     void OkClick();
     void RenuntClick();
-    std::string EditText() const { return app::ControlText(::GetDlgItem(m_window, kIdCautaEdit1)); }
+    TPath EditText() const;
 
     HWND m_owner;
     TVolumeSearchHost& m_host;
     HWND m_window = nullptr;
-    std::string m_filter;
-    std::string m_path;
+    TPath m_filter;
+    TPath m_path;
     bool m_done = false;
     bool m_ok = false;
     bool m_closed = false;
@@ -82,18 +82,18 @@ void RegisterClassOnce()
     registered = true;
 }
 
-HWND TCautaFisier::AddControl(const wchar_t* className, const std::string& text, DWORD style, int id, int x, int y,
+HWND TCautaFisier::AddControl(const wchar_t* className, const TPath& text, DWORD style, int id, int x, int y,
                               int width, int height, HFONT font)
 {
     HWND control = ::CreateWindowExW(className == std::wstring(L"EDIT") ? WS_EX_CLIENTEDGE : 0, className,
-                                     Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+                                     text.Native().c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width, height,
                                      m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                      ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return control;
 }
 
-void TCautaFisier::CreateControls(const std::string& explanation, const std::string& startPath)
+void TCautaFisier::CreateControls(const std::string& explanation, const TPath& startPath)
 {
     AddControl(L"STATIC", "Programul de actualizare nu gaseste un fisier", SS_LEFTNOWORDWRAP | SS_NOPREFIX,
                kIdCautaLabel2, 8, 8, 320, 18, m_titleFont.Get());
@@ -110,8 +110,8 @@ void TCautaFisier::CreateControls(const std::string& explanation, const std::str
     AddControl(L"BUTTON", "Renunt", BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL, 96, 168, 75, 25, m_font.Get());
 }
 
-bool TCautaFisier::Run(const std::string& explanation, const std::string& startPath, const std::string& filter,
-                       std::string& path, bool& closed)
+bool TCautaFisier::Run(const std::string& explanation, const TPath& startPath, const TPath& filter, TPath& path,
+                       bool& closed)
 {
     RegisterClassOnce();
     m_filter = filter;
@@ -213,15 +213,24 @@ LRESULT TCautaFisier::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     return ::DefWindowProcW(m_window, message, wParam, lParam);
 }
 
+TPath TCautaFisier::EditText() const
+{
+    // The user may type or pick any name: read it in the system's own form.
+    HWND edit = ::GetDlgItem(m_window, kIdCautaEdit1);
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(edit)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+    return TPath::FromNative(std::move(text));
+}
+
 void TCautaFisier::CautaClick()
 {
-    std::wstring filter = Wide(m_filter);
+    std::wstring filter = m_filter.Native();
     for (wchar_t& c : filter)
         if (c == L'|')
             c = L'\0';
     filter.push_back(L'\0');
     std::vector<wchar_t> file(MAX_PATH * 4, L'\0');
-    std::wstring start = Wide(EditText());
+    std::wstring start = EditText().Native();
     start.copy(file.data(), std::min(start.size(), file.size() - 1));
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof(ofn);
@@ -232,12 +241,12 @@ void TCautaFisier::CautaClick()
     ofn.nMaxFile = static_cast<DWORD>(file.size());
     ofn.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     if (::GetOpenFileNameW(&ofn))
-        app::SetControlText(::GetDlgItem(m_window, kIdCautaEdit1), Narrow(file.data()));
+        ::SetWindowTextW(::GetDlgItem(m_window, kIdCautaEdit1), file.data());
 }
 
 void TCautaFisier::OkClick()
 {
-    std::string text = EditText();
+    TPath text = EditText();
     std::string verdict = CheckChosenFile(text, m_host);
     if (!verdict.empty()) {
         app::ShowMessageBox(m_window, verdict, MB_OK);
@@ -262,26 +271,26 @@ void TCautaFisier::RenuntClick()
 
 } // namespace
 
-bool ShowCautaFisier(HWND owner, TVolumeSearchHost& host, const std::string& explanation,
-                     const std::string& startPath, const std::string& filter, std::string& path, bool& closed)
+bool ShowCautaFisier(HWND owner, TVolumeSearchHost& host, const std::string& explanation, const TPath& startPath,
+                     const TPath& filter, TPath& path, bool& closed)
 {
     TCautaFisier dialog(owner, host);
     return dialog.Run(explanation, startPath, filter, path, closed);
 }
 
-bool TWin32VolumeSearchHost::FileExists(const std::string& path) { return upd::FileExists(path); }
+bool TWin32VolumeSearchHost::FileExists(const TPath& path) { return upd::FileExists(path); }
 
-std::vector<std::string> TWin32VolumeSearchHost::FolderEntries(const std::string& folder)
+std::vector<TPath> TWin32VolumeSearchHost::FolderEntries(const TPath& folder)
 {
-    std::vector<std::string> entries;
+    std::vector<TPath> entries;
     WIN32_FIND_DATAW data{};
-    HANDLE find = ::FindFirstFileW(Wide(folder + "\\*").c_str(), &data);
+    HANDLE find = ::FindFirstFileW((folder + "\\*").Native().c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return entries;
     do {
         std::wstring name = data.cFileName;
         if (name != L"." && name != L"..")
-            entries.push_back(Narrow(name));
+            entries.push_back(TPath::FromNative(std::move(name)));
     } while (::FindNextFileW(find, &data));
     ::FindClose(find);
     return entries;
@@ -300,8 +309,8 @@ bool TWin32VolumeSearchHost::RequestClose()
     return !::IsWindow(m_main);
 }
 
-bool TWin32VolumeSearchHost::ShowDialog(const std::string& explanation, const std::string& startPath,
-                                        const std::string& filter, std::string& path, bool& closed)
+bool TWin32VolumeSearchHost::ShowDialog(const std::string& explanation, const TPath& startPath, const TPath& filter,
+                                        TPath& path, bool& closed)
 {
     return ShowCautaFisier(m_main, *this, explanation, startPath, filter, path, closed);
 }

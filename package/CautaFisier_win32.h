@@ -34,12 +34,12 @@ class TWin32VolumeSearchHost : public TVolumeSearchHost {
 public:
     explicit TWin32VolumeSearchHost(HWND mainWindow) : m_main(mainWindow) {}
 
-    bool FileExists(const std::string& path) override;
-    std::vector<std::string> FolderEntries(const std::string& folder) override;
+    bool FileExists(const TPath& path) override;
+    std::vector<TPath> FolderEntries(const TPath& folder) override;
     bool PromptForDiskette(const std::string& text) override;
     bool RequestClose() override;
-    bool ShowDialog(const std::string& explanation, const std::string& startPath, const std::string& filter,
-                    std::string& path, bool& closed) override;
+    bool ShowDialog(const std::string& explanation, const TPath& startPath, const TPath& filter, TPath& path,
+                    bool& closed) override;
 
 private:
     HWND m_main;
@@ -48,7 +48,7 @@ private:
 /// Shows the dialog modally over `owner`; true with `path` for Ok. `host`
 /// checks the chosen file and asks the main window to close for "Renunt";
 /// `closed` reports that the program is closing.
-bool ShowCautaFisier(HWND owner, TVolumeSearchHost& host, const std::string& explanation,
-                     const std::string& startPath, const std::string& filter, std::string& path, bool& closed);
+bool ShowCautaFisier(HWND owner, TVolumeSearchHost& host, const std::string& explanation, const TPath& startPath,
+                     const TPath& filter, TPath& path, bool& closed);
 
 } // namespace upd::package

@@ -9,14 +9,14 @@
 
 namespace upd::package {
 
-std::string RunningExeFileName()
+TPath RunningExeFileName()
 {
     std::string name(PATH_MAX, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", name.data(), name.size());
     if (length < 0)
         throw EOSError(static_cast<std::uint32_t>(errno), std::string("/proc/self/exe: ") + std::strerror(errno));
     name.resize(static_cast<std::size_t>(length));
-    return name;
+    return TPath::FromNative(std::move(name));
 }
 
 } // namespace upd::package

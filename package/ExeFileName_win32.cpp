@@ -4,7 +4,7 @@
 
 namespace upd::package {
 
-std::string RunningExeFileName()
+TPath RunningExeFileName()
 {
     // Long paths exceed MAX_PATH; grow until the whole name fits.
     std::wstring name(MAX_PATH, L'\0');
@@ -14,7 +14,7 @@ std::string RunningExeFileName()
             RaiseLastOSError();
         if (length < name.size()) {
             name.resize(length);
-            return Narrow(name);
+            return TPath::FromNative(std::move(name));
         }
         name.resize(name.size() * 2);
     }

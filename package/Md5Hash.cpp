@@ -211,7 +211,7 @@ void THashAlgMD5::HashString(std::string_view text, THashDigest& digest)
     THashAlgMD5Engine::Final(context, digest.data());
 }
 
-bool THashAlgMD5::HashFile(const std::string& fileName, THashDigest& digest)
+bool THashAlgMD5::HashFile(const TPath& fileName, THashDigest& digest)
 {
     try {
         TFile file;
@@ -234,7 +234,7 @@ bool THashAlgMD5::HashFile(const std::string& fileName, THashDigest& digest)
     }
 }
 
-std::string FileMD5Text(const std::string& fileName)
+std::string FileMD5Text(const TPath& fileName)
 {
     THashAlgMD5 md5;
     THashDigest digest{};

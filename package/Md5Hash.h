@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/Path.h"
+
 namespace upd::package {
 
 /// Receives a digest; only the first DigestSize/8 bytes are meaningful.
@@ -25,7 +27,7 @@ public:
     virtual void HashString(std::string_view text, THashDigest& digest) = 0;
     /// Digest of a file's content; false when it cannot be opened or read
     /// (another process holding it open for writing included). Never raises.
-    virtual bool HashFile(const std::string& fileName, THashDigest& digest) = 0;
+    virtual bool HashFile(const TPath& fileName, THashDigest& digest) = 0;
     /// Two upper-case hex digits per digest byte, high nibble first.
     virtual std::string DigestToText(const THashDigest& digest) const;
 
@@ -53,7 +55,7 @@ public:
     THashAlgMD5() { m_digestSize = 128; }
 
     void HashString(std::string_view text, THashDigest& digest) override;
-    bool HashFile(const std::string& fileName, THashDigest& digest) override;
+    bool HashFile(const TPath& fileName, THashDigest& digest) override;
 
 private:
     THashAlgMD5Engine m_engine;
@@ -61,7 +63,7 @@ private:
 
 /// The MD5 digest text of a file; the empty text when the file cannot be read,
 /// which equals no stored digest.
-std::string FileMD5Text(const std::string& fileName);
+std::string FileMD5Text(const TPath& fileName);
 
 /// The MD5 digest text of bytes in memory.
 std::string MD5Text(const void* data, std::size_t size);

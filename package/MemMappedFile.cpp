@@ -4,7 +4,7 @@
 
 namespace upd::package {
 
-TMemMappedFile::TMemMappedFile(const std::string& fileName, bool readOnly, bool useMapping) : m_fileName(fileName)
+TMemMappedFile::TMemMappedFile(const TPath& fileName, bool readOnly, bool useMapping) : m_fileName(fileName)
 {
     if (useMapping) {
         OpenMapping(readOnly);

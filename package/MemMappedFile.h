@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Path.h"
+
 namespace upd::package {
 
 /// A file's content at Data(), either through a file mapping (mapping mode) or
@@ -18,7 +20,7 @@ public:
     /// not shared), and maps all of it with matching protection; copy mode reads it
     /// all into memory. Any failing step raises EOSError. An empty file gives
     /// Size() 0 and a null Data() in both modes.
-    TMemMappedFile(const std::string& fileName, bool readOnly, bool useMapping);
+    TMemMappedFile(const TPath& fileName, bool readOnly, bool useMapping);
     ~TMemMappedFile();
     TMemMappedFile(const TMemMappedFile&) = delete;
     TMemMappedFile& operator=(const TMemMappedFile&) = delete;
@@ -27,7 +29,7 @@ public:
     /// Writable only for a file opened with `readOnly` false.
     std::uint8_t* MutableData() { return m_data; }
     std::size_t Size() const { return m_size; }
-    const std::string& FileName() const { return m_fileName; }
+    const TPath& FileName() const { return m_fileName; }
     bool IsMapped() const { return m_view != nullptr; }
 
 private:
@@ -35,7 +37,7 @@ private:
     void OpenMapping(bool readOnly);
     void CloseMapping() noexcept;
 
-    std::string m_fileName;
+    TPath m_fileName;
     std::vector<std::uint8_t> m_memoryCopy;
     std::uint8_t* m_data = nullptr;
     std::size_t m_size = 0;

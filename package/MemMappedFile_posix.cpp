@@ -17,9 +17,9 @@ void TMemMappedFile::OpenMapping(bool readOnly)
         const int code = errno;
         CloseMapping();
         throw EOSError(static_cast<std::uint32_t>(code),
-                       std::string(what) + " " + m_fileName + ": " + std::strerror(code));
+                       std::string(what) + " " + m_fileName.Text() + ": " + std::strerror(code));
     };
-    const int fd = ::open(m_fileName.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    const int fd = ::open(m_fileName.Native().c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (fd < 0)
         fail("Nu pot deschide fisierul");
     m_fileHandle = fd;

@@ -11,7 +11,7 @@ void TMemMappedFile::OpenMapping(bool readOnly)
         CloseMapping();
         RaiseOSError(code);
     };
-    HANDLE file = CreateFileW(Wide(m_fileName).c_str(), readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+    HANDLE file = CreateFileW(m_fileName.Native().c_str(), readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
                               readOnly ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         fail();

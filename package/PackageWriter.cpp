@@ -140,7 +140,7 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
         const auto size = static_cast<std::size_t>(volumeSizes[i]);
         header.VolumeSizes[i] = volumeSizes[i];
         header.VolumeDigests[i] = DigestOf({{part, size}});
-        written.VolumeFileNames.push_back(VolumeBaseName(outputFileName) + std::to_string(i + 1));
+        written.VolumeFileNames.push_back((VolumeBaseName(outputFileName) + std::to_string(i + 1)).Text());
         position += size;
     }
 

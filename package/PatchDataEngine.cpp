@@ -98,7 +98,7 @@ TPatchDataEngine::TPatchDataEngine() : TPatchDataEngine(RunningExeFileName())
 {
 }
 
-TPatchDataEngine::TPatchDataEngine(const std::string& exeFileName)
+TPatchDataEngine::TPatchDataEngine(const TPath& exeFileName)
     : Update(std::make_unique<TUpdate>()), m_exeFileName(exeFileName)
 {
     Open();
@@ -144,26 +144,27 @@ void TPatchDataEngine::Open()
 TPatchDataEngine::~TPatchDataEngine()
 {
     TempFiles.push_back(PatchTotalFileName);
-    for (const std::string& name : TempFiles) {
-        if (!name.empty() && FileExists(name))
+    for (const TPath& name : TempFiles) {
+        if (!name.Empty() && FileExists(name))
             DeleteFileNamed(name);
     }
 }
 
-std::string VolumeBaseName(const std::string& exeFileName)
+TPath VolumeBaseName(const TPath& exeFileName)
 {
-    const std::size_t dot = exeFileName.find_last_of(".\\/:");
-    if (dot == std::string::npos || exeFileName[dot] != '.')
+    const TPath::TNative& name = exeFileName.Native();
+    const std::size_t dot = name.find_last_of(TPath(".\\/:").Native());
+    if (dot == TPath::TNative::npos || name[dot] != '.')
         return exeFileName;
-    return exeFileName.substr(0, dot + 1);
+    return TPath::FromNative(name.substr(0, dot + 1));
 }
 
-std::string TPatchDataEngine::GetVolumeBaseName() const
+TPath TPatchDataEngine::GetVolumeBaseName() const
 {
     return VolumeBaseName(m_exeFileName);
 }
 
-std::string TPatchDataEngine::GetVolumeFileName(int n) const
+TPath TPatchDataEngine::GetVolumeFileName(int n) const
 {
     return GetVolumeBaseName() + std::to_string(n);
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Path.h"
+
 #include "package/PatchHeader.h"
 #include "package/Update.h"
 
@@ -40,7 +42,7 @@ struct TCertificateTable {
 std::optional<TCertificateTable> TrailingCertificateTable(const std::uint8_t* data, std::size_t size);
 
 /// The full name of the running executable (code page 1250 on Windows).
-std::string RunningExeFileName();
+TPath RunningExeFileName();
 
 /// The package of one executable. One instance per process is reached through
 /// GetPatchDataEngine(); tools and tests open other executables directly.
@@ -53,14 +55,14 @@ public:
     /// when PackageSize is below the header's size or beyond the end of the file
     /// or VolumeCount is outside 0 to 10,
     /// and the tagged value read error for a damaged update description.
-    explicit TPatchDataEngine(const std::string& exeFileName);
+    explicit TPatchDataEngine(const TPath& exeFileName);
     /// Deletes every file of TempFiles and PatchTotalFileName that exists, in that order.
     ~TPatchDataEngine();
     TPatchDataEngine(const TPatchDataEngine&) = delete;
     TPatchDataEngine& operator=(const TPatchDataEngine&) = delete;
 
-    std::vector<std::string> TempFiles;
-    std::string PatchTotalFileName;
+    std::vector<TPath> TempFiles;
+    TPath PatchTotalFileName;
     std::int32_t HeaderOffset = 0;
     TPatchHeader Header;
     std::unique_ptr<TUpdate> Update;
@@ -72,21 +74,21 @@ public:
     std::int64_t DataEnd = 0;
 
     /// The executable the package was read from (the running one for the process-wide engine).
-    const std::string& GetExeFileName() const { return m_exeFileName; }
+    const TPath& GetExeFileName() const { return m_exeFileName; }
     /// The executable's name without the letters of its extension, the dot kept
     /// ("C:\Kit\setup.exe" gives "C:\Kit\setup."); a name without extension is returned unchanged.
-    std::string GetVolumeBaseName() const;
+    TPath GetVolumeBaseName() const;
     /// Full name of volume n (counted from 1): GetVolumeBaseName() followed by n.
-    std::string GetVolumeFileName(int n) const;
+    TPath GetVolumeFileName(int n) const;
 
 private:
     void Open();
 
-    std::string m_exeFileName;
+    TPath m_exeFileName;
 };
 
 /// The volume base name of any file name (see TPatchDataEngine::GetVolumeBaseName).
-std::string VolumeBaseName(const std::string& exeFileName);
+TPath VolumeBaseName(const TPath& exeFileName);
 
 /// The process-wide engine, created from the running executable on first use.
 /// A failed creation raises its error and leaves no engine, so the next call tries again.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/Exception.h"
+#include "base/Path.h"
 #include "package/FileSignature.h"
 
 namespace upd::package {
@@ -96,7 +97,7 @@ struct TPatchSet {
     // Run-time fields, never stored.
     std::string SourceFileName;  ///< set by validation: FileName of the matching old signature
     std::int32_t SourceIndex = 0; ///< set by validation: its 0-based position in OldFiles
-    std::string PatchedFileName; ///< set by the update: the temporary file with the new content
+    TPath PatchedFileName;       ///< set by the update: the temporary file with the new content
 
     void ReadFrom(TTaggedValueReader& reader);
     void WriteTo(TTaggedValueWriter& writer) const;

@@ -511,20 +511,21 @@ std::string OpenErrorText(const std::string& path, const Exception& error)
     return "Cannot open file \"" + path + "\". " + text;
 }
 
-TFile OpenPatchFile(const std::string& path)
+TFile OpenPatchFile(const TPath& path)
 {
     try {
         return TFile(path, TFileMode::ReadShared);
     } catch (const EOSError& e) {
-        throw EOSError(e.Code(), OpenErrorText(path, e));
+        throw EOSError(e.Code(), OpenErrorText(path.Text(), e));
     }
 }
 
 } // namespace
 
-void TQvtUnPatchEngine::LoadFromFile(const std::string& path, const TQvtUnPatchLimits& limits)
+void TQvtUnPatchEngine::LoadFromFile(const TPath& fileName, const TQvtUnPatchLimits& limits)
 {
-    TFile file = OpenPatchFile(path);
+    TFile file = OpenPatchFile(fileName);
+    const std::string path = fileName.Text();
     const std::int64_t maxImage = limits.MaxImage();
     TInflater inflater(static_cast<std::size_t>(std::min<std::int64_t>(maxImage, SIZE_MAX / 2)));
     // The image is decoded while it is inflated: once the codes are complete

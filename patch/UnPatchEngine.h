@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Path.h"
 #include "patch/BitStream.h"
 #include "patch/Huffman.h"
 #include "patch/PatchIo.h"
@@ -185,7 +186,7 @@ public:
     /// a limit is refused. A refused load leaves the engine as it was; so does
     /// a second load, which is refused as the built value sets refuse more
     /// values ("Adaugi valori dupa ce ai construit reprezentarea arborescenta").
-    void LoadFromFile(const std::string& path, const TQvtUnPatchLimits& limits = {});
+    void LoadFromFile(const TPath& path, const TQvtUnPatchLimits& limits = {});
     /// Decodes an inflated patch image; `path` names the patch in messages.
     /// Every instruction is decoded and checked here; afterwards only the image
     /// and the value sets are kept, and the instructions are decoded again,

@@ -5,8 +5,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "base/Path.h"
+
+namespace upd {
+
+/// Paths in test failure output, as UTF-8.
+inline void PrintTo(const TPath& path, std::ostream* out) { *out << '"' << path.Utf8() << '"'; }
+
+} // namespace upd
 
 namespace upd::test {
 

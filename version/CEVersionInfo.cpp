@@ -78,7 +78,7 @@ void TCEVersionInfo::FillFrom(const TVersionSource* source)
     Build = rest;
 }
 
-void TCEVersionInfo::GetInfoPortable(const std::string& fileName)
+void TCEVersionInfo::GetInfoPortable(const TPath& fileName)
 {
     TFile file;
     if (!file.TryOpen(fileName, TFileMode::ReadShared)) {
@@ -110,14 +110,14 @@ void TCEVersionInfo::GetInfoPortable(const std::string& fileName)
     FillFrom(&source);
 }
 
-std::string GetFileVersionText(const std::string& fileName)
+std::string GetFileVersionText(const TPath& fileName)
 {
     TCEVersionInfo info{TCEVersionInfo::TNoFile{}};
     info.GetInfo(fileName);
     return info.FileVersion;
 }
 
-std::string GetFileVersionTextPortable(const std::string& fileName)
+std::string GetFileVersionTextPortable(const TPath& fileName)
 {
     TCEVersionInfo info{TCEVersionInfo::TNoFile{}};
     info.GetInfoPortable(fileName);

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "base/Path.h"
+
 namespace upd::version {
 
 /// Where GetInfo takes its answers from: the operating system's version API
@@ -31,9 +33,9 @@ public:
     /// Fills the properties from the file's version resource; a file without
     /// one (or a missing file) gives "<info not available>" everywhere.
     /// Windows asks the system's version API; other platforms read the PE file.
-    void GetInfo(const std::string& fileName);
+    void GetInfo(const TPath& fileName);
     /// The same through the portable PE reader, on every platform.
-    void GetInfoPortable(const std::string& fileName);
+    void GetInfoPortable(const TPath& fileName);
     /// Fills the properties from a source; nullptr means no version information.
     void FillFrom(const TVersionSource* source);
 
@@ -42,9 +44,9 @@ public:
 };
 
 /// The FileVersion text of a file, or "<info not available>".
-std::string GetFileVersionText(const std::string& fileName);
+std::string GetFileVersionText(const TPath& fileName);
 /// The same through the portable PE reader (used by the package builder and
 /// by cross-checks against the system's reader).
-std::string GetFileVersionTextPortable(const std::string& fileName);
+std::string GetFileVersionTextPortable(const TPath& fileName);
 
 } // namespace upd::version

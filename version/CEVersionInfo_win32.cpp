@@ -70,12 +70,12 @@ TCEVersionInfo::TCEVersionInfo()
 {
     wchar_t path[32768];
     DWORD n = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    GetInfo(Narrow(std::wstring(path, n)));
+    GetInfo(TPath::FromNative(std::wstring(path, n)));
 }
 
-void TCEVersionInfo::GetInfo(const std::string& fileName)
+void TCEVersionInfo::GetInfo(const TPath& fileName)
 {
-    std::wstring name = Wide(fileName);
+    const std::wstring& name = fileName.Native();
     const TVersionApi& api = VersionApi();
     if (!api.Loaded())
         RaiseOSError(ERROR_MOD_NOT_FOUND, "version.dll");

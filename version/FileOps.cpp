@@ -7,52 +7,52 @@
 namespace upd::version {
 
 // Implemented per platform.
-std::string SystemTempFolder();
+TPath SystemTempFolder();
 extern const char kPathSeparator;
 
 namespace {
 
 std::mutex g_tempLock;
 
-std::string& StoredTempFolder()
+TPath& StoredTempFolder()
 {
     // Read once, on first use (the wizard's entry calls TempFolder() at start).
-    static std::string folder = SystemTempFolder();
+    static TPath folder = SystemTempFolder();
     return folder;
 }
 
 } // namespace
 
-std::int32_t GetFileSizeOf(const std::string& fileName)
+std::int32_t GetFileSizeOf(const TPath& fileName)
 {
     auto size = FindFileSize(fileName);
     return size ? static_cast<std::int32_t>(*size) : -1;
 }
 
-std::string TempFolder()
+TPath TempFolder()
 {
     std::lock_guard<std::mutex> lock(g_tempLock);
     return StoredTempFolder();
 }
 
-void SetTempFolder(const std::string& folder)
+void SetTempFolder(const TPath& folder)
 {
     std::lock_guard<std::mutex> lock(g_tempLock);
     StoredTempFolder() = folder;
 }
 
-std::string MakeTempFileName(const std::string& prefix, const std::string& extension)
+TPath MakeTempFileName(const std::string& prefix, const std::string& extension)
 {
-    std::string folder;
+    TPath folder;
     {
         std::lock_guard<std::mutex> lock(g_tempLock);
-        std::string& stored = StoredTempFolder();
-        if (!stored.empty() && (stored.back() == '/' || stored.back() == '\\'))
-            stored.pop_back();
+        TPath& stored = StoredTempFolder();
+        if (stored.EndsWithSeparator())
+            stored = TPath::FromNative(stored.Native().substr(0, stored.Size() - 1));
         folder = stored;
     }
     for (unsigned long long n = 1;; ++n) {
-        std::string name = folder + kPathSeparator + prefix + "_" + std::to_string(n) + "." + extension;
+        TPath name = folder + std::string(1, kPathSeparator) + prefix + "_" + std::to_string(n) + "." + extension;
         if (!FileOrFolderExists(name))
             return name;
     }

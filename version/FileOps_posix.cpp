@@ -7,19 +7,19 @@ namespace upd::version {
 
 extern const char kPathSeparator = '/';
 
-std::string SystemTempFolder()
+TPath SystemTempFolder()
 {
     const char* dir = std::getenv("TMPDIR");
     std::string folder = dir && *dir ? dir : "/tmp";
     if (folder.back() != '/')
         folder += '/';
-    return folder;
+    return TPath::FromNative(folder);
 }
 
-std::optional<std::int64_t> FindFileSize(const std::string& fileName)
+std::optional<std::int64_t> FindFileSize(const TPath& fileName)
 {
     struct stat st {};
-    if (::stat(fileName.c_str(), &st) != 0)
+    if (::stat(fileName.Native().c_str(), &st) != 0)
         return std::nullopt;
     return S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
 }

@@ -6,19 +6,19 @@ namespace upd::version {
 
 extern const char kPathSeparator = '\\';
 
-std::string SystemTempFolder()
+TPath SystemTempFolder()
 {
     wchar_t path[2048 + 1] = {};
     DWORD n = GetTempPathW(2048, path);
     if (n == 0 || n > 2048)
-        return std::string();
-    return Narrow(std::wstring(path, n));
+        return TPath();
+    return TPath::FromNative(std::wstring(path, n));
 }
 
-std::optional<std::int64_t> FindFileSize(const std::string& fileName)
+std::optional<std::int64_t> FindFileSize(const TPath& fileName)
 {
     WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW(Wide(fileName).c_str(), &found);
+    HANDLE search = FindFirstFileW(fileName.Native().c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return std::nullopt;
     FindClose(search);

@@ -6,9 +6,9 @@
 
 namespace upd::version {
 
-HANDLE StartProgram(const std::string& program, const std::string& arguments)
+HANDLE StartProgram(const TPath& program, const std::string& arguments)
 {
-    std::wstring application = Wide(program);
+    std::wstring application = program.Native();
     std::wstring line = L"\"" + application + L"\" " + Wide(arguments);
     // CreateProcessW may write into the command line buffer.
     std::vector<wchar_t> buffer(line.begin(), line.end());

@@ -8,12 +8,14 @@
 
 #include <string>
 
+#include "base/Path.h"
+
 namespace upd::version {
 
 /// Starts `program` with the command line "<program>" <arguments> (the path
 /// quoted, so paths with spaces work), without waiting for it. Returns the
 /// process handle, which the caller may close. Raises EOSError when the
 /// program cannot be started.
-HANDLE StartProgram(const std::string& program, const std::string& arguments);
+HANDLE StartProgram(const TPath& program, const std::string& arguments);
 
 } // namespace upd::version

@@ -73,21 +73,21 @@ private:
     std::int64_t m_done = 0;
 };
 
-std::string VolumeDigest(const std::string& path)
+std::string VolumeDigest(const TPath& path)
 {
     return FileExists(path) ? package::FileMD5Text(path) : std::string("---");
 }
 
 } // namespace
 
-std::string RejectedVolumeText(const std::string& path, bool exists)
+std::string RejectedVolumeText(const TPath& path, bool exists)
 {
     if (!exists)
-        return "Fisierul \"" + path + "\" nu exista";
-    std::string text = "Fisierul " + package::ExtractName(path) +
+        return "Fisierul \"" + path.Text() + "\" nu exista";
+    std::string text = "Fisierul " + package::ExtractName(path).Text() +
                        " nu este cel cautat. Este posibil sa fi aparut o eroare in timpul copierii de pe internet "
                        "sau este posibil sa ";
-    char first = path.empty() ? '\0' : path[0];
+    TPath::TNative::value_type first = path.Empty() ? '\0' : path.Native()[0];
     bool diskette = first == 'A' || first == 'B' || first == 'a' || first == 'b';
     return text + (diskette ? "fie defecta discheta"
                             : "fi indicat un fisier care nu este parte din aceasta actualizare");
@@ -99,7 +99,7 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
     const package::TPatchHeader& header = engine.Header;
     const std::int64_t start = static_cast<std::int64_t>(engine.HeaderOffset) + package::kPatchHeaderSize;
     engine.PatchTotalFileName = version::MakeTempFileName("PatchTotal", "bin");
-    RunJournal().AddTempFile(engine.PatchTotalFileName);
+    RunJournal().AddTempFile(engine.PatchTotalFileName.Text());
     {
         TFile total(engine.PatchTotalFileName, TFileMode::Create);
         if (header.VolumeCount == 0) {
@@ -121,12 +121,12 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
                 counter.Copy(exe, total, static_cast<std::int64_t>(header.PackageSize) -
                                              static_cast<std::int64_t>(package::kPatchHeaderSize));
             }
-            std::string path;
+            TPath path;
             for (int i = 1; i <= header.VolumeCount; ++i) {
                 const std::string& wanted = header.VolumeDigests[static_cast<std::size_t>(i - 1)];
-                std::string name = package::ExtractName(engine.GetVolumeFileName(i));
+                TPath name = package::ExtractName(engine.GetVolumeFileName(i));
                 host.RequestVolume(name, kVolumeRequestMessage, path, i, 0);
-                std::string digest = path.empty() ? std::string() : package::FileMD5Text(path);
+                std::string digest = path.Empty() ? std::string() : package::FileMD5Text(path);
                 for (std::int32_t attempt = 1; !FileExists(path) || digest != wanted; ++attempt) {
                     host.RequestVolume(name, RejectedVolumeText(path, FileExists(path)), path, i, attempt);
                     digest = VolumeDigest(path);

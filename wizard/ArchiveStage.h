@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Path.h"
 #include "wizard/StageControl.h"
 
 namespace upd::package {
@@ -37,7 +38,7 @@ public:
     /// Asks for volume file `fileName` (no folder); `path` is the path tried
     /// last on entry and the answer (possibly empty) on return. Raises
     /// TStageAbandoned when the program is closing.
-    virtual void RequestVolume(const std::string& fileName, const std::string& message, std::string& path,
+    virtual void RequestVolume(const TPath& fileName, const std::string& message, TPath& path,
                                std::int32_t volumeNumber, std::int32_t attempt) = 0;
 };
 
@@ -50,6 +51,6 @@ public:
 void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host, TStageControl* control = nullptr);
 
 /// Why a volume answer was refused: `exists` tells whether a file is at `path`.
-std::string RejectedVolumeText(const std::string& path, bool exists);
+std::string RejectedVolumeText(const TPath& path, bool exists);
 
 } // namespace upd::wizard

@@ -16,7 +16,7 @@ void TFaultyFileOps::Step(const std::string& name)
                               std::to_string(m_steps) + ")");
 }
 
-void TFaultyFileOps::CopyDurable(const std::string& from, const std::string& to, bool readOnly)
+void TFaultyFileOps::CopyDurable(const TPath& from, const std::string& to, bool readOnly)
 {
     Step(to);
     m_inner.CopyDurable(from, to, readOnly);

@@ -30,7 +30,7 @@ public:
         m_notify(NOTIFY_PROGRESS, std::to_string(done) + "|" + std::to_string(total));
     }
 
-    void RequestVolume(const std::string& fileName, const std::string& message, std::string& path,
+    void RequestVolume(const TPath& fileName, const std::string& message, TPath& path,
                        std::int32_t volumeNumber, std::int32_t attempt) override
     {
         package::TRequestVolume request;
@@ -80,14 +80,14 @@ LRESULT HandleVolumeRequest(HWND page, WPARAM wParam)
         package::TWin32VolumeSearchHost host(::GetAncestor(page, GA_ROOT));
         package::ServeVolumeRequest(*request, package::GetPatchDataEngine().GetExeFileName(), host);
     } catch (const Exception& e) {
-        request->Path.clear();
+        request->Path = {};
         request->Error = e.Message();
     } catch (const std::exception& e) {
-        request->Path.clear();
+        request->Path = {};
         request->Error = e.what();
     } catch (...) {
-        request->Path.clear();
-        request->Error = "Eroare necunoscuta la cautarea fisierului " + request->FileName;
+        request->Path = {};
+        request->Error = "Eroare necunoscuta la cautarea fisierului " + request->FileName.Text();
     }
     return 0;
 }

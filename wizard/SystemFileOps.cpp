@@ -10,7 +10,7 @@ namespace {
 
 class TSystemFileOps : public TFileOps {
 public:
-    void CopyDurable(const std::string& from, const std::string& to, bool readOnly) override
+    void CopyDurable(const TPath& from, const std::string& to, bool readOnly) override
     {
         TFile source(from, TFileMode::ReadShared);
         TFile target(to, TFileMode::CreateNew);
@@ -26,7 +26,7 @@ public:
         } catch (const EOSError& e) {
             target.Close();
             RemoveFile(to);
-            throw EOSError(e.Code(), "Nu pot copia fisierul " + from + " in " + to + "\r\n" + e.Message());
+            throw EOSError(e.Code(), "Nu pot copia fisierul " + from.Text() + " in " + to + "\r\n" + e.Message());
         } catch (...) {
             target.Close();
             RemoveFile(to);

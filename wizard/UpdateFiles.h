@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "base/Path.h"
+
 namespace upd::wizard {
 
 /// Removes every attribute (read-only above all); false when it could not.
@@ -19,7 +21,7 @@ bool ClearAttributes(const std::string& path) noexcept;
 void SetReadOnly(const std::string& path);
 bool IsReadOnly(const std::string& path);
 /// Copies a file over any existing one; the copy keeps the read-only attribute.
-void CopyFileOver(const std::string& from, const std::string& to);
+void CopyFileOver(const TPath& from, const std::string& to);
 /// Puts `staged` in the place of `target` in one rename, whatever the
 /// target's attributes; the target is left as it was when this fails.
 void ReplaceWithStaged(const std::string& staged, const std::string& target);
@@ -29,7 +31,7 @@ void RenameFile(const std::string& from, const std::string& to);
 void ForceFolders(const std::string& folder);
 /// Clears the attributes of a file and deletes it; false when a file of that
 /// name is still there afterwards. Never raises.
-bool RemoveFile(const std::string& path) noexcept;
+bool RemoveFile(const TPath& path) noexcept;
 
 /// Whether a file could be renamed away and replaced now. False, with the
 /// system's reason, when another program holds it (a running program's
@@ -48,7 +50,7 @@ public:
     virtual ~TFileOps() = default;
     /// Copies `from` to the new file `to` (which must not exist) and flushes
     /// it to the disk; the copy gets the read-only attribute when `readOnly`.
-    virtual void CopyDurable(const std::string& from, const std::string& to, bool readOnly) = 0;
+    virtual void CopyDurable(const TPath& from, const std::string& to, bool readOnly) = 0;
     /// Renames `from` to `to`, which must not exist.
     virtual void Rename(const std::string& from, const std::string& to) = 0;
     /// Puts `from` in the place of `to`, whatever to's attributes.
@@ -72,7 +74,7 @@ public:
     TFaultyFileOps(TFileOps& inner, int failAt, int delayMs = 0) : m_inner(inner), m_failAt(failAt), m_delayMs(delayMs)
     {
     }
-    void CopyDurable(const std::string& from, const std::string& to, bool readOnly) override;
+    void CopyDurable(const TPath& from, const std::string& to, bool readOnly) override;
     void Rename(const std::string& from, const std::string& to) override;
     void RenameOver(const std::string& from, const std::string& to) override;
     void WriteDurable(const std::string& name, const std::string& bytes) override;

@@ -58,11 +58,11 @@ bool IsReadOnly(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
 }
 
-void CopyFileOver(const std::string& from, const std::string& to)
+void CopyFileOver(const TPath& from, const std::string& to)
 {
     struct stat st {};
-    if (::stat(from.c_str(), &st) != 0)
-        Fail(errno, "Nu pot copia fisierul " + from + " in " + to);
+    if (::stat(from.Native().c_str(), &st) != 0)
+        Fail(errno, "Nu pot copia fisierul " + from.Text() + " in " + to);
     ClearAttributes(to);
     try {
         TFile source(from, TFileMode::ReadShared);
@@ -71,7 +71,7 @@ void CopyFileOver(const std::string& from, const std::string& to)
         while (std::size_t got = source.Read(block.data(), block.size()))
             target.Write(block.data(), got);
     } catch (const EOSError& e) {
-        throw EOSError(e.Code(), "Nu pot copia fisierul " + from + " in " + to + ": " + e.Message());
+        throw EOSError(e.Code(), "Nu pot copia fisierul " + from.Text() + " in " + to + ": " + e.Message());
     }
     ::chmod(to.c_str(), st.st_mode & 07777);
 }
@@ -96,12 +96,12 @@ void RenameFile(const std::string& from, const std::string& to)
     SyncFolderOf(to);
 }
 
-bool RemoveFile(const std::string& path) noexcept
+bool RemoveFile(const TPath& path) noexcept
 {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
+    if (::lstat(path.Native().c_str(), &st) != 0)
         return true;
-    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    return ::unlink(path.Native().c_str()) == 0 || errno == ENOENT;
 }
 
 bool CanReplace(const std::string&, std::string&) noexcept

@@ -30,14 +30,14 @@ bool IsReadOnly(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-void CopyFileOver(const std::string& from, const std::string& to)
+void CopyFileOver(const TPath& from, const std::string& to)
 {
     std::wstring target = Wide(to);
     // A read-only destination refuses the copy on Windows.
     if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
         ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!::CopyFileW(Wide(from).c_str(), target.c_str(), FALSE))
-        RaiseOSError(::GetLastError(), "Nu pot copia fisierul " + from + " in " + to);
+    if (!::CopyFileW(from.Native().c_str(), target.c_str(), FALSE))
+        RaiseOSError(::GetLastError(), "Nu pot copia fisierul " + from.Text() + " in " + to);
 }
 
 void ReplaceWithStaged(const std::string& staged, const std::string& target)
@@ -60,10 +60,10 @@ void RenameFile(const std::string& from, const std::string& to)
         RaiseOSError(::GetLastError(), "Nu pot redenumi fisierul " + from + " in " + to);
 }
 
-bool RemoveFile(const std::string& path) noexcept
+bool RemoveFile(const TPath& path) noexcept
 {
     try {
-        std::wstring name = Wide(path);
+        const std::wstring& name = path.Native();
         if (::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
             return true;
         ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -43,7 +43,7 @@ private:
 // A temporary file deleted when it goes out of scope, whatever happened.
 class TScratchFile {
 public:
-    explicit TScratchFile(std::string name) : Name(std::move(name)) {}
+    explicit TScratchFile(TPath name) : Name(std::move(name)) {}
     ~TScratchFile()
     {
         if (FileExists(Name))
@@ -51,10 +51,10 @@ public:
     }
     TScratchFile(const TScratchFile&) = delete;
     TScratchFile& operator=(const TScratchFile&) = delete;
-    const std::string Name;
+    const TPath Name;
 };
 
-void CopySegment(TFile& patchData, std::int64_t position, std::int32_t size, const std::string& target,
+void CopySegment(TFile& patchData, std::int64_t position, std::int32_t size, const TPath& target,
                  const TStageControl& control)
 {
     patchData.Seek(position);
@@ -76,7 +76,7 @@ void CopySegment(TFile& patchData, std::int64_t position, std::int32_t size, con
 // bar ends exactly where the stage does.
 constexpr int kInstructionSteps = 10;
 
-void Rebuild(const std::string& patchFile, const package::TPatchSet& set, TProgress& progress,
+void Rebuild(const TPath& patchFile, const package::TPatchSet& set, TProgress& progress,
              const TStageControl& control)
 {
     patch::TQvtUnPatchEngine engine;
@@ -119,9 +119,9 @@ void BuildNewFile(TFile& patchData, std::int64_t dataStart, package::TPatchSet& 
 {
     set.PatchedFileName = version::MakeTempFileName("Patched", "bin");
     engine.TempFiles.push_back(set.PatchedFileName);
-    journal.AddTempFile(set.PatchedFileName);
-    std::string segmentName = version::MakeTempFileName("Patch", "Patch");
-    journal.AddTempFile(segmentName);
+    journal.AddTempFile(set.PatchedFileName.Text());
+    TPath segmentName = version::MakeTempFileName("Patch", "Patch");
+    journal.AddTempFile(segmentName.Text());
     TScratchFile segment(segmentName);
     progress.Step();
     CopySegment(patchData, dataStart + set.Segment.Offset, set.Segment.Size, segment.Name, control);
@@ -178,14 +178,14 @@ std::string CorruptSegmentMessage(const std::string& targetFileName)
 
 std::string FailedUpdateMessage(const std::string& targetFileName)
 {
-    return "Actualizarea fisierului " + package::ExtractName(targetFileName) +
+    return "Actualizarea fisierului " + package::ExtractName(targetFileName).Text() +
            " a esuat. Programul de actualizare nu poate continua dupa aceasta eroare. Va rugam contactati Tarvix "
            "sau descarcati de pe internet versiunea de actualizare COMPLETA.";
 }
 
 std::string UpdatingStatus(const std::string& targetFileName)
 {
-    return "Actualizez " + package::ExtractName(targetFileName);
+    return "Actualizez " + package::ExtractName(targetFileName).Text();
 }
 
 std::string TagFileText(const std::vector<std::string>& lines)

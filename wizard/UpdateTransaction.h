@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Path.h"
 #include "wizard/UpdateJournal.h"
 
 namespace upd::wizard {
@@ -21,7 +22,7 @@ namespace upd::wizard {
 class TFileOps;
 
 struct TReplacement {
-    std::string NewFile; ///< the checked new file in the temporary folder
+    TPath NewFile;       ///< the checked new file in the temporary folder
     std::string Target;  ///< the installed file (or twin) it replaces
 };
 

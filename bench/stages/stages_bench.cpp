@@ -56,7 +56,7 @@ class TVolumes : public upd::wizard::TArchiveStageHost {
 public:
     explicit TVolumes(std::string folder) : m_folder(std::move(folder)) {}
     void Progress(std::int64_t, std::int64_t) override { ++Reports; }
-    void RequestVolume(const std::string& fileName, const std::string&, std::string& path, std::int32_t,
+    void RequestVolume(const upd::TPath& fileName, const std::string&, upd::TPath& path, std::int32_t,
                        std::int32_t attempt) override
     {
         if (attempt > 0)

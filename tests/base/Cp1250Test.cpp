@@ -1,7 +1,16 @@
 #include "base/Cp1250.h"
 #include "base/Exception.h"
 
+#include <vector>
+
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
 
 namespace upd {
 
@@ -24,6 +33,48 @@ TEST(Cp1250Test, LettersOutsideThePageBecomeQuestionMarks)
     // Malformed UTF-8: a lone continuation byte and a truncated sequence.
     EXPECT_EQ(Utf8ToCp1250("a\x80" "b\xC4"), "a?b?");
 }
+
+TEST(Cp1250Test, UndefinedBytesStandForTheirControlCodesBothWays)
+{
+    const std::string bytes = "a\x81\x83\x88\x90\x98z";
+    EXPECT_EQ(Cp1250ToUtf16(bytes), u"a\u0081\u0083\u0088\u0090\u0098z");
+    EXPECT_EQ(Utf16ToCp1250(Cp1250ToUtf16(bytes)), bytes);
+    EXPECT_EQ(Utf8ToCp1250(Cp1250ToUtf8(bytes)), bytes);
+}
+
+TEST(Cp1250Test, Utf8AndUtf16OfAnyLetter)
+{
+    // s comma below, Cyrillic zhe, a CJK letter and one beyond the 16-bit plane.
+    const std::string utf8 = "\xC8\x99\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80";
+    EXPECT_EQ(Utf8ToUtf16(utf8), u"\u0219\u0416\u4E2D\U0001F600");
+    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(utf8)), utf8);
+}
+
+#ifdef _WIN32
+// Every byte against the system's own conversion, and what the system makes
+// of each code point back again (no best fit: a letter the page lacks is '?').
+TEST(Cp1250Test, AllBytesAgreeWithTheSystemBothWays)
+{
+    std::vector<wchar_t> codes;
+    for (int b = 0; b < 256; ++b) {
+        SCOPED_TRACE(b);
+        const char byte = static_cast<char>(b);
+        wchar_t wide = 0xFFFF;
+        ASSERT_EQ(::MultiByteToWideChar(1250, 0, &byte, 1, &wide, 1), 1);
+        EXPECT_EQ(static_cast<char32_t>(wide), Cp1250ToUnicode(static_cast<unsigned char>(b)));
+        codes.push_back(wide);
+    }
+    // Letters outside the page, the comma-below pair first.
+    for (wchar_t outside : {0x0219, 0x021B, 0x0416, 0x4E2D, 0x00C5, 0x20AD})
+        codes.push_back(outside);
+    for (wchar_t code : codes) {
+        SCOPED_TRACE(static_cast<int>(code));
+        char byte = 0;
+        ASSERT_EQ(::WideCharToMultiByte(1250, WC_NO_BEST_FIT_CHARS, &code, 1, &byte, 1, nullptr, nullptr), 1);
+        EXPECT_EQ(static_cast<unsigned char>(byte), UnicodeToCp1250(code));
+    }
+}
+#endif
 
 TEST(ExceptionTest, FormatSubstitutesTheFirstPlaceholder)
 {

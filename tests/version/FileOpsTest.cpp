@@ -1,6 +1,7 @@
 #include "version/FileOps.h"
 
 #include "base/Exception.h"
+#include "base/File.h"
 
 #include "TestPaths.h"
 
@@ -17,18 +18,18 @@ namespace upd::version {
 TEST(FileOpsTest, MakeTempFileNameSkipsFilesAndFolders)
 {
     test::TTempDir dir;
-    std::string saved = TempFolder();
+    TPath saved = TempFolder();
     SetTempFolder(dir.Path() + test::kSeparator);
     dir.Write("Patch_1.Patch", "x");
     std::filesystem::create_directory(dir.File("Patch_2.Patch"));
 
-    std::string name = MakeTempFileName("Patch", "Patch");
+    TPath name = MakeTempFileName("Patch", "Patch");
     EXPECT_EQ(name, dir.File("Patch_3.Patch"));
     // The trailing separator is gone from the stored folder, once.
     EXPECT_EQ(TempFolder(), dir.Path());
     EXPECT_EQ(MakeTempFileName("PatchTotal", "bin"), dir.File("PatchTotal_1.bin"));
     // Nothing was created.
-    EXPECT_FALSE(std::filesystem::exists(name));
+    EXPECT_FALSE(FileOrFolderExists(name));
     SetTempFolder(saved);
 }
 

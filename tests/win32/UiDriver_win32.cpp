@@ -15,9 +15,9 @@ namespace upd::uitest {
 
 using namespace upd::app;
 
-TWizardProcess::TWizardProcess(const std::string& exe)
+TWizardProcess::TWizardProcess(const TPath& exe)
 {
-    std::wstring wide = Wide(exe);
+    const std::wstring& wide = exe.Native();
     std::wstring folder = wide.substr(0, wide.find_last_of(L'\\'));
     std::wstring commandLine = L"\"" + wide + L"\"";
     STARTUPINFOW startup{};

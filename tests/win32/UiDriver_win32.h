@@ -12,13 +12,15 @@
 
 #include <string>
 
+#include "base/Path.h"
+
 namespace upd::uitest {
 
 /// A wizard started for a test; ended by force when the object goes away.
 class TWizardProcess {
 public:
-    /// Starts `exe` (code page 1250 name) in its own folder. Raises on failure.
-    explicit TWizardProcess(const std::string& exe);
+    /// Starts `exe` in its own folder. Raises on failure.
+    explicit TWizardProcess(const TPath& exe);
     ~TWizardProcess();
     TWizardProcess(const TWizardProcess&) = delete;
     TWizardProcess& operator=(const TWizardProcess&) = delete;

@@ -130,7 +130,7 @@ protected:
     }
 
     // Starts a package made already and goes past the intro page.
-    void Launch(const std::string& exe)
+    void Launch(const TPath& exe)
     {
         m_process = std::make_unique<TWizardProcess>(exe);
         m_main = WaitForMainWindow(m_process->Id(), kStartTimeout);
@@ -222,6 +222,55 @@ TEST_F(TUpdateE2ETest, VolumesInSiblingFoldersAreFound)
     Click(MainControl(m_main, kIdButton1));
     ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
     ExpectUpdated();
+}
+
+// A user whose folders are named in any script: the program started from such
+// a folder, its volumes in sibling folders of such names, and a temporary
+// folder of such a name (s and t with the comma below are not in code page
+// 1250; a Cyrillic and a CJK letter neither).
+TEST_F(TUpdateE2ETest, FoldersNamedInAnyScriptWork)
+{
+    namespace fs = std::filesystem;
+    // Beside the kits folder, which every SetUp empties.
+    const fs::path home = fs::path(L"C:\\upd-names \u0218tefan \u0416 \u4E2D");
+    const fs::path temp = home / L"Temp \u0219\u021B\u0436\u4E2D";
+    std::error_code ignored;
+    fs::remove_all(home, ignored);
+    wchar_t savedTemp[1024] = {}, savedTmp[1024] = {};
+    ::GetEnvironmentVariableW(L"TEMP", savedTemp, 1024);
+    ::GetEnvironmentVariableW(L"TMP", savedTmp, 1024);
+    // The wizard inherits the variables that its temporary folder comes from.
+    ::SetEnvironmentVariableW(L"TEMP", temp.wstring().c_str());
+    ::SetEnvironmentVariableW(L"TMP", temp.wstring().c_str());
+    for (int volumes : {0, 2}) {
+        SCOPED_TRACE(volumes);
+        SetUp();
+        fs::create_directories(temp);
+        const std::string built = kKits + "\\upd-script.exe";
+        package::BuildPackage(m_manifest, built, volumes, 0, &m_files);
+        // Each run has folders of its own: the payroll program that the last one
+        // started may still hold its folder for a moment.
+        const std::wstring downloads = L"Desc\u0103rc\u0103ri \u0219\u021B " + std::to_wstring(volumes) + L" ";
+        const fs::path folder = home / (downloads + L"1");
+        fs::create_directories(folder);
+        const fs::path exe = folder / "upd-script.exe";
+        fs::rename(built, exe);
+        for (std::size_t i = 0; i < m_files.VolumeFileNames.size(); ++i) {
+            const fs::path sibling = home / (downloads + std::to_wstring(i + 2));
+            fs::create_directories(sibling);
+            fs::rename(m_files.VolumeFileNames[i], sibling / ("upd-script." + std::to_string(i + 1)));
+        }
+        ASSERT_NO_FATAL_FAILURE(Launch(TPath::FromNative(exe.wstring())));
+        ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
+        ExpectUpdated();
+        // The run's temporary files went where the system said, and are gone.
+        EXPECT_TRUE(fs::is_empty(temp));
+        m_process.reset();
+        TearDown();
+    }
+    ::SetEnvironmentVariableW(L"TEMP", savedTemp);
+    ::SetEnvironmentVariableW(L"TMP", savedTmp);
+    fs::remove_all(home, ignored);
 }
 
 // A damaged volume beside the program: the dialog says why and waits; the

@@ -26,10 +26,10 @@ struct TRequest {
 class THost : public TArchiveStageHost {
 public:
     void Progress(std::int64_t done, std::int64_t total) override { Reports.emplace_back(done, total); }
-    void RequestVolume(const std::string& fileName, const std::string& message, std::string& path,
-                       std::int32_t volumeNumber, std::int32_t attempt) override
+    void RequestVolume(const TPath& fileName, const std::string& message, TPath& path, std::int32_t volumeNumber,
+                       std::int32_t attempt) override
     {
-        Requests.push_back({fileName, message, path, volumeNumber, attempt});
+        Requests.push_back({fileName.Text(), message, path.Text(), volumeNumber, attempt});
         path = Answer(Requests.back());
     }
     std::function<std::string(const TRequest&)> Answer;
@@ -70,7 +70,8 @@ protected:
     }
 
     TTempDir m_dir, m_temp;
-    std::string m_stub, m_exe, m_savedTemp;
+    std::string m_stub, m_exe;
+    TPath m_savedTemp;
     package::TUpdate m_update;
     std::vector<std::uint8_t> m_segments;
     package::TPackageFiles m_files;
@@ -86,7 +87,7 @@ TEST_F(TArchiveStageTest, SingleFilePackageCopiesEverythingAfterTheHeader)
     // No volume, no progress: the bar stays where the stage began.
     EXPECT_TRUE(host.Requests.empty());
     EXPECT_TRUE(host.Reports.empty());
-    std::string total = engine->PatchTotalFileName;
+    TPath total = engine->PatchTotalFileName;
     engine.reset();
     EXPECT_FALSE(FileExists(total)) << "the engine removes the PatchTotal file";
 }

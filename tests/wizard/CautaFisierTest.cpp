@@ -14,12 +14,14 @@ namespace {
 // record of everything asked.
 class TFakeHost : public TVolumeSearchHost {
 public:
-    bool FileExists(const std::string& path) override { return Files.count(path) > 0; }
-    std::vector<std::string> FolderEntries(const std::string& folder) override
+    bool FileExists(const TPath& path) override { return Files.count(path.Text()) > 0; }
+    std::vector<TPath> FolderEntries(const TPath& folder) override
     {
-        ListedFolders.push_back(folder);
-        auto found = Folders.find(folder);
-        return found == Folders.end() ? std::vector<std::string>{} : found->second;
+        ListedFolders.push_back(folder.Text());
+        auto found = Folders.find(folder.Text());
+        if (found == Folders.end())
+            return {};
+        return std::vector<TPath>(found->second.begin(), found->second.end());
     }
     bool PromptForDiskette(const std::string& text) override
     {
@@ -31,13 +33,13 @@ public:
         ++CloseRequests;
         return AcceptClose;
     }
-    bool ShowDialog(const std::string& explanation, const std::string& startPath, const std::string& filter,
-                    std::string& path, bool& closed) override
+    bool ShowDialog(const std::string& explanation, const TPath& startPath, const TPath& filter, TPath& path,
+                    bool& closed) override
     {
         ++Dialogs;
         Explanation = explanation;
-        StartPath = startPath;
-        Filter = filter;
+        StartPath = startPath.Text();
+        Filter = filter.Text();
         path = DialogAnswer;
         closed = DialogClosed;
         return DialogOk;

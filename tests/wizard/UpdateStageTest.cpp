@@ -23,7 +23,7 @@ using test::TTempDir;
 class TNoVolumes : public TArchiveStageHost {
 public:
     void Progress(std::int64_t, std::int64_t) override {}
-    void RequestVolume(const std::string&, const std::string&, std::string&, std::int32_t, std::int32_t) override
+    void RequestVolume(const TPath&, const std::string&, TPath&, std::int32_t, std::int32_t) override
     {
         throw TStageAbandoned{};
     }
@@ -136,7 +136,8 @@ protected:
     }
 
     TTempDir m_kit, m_install, m_temp;
-    std::string m_savedTemp, m_tagFolder;
+    TPath m_savedTemp;
+    std::string m_tagFolder;
     package::TBuildManifest m_manifest;
     std::vector<int> m_installed;
     std::vector<std::string> m_new, m_before;
@@ -300,7 +301,7 @@ TEST_F(TUpdateStageTest, AFileInUseIsAskedAboutBeforeAnythingChanges)
 {
     class THeld : public TFileOps {
     public:
-        void CopyDurable(const std::string& f, const std::string& t, bool r) override
+        void CopyDurable(const TPath& f, const std::string& t, bool r) override
         {
             SystemFileOps().CopyDurable(f, t, r);
         }

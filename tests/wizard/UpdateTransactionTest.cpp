@@ -25,7 +25,7 @@ struct TKilled {};
 class TKillingOps : public TFileOps {
 public:
     explicit TKillingOps(int killAfter) : m_killAfter(killAfter) {}
-    void CopyDurable(const std::string& from, const std::string& to, bool readOnly) override
+    void CopyDurable(const TPath& from, const std::string& to, bool readOnly) override
     {
         SystemFileOps().CopyDurable(from, to, readOnly);
         Step();

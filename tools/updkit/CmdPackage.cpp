@@ -162,7 +162,7 @@ public:
 private:
     /// The release wizard, when the manifest names no program: the setup.exe
     /// beside updkit itself.
-    static std::string DefaultStub() { return FolderOf(RunningExeFileName()) + "setup.exe"; }
+    static std::string DefaultStub() { return FolderOf(RunningExeFileName().Text()) + "setup.exe"; }
 
     static std::string FolderOf(const std::string& file)
     {
