@@ -17,6 +17,8 @@
 #include "package/PatchDataEngine.h"
 #include "wizard/StageControl.h"
 #include "wizard/UpdateJournal.h"
+#include "wizard/UpdateLog.h"
+#include "version/FileOps.h"
 #include "wizard/UpdateTransaction.h"
 #include "wizard/Worker_win32.h"
 
@@ -81,12 +83,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         upd::app::ShowMessageBox(nullptr, kAlreadyRunningMessage, MB_OK | MB_ICONWARNING);
         return 1;
     }
+    upd::wizard::RunLog().Open(upd::wizard::kLogFile, upd::version::TempFolder());
+    upd::wizard::RunLog().Start(upd::package::RunningExeFileName());
     // A run that was killed or lost its power is finished or undone before
     // anything looks at the installation.
     try {
-        upd::wizard::RecoverInterruptedUpdate(upd::wizard::kJournalFile);
+        upd::wizard::TRecovery recovery = upd::wizard::RecoverInterruptedUpdate(upd::wizard::kJournalFile);
+        upd::wizard::RunLog().Recovery(static_cast<int>(recovery));
     } catch (const std::exception& e) {
         upd::app::ShowException(nullptr, e);
+        upd::wizard::RunLog().End(1);
         return 1;
     }
     upd::wizard::RunJournal().Open(upd::wizard::kJournalFile);
@@ -106,5 +112,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     }
     upd::package::FreePatchDataEngine();
     upd::wizard::RunJournal().Finish();
+    upd::wizard::RunLog().End(status);
     return status;
 }

@@ -2,6 +2,7 @@
 
 #include "app/ControlIds.h"
 #include "base/Win32_win32.h"
+#include "wizard/UpdateLog.h"
 
 namespace upd::app {
 
@@ -144,6 +145,7 @@ int ShowMessageBox(HWND owner, const std::string& text, UINT flags)
 
 void ShowException(HWND owner, const std::exception& error)
 {
+    upd::wizard::RunLog().Error("Exception", error.what());
     HWND top = owner;
     while (top && ::GetParent(top))
         top = ::GetParent(top);

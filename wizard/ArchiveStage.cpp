@@ -10,6 +10,7 @@
 #include "package/PatchDataEngine.h"
 #include "version/FileOps.h"
 #include "wizard/UpdateJournal.h"
+#include "wizard/UpdateLog.h"
 
 namespace upd::wizard {
 
@@ -109,6 +110,7 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
             const std::int64_t rest = engine.DataEnd - start;
             TByteCounter counter(host, rest, stage);
             counter.CopyRest(exe, total, rest);
+            RunLog().DataFromProgram(engine.GetExeFileName(), rest);
         } else {
             // The header stays in the executable: only what follows it is copied.
             std::int64_t all = static_cast<std::int64_t>(header.PackageSize) - package::kPatchHeaderSize;
@@ -128,15 +130,19 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
                 host.RequestVolume(name, kVolumeRequestMessage, path, i, 0);
                 std::string digest = path.Empty() ? std::string() : package::FileMD5Text(path);
                 for (std::int32_t attempt = 1; !FileExists(path) || digest != wanted; ++attempt) {
+                    RunLog().VolumeRefused(i, path, FileExists(path));
                     host.RequestVolume(name, RejectedVolumeText(path, FileExists(path)), path, i, attempt);
                     digest = VolumeDigest(path);
                 }
                 TFile volume(path, TFileMode::ReadDenyWrite);
                 counter.Copy(volume, total, header.VolumeSizes[static_cast<std::size_t>(i - 1)]);
+                RunLog().VolumeRead(i, path, header.VolumeSizes[static_cast<std::size_t>(i - 1)], digest);
             }
         }
     }
-    if (package::FileMD5Text(engine.PatchTotalFileName) != header.PackageDigest)
+    const std::string gathered = package::FileMD5Text(engine.PatchTotalFileName);
+    RunLog().Archive(gathered, gathered == header.PackageDigest);
+    if (gathered != header.PackageDigest)
         throw Exception(kCorruptExeMessage);
 }
 

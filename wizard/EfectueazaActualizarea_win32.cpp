@@ -4,6 +4,7 @@
 
 #include "package/PatchDataEngine.h"
 #include "wizard/UpdateFiles.h"
+#include "wizard/UpdateLog.h"
 #include "wizard/UpdateStage.h"
 
 namespace upd::wizard {
@@ -37,6 +38,7 @@ void TFirActualizarePropriuzisa::Execute()
                      [this](const std::string& text) { return Ask(text); });
     // The tests' hook for failing or slowing the replacement's steps.
     std::unique_ptr<TFileOps> testOps = FileOpsFromEnvironment();
+    RunLog().Step("update");
     TUpdateStageOptions options;
     options.Ops = testOps.get();
     RunUpdateStage(package::GetPatchDataEngine(), host, options);

@@ -5,6 +5,7 @@
 #include "package/PatchDataEngine.h"
 #include "wizard/ArchiveStage.h"
 #include "wizard/PaginaEtapa_win32.h"
+#include "wizard/UpdateLog.h"
 
 #include <functional>
 
@@ -63,9 +64,11 @@ private:
 void TFirCitescArhiva::Execute()
 {
     TWorkerHost host(PageWindow, [this](std::int32_t code, const std::string& text) { Notify(code, text); });
+    RunLog().Step("archive");
     try {
         RunArchiveStage(package::GetPatchDataEngine(), host);
     } catch (const TStageAbandoned&) {
+        RunLog().Abandoned();
         return;
     }
     Notify(NOTIFY_DONE, "");

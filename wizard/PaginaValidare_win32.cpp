@@ -5,6 +5,7 @@
 #include "package/PatchDataEngine.h"
 #include "wizard/FileProbes.h"
 #include "wizard/StageControl.h"
+#include "wizard/UpdateLog.h"
 #include "wizard/ValidationStage.h"
 
 namespace upd::wizard {
@@ -38,6 +39,8 @@ void TFirValidareVersiune::Execute()
 {
     TNotifyingSink sink([this](std::int32_t code, const std::string& text, bool wait) { Notify(code, text, wait); });
     TSystemFileProbe probe;
+    RunLog().Package(package::GetPatchDataEngine());
+    RunLog().Step("validation");
     if (RunValidation(*package::GetPatchDataEngine().Update, sink, probe))
         Notify(NOTIFY_DONE, "Ok");
 }

@@ -17,6 +17,7 @@
 #include "wizard/StageControl.h"
 #include "wizard/UpdateFiles.h"
 #include "wizard/UpdateJournal.h"
+#include "wizard/UpdateLog.h"
 #include "wizard/UpdateTransaction.h"
 
 namespace upd::wizard {
@@ -144,6 +145,7 @@ void BuildNewFile(TFile& patchData, std::int64_t dataStart, package::TPatchSet& 
     control.CheckCancelled();
     if (package::FileMD5Text(set.PatchedFileName) != set.NewHash)
         throw Exception(FailedUpdateMessage(set.TargetFileName));
+    RunLog().Rebuilt(set);
     progress.Step();
 }
 

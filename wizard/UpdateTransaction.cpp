@@ -6,6 +6,7 @@
 #include "base/Exception.h"
 #include "base/File.h"
 #include "wizard/UpdateFiles.h"
+#include "wizard/UpdateLog.h"
 
 namespace upd::wizard {
 
@@ -162,6 +163,7 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
             if (e.Existed)
                 ops.Rename(e.Target, e.Backup);
             ops.Rename(e.Staged, e.Target);
+            RunLog().Replaced(e.Target);
             afterEach();
         }
         if (!journal.TagFile.empty()) {
@@ -170,15 +172,19 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
             if (slash != std::string::npos)
                 ForceFolders(journal.TagFile.substr(0, slash));
             ops.WriteDurable(journal.TagFile, tagText);
+            RunLog().TagWritten(journal.TagFile);
         }
         current = journal.FileName();
         journal.State = TJournalState::Committed;
         journal.Save(ops);
+        RunLog().Committed();
     } catch (const std::exception& e) {
         const auto* own = dynamic_cast<const Exception*>(&e);
         std::string reason = own ? own->Message() : std::string(e.what());
         TRestoreFailure failure;
-        if (!RollBack(journal, failure))
+        const bool whole = RollBack(journal, failure);
+        RunLog().RolledBack(whole);
+        if (!whole)
             throw Exception(RestoreFailedMessage(current, reason, failure.File, failure.Reason));
         ForgetReplacement(journal);
         throw Exception(ReplaceFailedMessage(current, reason));

@@ -5,6 +5,7 @@
 #include "base/Exception.h"
 #include "package/Update.h"
 #include "version/VersionText.h"
+#include "wizard/UpdateLog.h"
 
 namespace upd::wizard {
 
@@ -189,7 +190,9 @@ bool IsVersionedFileName(const std::string& path)
 
 std::string InstalledVersion(const std::string& path, const TFileProbe& probe)
 {
-    return IsVersionedFileName(path) ? probe.FileVersionText(path) : std::string(kInfoNotAvailable);
+    std::string version = IsVersionedFileName(path) ? probe.FileVersionText(path) : std::string(kInfoNotAvailable);
+    RunLog().VersionFound(path, version);
+    return version;
 }
 
 std::string MustHaveMessage(TVerdict verdict, const std::string& path, const std::string& version,
@@ -277,14 +280,27 @@ class TSourceRecorder : public TValidationSink {
 public:
     TSourceRecorder(upd::package::TUpdate& update, TValidationSink& next) : m_update(update), m_next(next) {}
 
-    void Progress(std::int32_t done, std::int32_t total) override { m_next.Progress(done, total); }
-    void Warning(const std::string& text) override { m_next.Warning(text); }
-    void Fatal(const std::string& text) override { m_next.Fatal(text); }
+    void Progress(std::int32_t done, std::int32_t total) override
+    {
+        RunLog().Checked(done, total);
+        m_next.Progress(done, total);
+    }
+    void Warning(const std::string& text) override
+    {
+        RunLog().Finding(false, text);
+        m_next.Warning(text);
+    }
+    void Fatal(const std::string& text) override
+    {
+        RunLog().Finding(true, text);
+        m_next.Fatal(text);
+    }
     void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) override
     {
         auto& set = m_update.PatchSets.Items(n - 1);
         set.SourceFileName = path;
         set.SourceIndex = index;
+        RunLog().SourceChosen(n, index, path);
         m_next.SourceChosen(n, index, path);
     }
 

@@ -6,6 +6,7 @@
 #include "base/Exception.h"
 #include "base/Win32_win32.h"
 #include "wizard/StageControl.h"
+#include "wizard/UpdateLog.h"
 
 namespace upd::wizard {
 
@@ -69,11 +70,15 @@ void TFirValidareVersiune::Run() noexcept
             Execute();
         } catch (const TStageAbandoned&) {
             // The program is closing, or the user stopped: nothing to report.
+            RunLog().Abandoned();
         } catch (const Exception& e) {
+            RunLog().Error(e.ClassName(), e.Message());
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText(e.ClassName(), e.what()));
         } catch (const std::bad_alloc&) {
+            RunLog().Error("EOutOfMemory", "Out of memory");
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText("EOutOfMemory", "Out of memory"));
         } catch (const std::exception& e) {
+            RunLog().Error("Exception", e.what());
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText("Exception", e.what()));
         }
     } catch (...) {
@@ -99,6 +104,8 @@ DWORD ProgressDelay()
 
 void TFirValidareVersiune::Notify(std::int32_t code, const std::string& text, bool wait)
 {
+    if (code == NOTIFY_DONE)
+        RunLog().StepDone();
     if (code == NOTIFY_PROGRESS && ProgressDelay() > 0)
         ::Sleep(ProgressDelay());
     auto notification = std::make_unique<TComunicareFir>();

@@ -310,6 +310,8 @@ int CmdInfo(const TArgs& args)
 int CmdBuild(const TArgs& args)
 {
     const char* usage = "build MANIFEST.json -o SETUP.EXE [--volumes N | --volume-size BYTES]";
+    if (std::find(args.begin(), args.end(), "--from") != args.end())
+        return CmdBuildFrom(args);
     std::string manifestFile, output;
     std::int64_t volumes = 0, volumeSize = 0;
     for (std::size_t i = 0; i < args.size(); ++i) {

@@ -22,10 +22,15 @@ int CmdDumpPatch(const TArgs& args);
 // Packages.
 int CmdInfo(const TArgs& args);
 int CmdBuild(const TArgs& args);
+/// build --from: the package derived from release folders.
+int CmdBuildFrom(const TArgs& args);
 int CmdCheck(const TArgs& args);
 
 // The validation stage without a window.
 int CmdVerify(const TArgs& args);
+
+// The wizard's log, read back for support.
+int CmdLog(const TArgs& args);
 
 // Formatted text.
 int CmdMarkup(const TArgs& args);

@@ -33,9 +33,12 @@ struct TCommand {
 
 constexpr TCommand kCommands[] = {
     {"info", CmdInfo, "info EXE                      the package inside EXE, as JSON"},
-    {"build", CmdBuild, "build MANIFEST -o SETUP.EXE   build an update package"},
+    {"build", CmdBuild, "build MANIFEST -o SETUP.EXE   build an update package\n"
+                        "  build --from OLD... --to NEW -o SETUP.EXE --title T --description D --release N\n"
+                        "        --release-date D ...   derive it from release folders (see docs/making-updates.md)"},
     {"check", CmdCheck, "check EXE [--root DIR]        check an installation against a package"},
     {"verify", CmdVerify, "verify EXE [--root DIR]       run the validation stage without a window"},
+    {"log", CmdLog, "log FILE                      how the last run in a wizard's log ended, and why"},
     {"mkpatch", CmdMkpatch, "mkpatch --old F... --new F -o PATCH [--note T]"},
     {"unpatch", CmdUnpatch, "unpatch PATCH OLD INDEX OUT [--limit BYTES]\n"
                             "                                rebuild the new file from old version INDEX;\n"
