@@ -22,6 +22,8 @@ constexpr int kChainLimit = 256;
 constexpr std::size_t kMinLength = 16;
 constexpr std::size_t kMinContinue = 6;
 constexpr std::size_t kMinLengthPerVersion = 8;
+constexpr std::size_t kNearWindow = 64;
+constexpr std::size_t kMinNear = 8;
 
 std::uint32_t HashAt(const std::uint8_t* p, unsigned bits)
 {
@@ -32,6 +34,11 @@ std::uint32_t HashAt(const std::uint8_t* p, unsigned bits)
     std::uint64_t v = a * 0x9E3779B97F4A7C15ull ^ b * 0xC2B2AE3D27D4EB4Full;
     v ^= v >> 29;
     return static_cast<std::uint32_t>((v * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+}
+
+std::size_t Distance(std::size_t a, std::size_t b)
+{
+    return a > b ? a - b : b - a;
 }
 
 std::size_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit)
@@ -130,14 +137,31 @@ public:
         if (longest >= m_minLength)
             return longest;
         // A short run where every version continues its previous run (code
-        // between two changed addresses) is cheap: its offsets repeat.
+        // between two changed addresses) is cheap: its offsets are small
+        // common values. Where an instruction or two grew or shrank, the run
+        // goes on a few bytes off; such a run must be longer to count, since
+        // one of the nearby places matching a few bytes by chance is likely.
         std::size_t run = limit;
         for (std::size_t v = 0; v < m_old.size() && run >= kMinContinue; ++v) {
-            std::size_t from = m_expected[v] + shift;
-            if (from >= m_old[v].size())
-                return 0;
-            run = CommonLength(m_new.data() + at, m_old[v].data() + from, std::min(run, m_old[v].size() - from));
-            sources[v] = from;
+            std::size_t expected = m_expected[v] + shift;
+            std::size_t best = 0;
+            std::size_t first = expected > kNearWindow ? expected - kNearWindow : 0;
+            std::size_t last = std::min(expected + kNearWindow, m_old[v].size() - 1);
+            for (std::size_t from = first; from <= last; ++from) {
+                std::size_t length =
+                    CommonLength(m_new.data() + at, m_old[v].data() + from, std::min(run, m_old[v].size() - from));
+                if (from != expected && length < kMinNear)
+                    continue;
+                // The place in step wins ties, then the nearest.
+                bool better = length > best ||
+                              (length == best && best > 0 &&
+                               (from == expected || Distance(from, expected) < Distance(sources[v], expected)));
+                if (better) {
+                    best = length;
+                    sources[v] = from;
+                }
+            }
+            run = best;
         }
         return run >= kMinContinue ? run : 0;
     }
