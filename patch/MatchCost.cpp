@@ -16,6 +16,12 @@ namespace {
 // and the weight); their LengthCodes symbols take about this many bits each.
 constexpr double kSymbolBits = 4.0;
 constexpr std::size_t kLiteralChunk = 64 * 1024;
+// A run taken now also anchors the runs that go on from it after the next
+// changed bytes, which a choice made one run at a time does not see. Weighing
+// the literal bytes a third above their measured cost makes up for it: over
+// six families of executables, factors from 1.15 to 1.5 made patches up to
+// 3.5% smaller (none more than 0.1% larger) and the total 0.5% smaller.
+constexpr double kAnchorWeight = 1.3;
 
 double Log2(double x)
 {
@@ -141,7 +147,7 @@ double TQvtMatchCost::Gain(std::size_t length, const std::vector<std::size_t>& s
 {
     double cost = m_copyLengths.Bits(static_cast<std::int64_t>(length)) + OffsetBits(sources, previous) +
                   m_dumpLengths.Bits(static_cast<std::int64_t>(dumpLength));
-    return static_cast<double>(length) * m_literals.BitsPerByte() - cost;
+    return static_cast<double>(length) * m_literals.BitsPerByte() * kAnchorWeight - cost;
 }
 
 void TQvtMatchCost::Chosen(std::size_t length, const std::vector<std::size_t>& sources,
