@@ -18,6 +18,10 @@ namespace {
 constexpr std::size_t kMinLength = 16;
 constexpr std::size_t kHashBytes = kMinLength;
 constexpr int kChainLimit = 256;
+// A run this long ends the search for a longer one at the same place: runs
+// that long are cheap whatever their offset, and the walk along the chain of a
+// much repeated sequence (padding, tables) would compare every one in full.
+constexpr std::size_t kNiceLength = 1024;
 // A run that continues the previous one is looked for from this length on;
 // whether it is taken is left to its cost.
 constexpr std::size_t kMinContinue = 4;
@@ -25,6 +29,7 @@ constexpr std::size_t kMinContinue = 4;
 // it does not go on in step.
 constexpr std::size_t kNearWindow = 64;
 constexpr std::size_t kMinNear = 8;
+constexpr std::size_t kLazySteps = 2;
 
 std::uint32_t HashAt(const std::uint8_t* p, unsigned bits)
 {
@@ -101,7 +106,7 @@ public:
             if (length > best) {
                 best = length;
                 source = pos;
-                if (best >= limit)
+                if (best >= limit || best >= kNiceLength)
                     break;
             }
         }
@@ -178,7 +183,10 @@ public:
             std::size_t best = 0;
             std::size_t first = expected > kNearWindow ? expected - kNearWindow : 0;
             std::size_t last = std::min(expected + kNearWindow, m_old[v].size() - 1);
+            std::uint8_t head = m_new[at];
             for (std::size_t from = first; from <= last; ++from) {
+                if (m_old[v][from] != head)
+                    continue;
                 std::size_t length =
                     CommonLength(m_new.data() + at, m_old[v].data() + from, std::min(run, m_old[v].size() - from));
                 if (from != expected && length < kMinNear)
@@ -209,11 +217,17 @@ public:
                 ++at;
                 continue;
             }
-            // One step of lazy matching: a run one byte later that saves more wins.
-            while (at + 1 + kMinContinue <= m_new.size() && Best(at + 1, literalStart, next) &&
-                   next.gain > current.gain) {
-                ++at;
-                std::swap(current, next);
+            // Lazy matching: a run one or two bytes later that saves more wins.
+            for (bool moved = true; moved;) {
+                moved = false;
+                for (std::size_t step = 1; step <= kLazySteps && !moved; ++step) {
+                    if (at + step + kMinContinue <= m_new.size() && Best(at + step, literalStart, next) &&
+                        next.gain > current.gain) {
+                        at += step;
+                        std::swap(current, next);
+                        moved = true;
+                    }
+                }
             }
             std::size_t length = current.length;
             std::vector<std::size_t>& sources = current.sources;
