@@ -1,5 +1,7 @@
 #include "patch/Differ.h"
 
+#include "patch/MatchCost.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,21 +9,42 @@ namespace upd::patch {
 
 namespace {
 
-constexpr std::size_t kHashBytes = 8;
-constexpr int kChainLimit = 256;
-// A run from elsewhere in the old file brings a new offset value, which costs
-// its table entry and a long code; shorter ones are cheaper as literal bytes
-// and, scattered over the whole old file, would also defeat the applying
-// side's block cache. A run that continues the previous one repeats offsets.
+// Runs from elsewhere in the old file are looked for from this length on (and
+// the index hashes that many bytes, so a chain holds only places that very
+// likely match in full instead of the many short sequences that machine code
+// repeats everywhere). Shorter ones would bring a new offset value, with its
+// table entry and a long code, for fewer bytes than that costs; scattered over
+// the whole old file they would also defeat the applying side's block cache.
 constexpr std::size_t kMinLength = 16;
-constexpr std::size_t kMinContinue = 8;
-constexpr std::size_t kMinLengthPerVersion = 8;
+constexpr std::size_t kHashBytes = kMinLength;
+constexpr int kChainLimit = 256;
+// A run this long ends the search for a longer one at the same place: runs
+// that long are cheap whatever their offset, and the walk along the chain of a
+// much repeated sequence (padding, tables) would compare every one in full.
+constexpr std::size_t kNiceLength = 1024;
+// A run that continues the previous one is looked for from this length on;
+// whether it is taken is left to its cost.
+constexpr std::size_t kMinContinue = 4;
+// How far off its previous run a run may go on, and how long it must be when
+// it does not go on in step.
+constexpr std::size_t kNearWindow = 64;
+constexpr std::size_t kMinNear = 8;
+constexpr std::size_t kLazySteps = 2;
 
 std::uint32_t HashAt(const std::uint8_t* p, unsigned bits)
 {
-    std::uint64_t v = 0;
-    std::memcpy(&v, p, kHashBytes);
+    static_assert(kHashBytes == 16);
+    std::uint64_t a, b;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + 8, 8);
+    std::uint64_t v = a * 0x9E3779B97F4A7C15ull ^ b * 0xC2B2AE3D27D4EB4Full;
+    v ^= v >> 29;
     return static_cast<std::uint32_t>((v * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+}
+
+std::size_t Distance(std::size_t a, std::size_t b)
+{
+    return a > b ? a - b : b - a;
 }
 
 std::size_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit)
@@ -83,7 +106,7 @@ public:
             if (length > best) {
                 best = length;
                 source = pos;
-                if (best >= limit)
+                if (best >= limit || best >= kNiceLength)
                     break;
             }
         }
@@ -100,60 +123,114 @@ private:
 class TMatcher {
 public:
     TMatcher(const std::vector<std::span<const std::uint8_t>>& oldFiles, std::span<const std::uint8_t> newFile)
-        : m_old(oldFiles), m_new(newFile), m_expected(oldFiles.size(), 0)
+        : m_old(oldFiles), m_new(newFile), m_expected(oldFiles.size(), 0), m_previous(oldFiles.size(), 0),
+          m_scratch(oldFiles.size(), 0), m_cost(oldFiles.size(), newFile)
     {
         for (const auto& old : oldFiles)
             m_indexes.push_back(std::make_unique<TOldIndex>(old));
-        // Every further version must hold the run too; longer minimum runs keep
-        // the offsets of many versions from costing more than they save.
-        m_minLength = kMinLength + kMinLengthPerVersion * (oldFiles.size() - 1);
     }
 
-    /// The run at `at` that every version holds: its length and sources.
-    std::size_t Common(std::size_t at, std::vector<std::size_t>& sources) const
+    struct TCandidate {
+        std::size_t length = 0;
+        double gain = 0;
+        std::vector<std::size_t> sources;
+    };
+
+    /// The run at `at` that every version holds and that saves the most bits
+    /// when the literal bytes since `literalStart` come before it; false when
+    /// no run saves anything.
+    bool Best(std::size_t at, std::size_t literalStart, TCandidate& best)
     {
-        std::size_t limit = m_new.size() - at;
-        std::size_t shift = at - m_lastNewEnd;
-        std::size_t longest = limit;
-        for (std::size_t v = 0; v < m_indexes.size() && longest >= m_minLength; ++v)
-            longest = m_indexes[v]->Longest(m_new, at, longest, m_expected[v] + shift, sources[v]);
-        if (longest >= m_minLength)
-            return longest;
-        // A short run where every version continues its previous run (code
-        // between two changed addresses) is cheap: its offsets repeat.
-        std::size_t run = limit;
-        for (std::size_t v = 0; v < m_old.size() && run >= kMinContinue; ++v) {
-            std::size_t from = m_expected[v] + shift;
-            if (from >= m_old[v].size())
-                return 0;
-            run = CommonLength(m_new.data() + at, m_old[v].data() + from, std::min(run, m_old[v].size() - from));
-            sources[v] = from;
+        best.length = 0;
+        best.gain = 0;
+        std::size_t dump = at - literalStart;
+        std::size_t run = Continued(at, m_scratch);
+        if (run >= kMinContinue) {
+            double gain = m_cost.Gain(run, m_scratch, m_previous, dump);
+            if (gain > best.gain) {
+                best.length = run;
+                best.gain = gain;
+                best.sources = m_scratch;
+            }
         }
-        return run >= kMinContinue ? run : 0;
+        std::size_t longest = m_new.size() - at;
+        std::size_t shift = at - m_lastNewEnd;
+        for (std::size_t v = 0; v < m_indexes.size() && longest >= kMinLength; ++v)
+            longest = m_indexes[v]->Longest(m_new, at, longest, m_expected[v] + shift, m_scratch[v]);
+        if (longest >= kMinLength && longest > run) {
+            double gain = m_cost.Gain(longest, m_scratch, m_previous, dump);
+            if (gain > best.gain) {
+                best.length = longest;
+                best.gain = gain;
+                best.sources = m_scratch;
+            }
+        }
+        return best.length > 0;
+    }
+
+    /// The longest run at `at` where every version continues its previous run.
+    std::size_t Continued(std::size_t at, std::vector<std::size_t>& sources) const
+    {
+        // Code between two changed addresses continues the previous run in
+        // step: its offsets are small common values. Where an instruction or
+        // two grew or shrank, the run goes on a few bytes off; such a run must
+        // be longer to count, since one of the nearby places matching a few
+        // bytes by chance is likely.
+        std::size_t shift = at - m_lastNewEnd;
+        std::size_t run = m_new.size() - at;
+        for (std::size_t v = 0; v < m_old.size() && run >= kMinContinue; ++v) {
+            std::size_t expected = m_expected[v] + shift;
+            std::size_t best = 0;
+            std::size_t first = expected > kNearWindow ? expected - kNearWindow : 0;
+            std::size_t last = std::min(expected + kNearWindow, m_old[v].size() - 1);
+            std::uint8_t head = m_new[at];
+            for (std::size_t from = first; from <= last; ++from) {
+                if (m_old[v][from] != head)
+                    continue;
+                std::size_t length =
+                    CommonLength(m_new.data() + at, m_old[v].data() + from, std::min(run, m_old[v].size() - from));
+                if (from != expected && length < kMinNear)
+                    continue;
+                // The place in step wins ties, then the nearest.
+                bool better = length > best ||
+                              (length == best && best > 0 &&
+                               (from == expected || Distance(from, expected) < Distance(sources[v], expected)));
+                if (better) {
+                    best = length;
+                    sources[v] = from;
+                }
+            }
+            run = best;
+        }
+        return run;
     }
 
     std::vector<TQvtMatch> Run()
     {
         std::vector<TQvtMatch> matches;
         std::size_t versions = m_old.size();
-        std::vector<std::size_t> sources(versions), nextSources(versions);
+        TCandidate current, next;
         std::size_t literalStart = 0;
         std::size_t at = 0;
-        while (at + m_minLength <= m_new.size()) {
-            std::size_t length = Common(at, sources);
-            if (length == 0) {
+        while (at + kMinContinue <= m_new.size()) {
+            if (!Best(at, literalStart, current)) {
                 ++at;
                 continue;
             }
-            // One step of lazy matching: a longer run one byte later wins.
-            while (at + 1 + m_minLength <= m_new.size()) {
-                std::size_t next = Common(at + 1, nextSources);
-                if (next <= length + 1)
-                    break;
-                ++at;
-                length = next;
-                sources.swap(nextSources);
+            // Lazy matching: a run one or two bytes later that saves more wins.
+            for (bool moved = true; moved;) {
+                moved = false;
+                for (std::size_t step = 1; step <= kLazySteps && !moved; ++step) {
+                    if (at + step + kMinContinue <= m_new.size() && Best(at + step, literalStart, next) &&
+                        next.gain > current.gain) {
+                        at += step;
+                        std::swap(current, next);
+                        moved = true;
+                    }
+                }
             }
+            std::size_t length = current.length;
+            std::vector<std::size_t>& sources = current.sources;
             // Grow the run backwards into the literal bytes before it.
             while (at > literalStart) {
                 bool same = true;
@@ -167,11 +244,14 @@ public:
                     --s;
             }
             matches.push_back(TQvtMatch{at, length, sources});
+            m_cost.Chosen(length, sources, m_previous, m_new.subspan(literalStart, at - literalStart));
             at += length;
             literalStart = at;
             m_lastNewEnd = at;
-            for (std::size_t v = 0; v < versions; ++v)
+            for (std::size_t v = 0; v < versions; ++v) {
+                m_previous[v] = sources[v];
                 m_expected[v] = sources[v] + length;
+            }
         }
         return matches;
     }
@@ -180,9 +260,12 @@ private:
     const std::vector<std::span<const std::uint8_t>>& m_old;
     std::span<const std::uint8_t> m_new;
     std::vector<std::unique_ptr<TOldIndex>> m_indexes;
+    // Per version: where the last run ends and where it starts.
     std::vector<std::size_t> m_expected;
+    std::vector<std::size_t> m_previous;
+    std::vector<std::size_t> m_scratch;
     std::size_t m_lastNewEnd = 0;
-    std::size_t m_minLength;
+    TQvtMatchCost m_cost;
 };
 
 } // namespace

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include <zlib.h>
+#ifdef UPD_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include "base/Exception.h"
 #include "patch/Differ.h"
@@ -149,12 +153,30 @@ std::vector<std::uint8_t> WritePatchImage(TQvtUnPatchEngine& engine)
 
 std::vector<std::uint8_t> CompressPatchImage(const std::vector<std::uint8_t>& image)
 {
+#ifdef UPD_HAVE_LIBDEFLATE
+    // Its slowest level searches every block split and match length; on a patch
+    // image it still runs faster than zlib's best level and writes 2-4% less.
+    struct TFree {
+        void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+    };
+    std::unique_ptr<libdeflate_compressor, TFree> compressor(libdeflate_alloc_compressor(12));
+    if (!compressor)
+        throw Exception("Error");
+    std::vector<std::uint8_t> out(libdeflate_zlib_compress_bound(compressor.get(), image.size()));
+    std::size_t size =
+        libdeflate_zlib_compress(compressor.get(), image.data(), image.size(), out.data(), out.size());
+    if (size == 0)
+        throw Exception("Error");
+    out.resize(size);
+    return out;
+#else
     uLongf size = compressBound(static_cast<uLong>(image.size()));
     std::vector<std::uint8_t> out(size);
     if (compress2(out.data(), &size, image.data(), static_cast<uLong>(image.size()), Z_BEST_COMPRESSION) != Z_OK)
         throw Exception("Error");
     out.resize(size);
     return out;
+#endif
 }
 
 std::vector<std::uint8_t> MakePatchFile(const std::vector<TQvtBytes>& oldFiles, TQvtBytes newFile,

@@ -26,7 +26,8 @@ std::vector<std::uint8_t> MakePatchFile(const std::vector<TQvtBytes>& oldFiles, 
 /// the sets and writes header, bit section and literal section.
 std::vector<std::uint8_t> WritePatchImage(TQvtUnPatchEngine& engine);
 
-/// One zlib stream around the image (best compression).
+/// One zlib stream around the image, at the best compression at hand (any
+/// zlib inflates it).
 std::vector<std::uint8_t> CompressPatchImage(const std::vector<std::uint8_t>& image);
 
 } // namespace upd::patch

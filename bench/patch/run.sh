@@ -4,6 +4,11 @@
 #
 #   bench/patch/run.sh [--write]     (--write also replaces docs/benchmarks-patch.md)
 #
+# UPDKIT_BEFORE names an earlier updkit build whose patches are made in the same
+# run, so that the figures before a change sit beside the new ones measured
+# under the same load. UPDKIT_BENCH_ONLY (names separated by spaces) limits the
+# run to some series while iterating.
+#
 # The corpus is fetched once with `npm pack --ignore-scripts` into a cache
 # outside the repository (UPDKIT_BENCH_CACHE, default ~/.cache/updkit-bench) and
 # every tarball is checked against bench/patch/corpus.sha256. Needs the network
@@ -15,10 +20,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 cache=${UPDKIT_BENCH_CACHE:-$HOME/.cache/updkit-bench}
 updkit=${UPDKIT:-$root/build/native/tools/updkit/updkit}
+before=${UPDKIT_BEFORE:-}
+only=${UPDKIT_BENCH_ONLY:-}
 write=0
 [ "${1:-}" = "--write" ] && write=1
 
 [ -x "$updkit" ] || { echo "run.sh: no updkit at $updkit (set UPDKIT)" >&2; exit 1; }
+[ -z "$before" ] || [ -x "$before" ] || { echo "run.sh: no updkit at $before (UPDKIT_BEFORE)" >&2; exit 1; }
 for tool in xdelta3 bsdiff bspatch zstd npm /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (scripts/setup-deps)" >&2; exit 1; }
 done
@@ -27,6 +35,11 @@ done
 series=(
     "7za|7zip-bin|package/win/x64/7za.exe|4.0.2 4.1.0 5.0.3 5.2.0"
     "dprint|@dprint/win32-x64|package/dprint.exe|0.47.4 0.48.0 0.49.1 0.50.1 0.50.2"
+    "esbuild|@esbuild/win32-x64|package/esbuild.exe|0.25.9 0.25.10 0.25.11 0.25.12"
+    "lightningcss|lightningcss-win32-x64-msvc|package/lightningcss.win32-x64-msvc.node|1.30.1 1.30.2 1.31.0 1.31.1"
+    "rollup|@rollup/rollup-win32-x64-msvc|package/rollup.win32-x64-msvc.node|4.68.6 4.68.7 4.68.8 4.68.9"
+    "libvips|@img/sharp-win32-x64|package/lib/libvips-42.dll|0.34.2 0.34.3 0.34.4 0.34.5"
+    "watcher|@parcel/watcher-win32-x64|package/watcher.node|2.5.0 2.5.1 2.5.4 2.5.6"
 )
 
 mkdir -p "$cache/tgz" "$cache/files"
@@ -84,13 +97,20 @@ mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 table="$work/table.md"
 multi="$work/multi.md"
+prior="$work/prior.md"
 : >"$table"
 : >"$multi"
-total_updkit=0 total_xdelta=0 total_bsdiff=0 total_zstd=0
-worst_vs_xdelta=0 worst_apply_vs_zstd=0
+: >"$prior"
+total_updkit=0 total_xdelta=0 total_bsdiff=0 total_zstd=0 total_before=0
+worst_vs_xdelta=0 worst_apply_vs_zstd=0 worst_make_vs_zstd=0 worst_before_vs_xdelta=0
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (a > b ? a : b) }'; }
 
 for entry in "${series[@]}"; do
     IFS='|' read -r name package inner versions <<<"$entry"
+    if [ -n "$only" ] && ! [[ " $only " == *" $name "* ]]; then
+        continue
+    fi
     files=()
     for v in $versions; do
         files+=("$(extract "$name" "$v" "$package" "$inner")")
@@ -118,37 +138,54 @@ for entry in "${series[@]}"; do
         read -r xet xem <<<"$xe"; read -r xdt xdm <<<"$xd"
         read -r bet bem <<<"$be"; read -r bdt bdm <<<"$bd"
         read -r zet zem <<<"$ze"; read -r zdt zdm <<<"$zd"
-        ratio=$(awk -v a="$su" -v b="$sx" 'BEGIN { printf "%.2f", a / b }')
-        worst_vs_xdelta=$(awk -v a="$ratio" -v b="$worst_vs_xdelta" 'BEGIN { print (a > b ? a : b) }')
-        applyratio=$(awk -v a="$unt" -v b="$zdt" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')
-        worst_apply_vs_zstd=$(awk -v a="$applyratio" -v b="$worst_apply_vs_zstd" 'BEGIN { print (a > b ? a : b) }')
-        printf '| %s | %s | %s | %s | %s | %s | %s | %ss / %s MB | %ss / %s MB | %ss / %s MB | %ss / %s MB | %ss / %s MB | %ss / %s MB |\n' \
-            "$label" "$(size "$new")" "$su" "$sx" "$sb" "$sz" "$ratio" \
-            "$mkt" "$(mb "$mkm")" "$unt" "$(mb "$unm")" "$xdt" "$(mb "$xdm")" "$bdt" "$(mb "$bdm")" \
+        r=$(ratio "$su" "$sx")
+        worst_vs_xdelta=$(larger "$r" "$worst_vs_xdelta")
+        worst_apply_vs_zstd=$(larger "$(ratio "$unt" "$zdt")" "$worst_apply_vs_zstd")
+        makeratio=$(ratio "$mkt" "$zet")
+        worst_make_vs_zstd=$(larger "$makeratio" "$worst_make_vs_zstd")
+        printf '| %s | %s | %s | %s | %s | %s | %s | %ss / %s MB | %s | %ss / %s MB | %ss / %s MB | %ss / %s MB | %ss / %s MB | %ss / %s MB |\n' \
+            "$label" "$(size "$new")" "$su" "$sx" "$sb" "$sz" "$r" \
+            "$mkt" "$(mb "$mkm")" "$makeratio" "$unt" "$(mb "$unm")" "$xdt" "$(mb "$xdm")" "$bdt" "$(mb "$bdm")" \
             "$zdt" "$(mb "$zdm")" "$zet" "$(mb "$zem")" >>"$table"
+        if [ -n "$before" ]; then
+            measure mkb "$before" mkpatch --old "$old" --new "$new" -o "$work/b.upd"
+            # A patch of the earlier encoder must still apply with this decoder.
+            "$updkit" unpatch "$work/b.upd" "$old" 0 "$work/r.upd" >/dev/null
+            same "$new" "$work/r.upd" "updkit (earlier patch)"
+            sp=$(size "$work/b.upd")
+            total_before=$((total_before + sp))
+            read -r mbt mbm <<<"$mkb"
+            rb=$(ratio "$sp" "$sx")
+            worst_before_vs_xdelta=$(larger "$rb" "$worst_before_vs_xdelta")
+            printf '| %s | %s | %s | %s | %s | %s | %ss | %ss | %s |\n' "$label" "$sp" "$su" "$(ratio "$su" "$sp")" \
+                "$rb" "$r" "$mbt" "$mkt" "$(ratio "$mbt" "$zet")" >>"$prior"
+        fi
     done
     # One patch for the three versions before the newest.
     n=${#files[@]}
     if [ "$n" -ge 4 ]; then
         new=${files[n - 1]}
         olds=("${files[n - 4]}" "${files[n - 3]}" "${files[n - 2]}")
-        sum=0 largest=0
-        for o in "${olds[@]}"; do
-            "$updkit" mkpatch --old "$o" --new "$new" -o "$work/s.upd"
-            s=$(size "$work/s.upd")
-            sum=$((sum + s))
-            [ "$s" -gt "$largest" ] && largest=$s
+        for tool in "$updkit" ${before:+"$before"}; do
+            sum=0 largest=0
+            for o in "${olds[@]}"; do
+                "$tool" mkpatch --old "$o" --new "$new" -o "$work/s.upd"
+                s=$(size "$work/s.upd")
+                sum=$((sum + s))
+                [ "$s" -gt "$largest" ] && largest=$s
+            done
+            "$tool" mkpatch --old "${olds[0]}" --old "${olds[1]}" --old "${olds[2]}" --new "$new" -o "$work/m.upd"
+            for k in 0 1 2; do
+                "$updkit" unpatch "$work/m.upd" "${olds[k]}" "$k" "$work/r.upd"
+                same "$new" "$work/r.upd" "updkit (3 versions)"
+            done
+            m=$(size "$work/m.upd")
+            which=now
+            [ "$tool" = "$updkit" ] || which=before
+            printf '| %s %s, %s, %s → %s | %s | %s | %s | %s | %s | %s |\n' "$name" "${vlist[n - 4]}" "${vlist[n - 3]}" \
+                "${vlist[n - 2]}" "${vlist[n - 1]}" "$which" "$m" "$sum" "$largest" \
+                "$(ratio "$m" "$sum")" "$(ratio "$m" "$largest")" >>"$multi"
         done
-        measure mk3 "$updkit" mkpatch --old "${olds[0]}" --old "${olds[1]}" --old "${olds[2]}" --new "$new" -o "$work/m.upd"
-        for k in 0 1 2; do
-            "$updkit" unpatch "$work/m.upd" "${olds[k]}" "$k" "$work/r.upd"
-            same "$new" "$work/r.upd" "updkit (3 versions)"
-        done
-        m=$(size "$work/m.upd")
-        printf '| %s %s, %s, %s → %s | %s | %s | %s | %s | %s |\n' "$name" "${vlist[n - 4]}" "${vlist[n - 3]}" \
-            "${vlist[n - 2]}" "${vlist[n - 1]}" "$m" "$sum" "$largest" \
-            "$(awk -v a="$m" -v b="$sum" 'BEGIN { printf "%.2f", a / b }')" \
-            "$(awk -v a="$m" -v b="$largest" 'BEGIN { printf "%.2f", a / b }')" >>"$multi"
     fi
 done
 
@@ -157,24 +194,43 @@ report="$work/report.md"
     echo "# Patch benchmark"
     echo
     echo "Produced by \`bench/patch/run.sh\` on $(date -u +%Y-%m-%d) ($(nproc) cores, $(uname -m))."
-    echo "Corpus: real Windows executables from npm packages (7zip-bin win/x64/7za.exe, @dprint/win32-x64 dprint.exe),"
-    echo "consecutive released versions. Settings: xdelta3 -9 -S djw (decode -d), bsdiff/bspatch, zstd -19 --long=27"
-    echo "--patch-from (decode -d). Times are wall-clock seconds, memory is peak RSS, one run each."
+    echo "Corpus: real Windows executables and DLLs from npm packages, consecutive released versions:"
+    echo "7zip-bin win/x64/7za.exe, @dprint/win32-x64 dprint.exe, @esbuild/win32-x64 esbuild.exe,"
+    echo "lightningcss-win32-x64-msvc lightningcss.win32-x64-msvc.node, @rollup/rollup-win32-x64-msvc"
+    echo "rollup.win32-x64-msvc.node, @img/sharp-win32-x64 lib/libvips-42.dll, @parcel/watcher-win32-x64 watcher.node."
+    echo "Settings: xdelta3 -9 -S djw (decode -d), bsdiff/bspatch, zstd -19 --long=27 --patch-from (decode -d)."
+    echo "Times are wall-clock seconds, memory is peak RSS, one run each; every tool runs on the same pair one after"
+    echo "the other, so the ratios hold under the same load."
     echo
     echo "## Single-version patches (bytes)"
     echo
-    echo "| Pair | New file | updkit | xdelta3 | bsdiff | zstd | updkit/xdelta3 | updkit mkpatch | updkit unpatch | xdelta3 -d | bspatch | zstd -d | zstd -19 encode |"
-    echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+    echo "| Pair | New file | updkit | xdelta3 | bsdiff | zstd | updkit/xdelta3 | updkit mkpatch | mkpatch/zstd encode | updkit unpatch | xdelta3 -d | bspatch | zstd -d | zstd -19 encode |"
+    echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
     cat "$table"
-    echo "| **Total** | | $total_updkit | $total_xdelta | $total_bsdiff | $total_zstd | $(awk -v a="$total_updkit" -v b="$total_xdelta" 'BEGIN { printf "%.2f", a / b }') | | | | | | |"
+    echo "| **Total** | | $total_updkit | $total_xdelta | $total_bsdiff | $total_zstd | $(ratio "$total_updkit" "$total_xdelta") | | | | | | | |"
     echo
-    echo "Corpus total updkit/zstd: $(awk -v a="$total_updkit" -v b="$total_zstd" 'BEGIN { printf "%.2f", a / b }');"
-    echo "largest single-pair updkit/xdelta3: $worst_vs_xdelta; largest unpatch/zstd -d time ratio: $worst_apply_vs_zstd."
+    echo "Corpus total updkit/zstd: $(ratio "$total_updkit" "$total_zstd");"
+    echo "largest single-pair updkit/xdelta3: $worst_vs_xdelta; largest mkpatch/zstd -19 encode time ratio: $worst_make_vs_zstd;"
+    echo "largest unpatch/zstd -d time ratio: $worst_apply_vs_zstd."
+    if [ -n "$before" ]; then
+        echo
+        echo "## Before this encoder (same run)"
+        echo
+        echo "The earlier updkit ($(basename "$(dirname "$before")")/$(basename "$before")) made its patches in the same run; each"
+        echo "of them was applied by the current decoder and rebuilt the new file."
+        echo
+        echo "| Pair | updkit before | updkit now | now/before | before/xdelta3 | now/xdelta3 | mkpatch before | mkpatch now | before mkpatch/zstd encode |"
+        echo "|---|---|---|---|---|---|---|---|---|"
+        cat "$prior"
+        echo "| **Total** | $total_before | $total_updkit | $(ratio "$total_updkit" "$total_before") | $(ratio "$total_before" "$total_xdelta") | $(ratio "$total_updkit" "$total_xdelta") | | | |"
+        echo
+        echo "Before: corpus total updkit/zstd $(ratio "$total_before" "$total_zstd"); largest single-pair updkit/xdelta3 $worst_before_vs_xdelta."
+    fi
     echo
     echo "## One patch for three old versions (bytes)"
     echo
-    echo "| Versions | 3-version patch | sum of 3 single patches | largest single patch | ratio to sum | ratio to largest |"
-    echo "|---|---|---|---|---|---|"
+    echo "| Versions | encoder | 3-version patch | sum of 3 single patches | largest single patch | ratio to sum | ratio to largest |"
+    echo "|---|---|---|---|---|---|---|"
     cat "$multi"
     echo
     echo "## Notes"
@@ -186,8 +242,8 @@ report="$work/report.md"
     echo "- A Copy can only take bytes from the old file (not from earlier parts of the new one), so new"
     echo "  code is stored as literal bytes and compressed only by the zlib stream around the patch."
     echo "- unpatch keeps the inflated patch image and the decoding tables in memory; the old file is read"
-    echo "  through a 2 MB block cache and the new file written through a 256 KB buffer, so neither is held"
-    echo "  whole. Its peak memory above includes the process itself (about 3 MB)."
+    echo "  through a block cache and the new file written through a buffer, so neither is held whole."
+    echo "  Its peak memory above includes the process itself (about 3 MB)."
 } >"$report"
 cat "$report"
 if [ "$write" = 1 ]; then

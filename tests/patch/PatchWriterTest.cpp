@@ -154,6 +154,39 @@ TEST(PatchWriterTest, DifferFindsRunsHeldByEveryVersion)
     EXPECT_EQ(matches[0].sources, (std::vector<std::size_t>{2, 0}));
 }
 
+TEST(PatchWriterTest, RunsThatGoOnAFewBytesOffAreCopied)
+{
+    // Short pieces of the old file, each followed by two changed bytes, the old
+    // file moving on by one byte more than the new one each time: no piece is
+    // long enough to be looked up on its own, none continues its previous one
+    // in step, and each goes on a few bytes off it.
+    std::mt19937 random(23);
+    TBytes old = Random(random, 30000);
+    TBytes newFile;
+    for (std::size_t at = 0; at + 12 <= old.size(); at += 13) {
+        newFile.insert(newFile.end(), old.begin() + static_cast<std::ptrdiff_t>(at),
+                       old.begin() + static_cast<std::ptrdiff_t>(at + 10));
+        newFile.push_back(static_cast<std::uint8_t>(random()));
+        newFile.push_back(static_cast<std::uint8_t>(random()));
+    }
+    std::size_t size = CheckRoundTrip({old}, newFile);
+    EXPECT_LT(size, newFile.size() / 2);
+}
+
+TEST(PatchWriterTest, LargeImagesInflateWithZlib)
+{
+    // Big enough for the compressor to split it into many blocks of both kinds.
+    std::mt19937 random(29);
+    TBytes image;
+    while (image.size() < 600000) {
+        auto piece = Random(random, 1 + random() % 5000, random() % 2 ? 256 : 3);
+        image.insert(image.end(), piece.begin(), piece.end());
+    }
+    auto stream = CompressPatchImage(image);
+    EXPECT_LT(stream.size(), image.size());
+    EXPECT_TRUE(InflateBytes(stream.data(), stream.size()) == image);
+}
+
 TEST(PatchWriterTest, EmptyInstructionListEncodes)
 {
     TQvtUnPatchEngine writer;

@@ -42,6 +42,14 @@ std::string ToConsole(const std::string& text)
 #endif
 }
 
+// A version line names the old file by its name alone: the folders it sat in
+// on the machine that made the patch mean nothing to the one applying it.
+std::string FileNamePart(const std::string& path)
+{
+    std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 void PrintTable(const char* name, const upd::patch::TQvtHuffmanValueSet& set)
 {
     std::printf("%s: %d values\n", name, set.Count());
@@ -100,7 +108,7 @@ int CmdMkpatch(const TArgs& args)
     std::vector<std::string> versions;
     for (const auto& name : oldNames) {
         oldFiles.push_back(upd::ReadWholeFile(name));
-        versions.push_back(ToStored(name));
+        versions.push_back(ToStored(FileNamePart(name)));
     }
     for (const auto& file : oldFiles)
         oldViews.emplace_back(file);
