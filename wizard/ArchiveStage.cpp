@@ -110,7 +110,7 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
             const std::int64_t rest = engine.DataEnd - start;
             TByteCounter counter(host, rest, stage);
             counter.CopyRest(exe, total, rest);
-            RunLog().DataFromProgram(engine.GetExeFileName(), rest);
+            RunLog().DataFromProgram(engine.GetExeFileName().Text(), rest);
         } else {
             // The header stays in the executable: only what follows it is copied.
             std::int64_t all = static_cast<std::int64_t>(header.PackageSize) - package::kPatchHeaderSize;
@@ -130,13 +130,13 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
                 host.RequestVolume(name, kVolumeRequestMessage, path, i, 0);
                 std::string digest = path.Empty() ? std::string() : package::FileMD5Text(path);
                 for (std::int32_t attempt = 1; !FileExists(path) || digest != wanted; ++attempt) {
-                    RunLog().VolumeRefused(i, path, FileExists(path));
+                    RunLog().VolumeRefused(i, path.Text(), FileExists(path));
                     host.RequestVolume(name, RejectedVolumeText(path, FileExists(path)), path, i, attempt);
                     digest = VolumeDigest(path);
                 }
                 TFile volume(path, TFileMode::ReadDenyWrite);
                 counter.Copy(volume, total, header.VolumeSizes[static_cast<std::size_t>(i - 1)]);
-                RunLog().VolumeRead(i, path, header.VolumeSizes[static_cast<std::size_t>(i - 1)], digest);
+                RunLog().VolumeRead(i, path.Text(), header.VolumeSizes[static_cast<std::size_t>(i - 1)], digest);
             }
         }
     }

@@ -246,9 +246,8 @@ int CmdBuildFrom(const TArgs& args)
 
     TReleaseKit kit = DeriveReleaseKit(input);
     TBuildManifest& manifest = kit.Manifest;
-    manifest.Stub = stub.empty() ? RunningExeFileName().substr(0, RunningExeFileName().find_last_of("/\\") + 1) +
-                                       "setup.exe"
-                                 : stub;
+    const std::string exe = RunningExeFileName().Text();
+    manifest.Stub = stub.empty() ? exe.substr(0, exe.find_last_of("/\\") + 1) + "setup.exe" : stub;
     manifest.Title = title;
     manifest.Description = description;
     manifest.Release = release;
