@@ -83,8 +83,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         upd::app::ShowMessageBox(nullptr, kAlreadyRunningMessage, MB_OK | MB_ICONWARNING);
         return 1;
     }
-    upd::wizard::RunLog().Open(upd::wizard::kLogFile, upd::version::TempFolder());
-    upd::wizard::RunLog().Start(upd::package::RunningExeFileName());
+    upd::wizard::RunLog().Open(upd::wizard::kLogFile, upd::version::TempFolder().Text());
+    upd::wizard::RunLog().Start(upd::package::RunningExeFileName().Text());
     // A run that was killed or lost its power is finished or undone before
     // anything looks at the installation.
     try {
