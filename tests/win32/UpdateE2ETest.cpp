@@ -88,6 +88,18 @@ protected:
     void SetUp() override
     {
         m_manifest = package::TBuildManifest{};
+        // The final page of an earlier run starts the payroll program: it may
+        // still be running from the file this run installs anew.
+        WaitUntil(
+            [] {
+                HANDLE h = ::CreateFileA(kKp3.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                         nullptr);
+                if (h == INVALID_HANDLE_VALUE)
+                    return ::GetLastError() != ERROR_SHARING_VIOLATION;
+                ::CloseHandle(h);
+                return true;
+            },
+            kStepTimeout);
         for (const auto& name : {kKp3, kKp3 + "vf", kData, kData + "vf", kTag})
             Remove(name);
         std::filesystem::remove_all(kKits);
