@@ -2,6 +2,7 @@
 
 
 #include "base/File.h"
+#include "package/Update.h"
 #include "wizard/UpdateFiles.h"
 
 namespace upd::wizard {
@@ -98,16 +99,7 @@ std::string TUpdateJournal::Text() const
 bool TUpdateJournal::Parse(const std::string& text, TUpdateJournal& journal)
 {
     bool first = true;
-    // Split by hand: the stream classes would bring the whole locale
-    // machinery into the wizard for a dozen lines.
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    for (const std::string& line : package::SplitLines(text)) {
         if (first) {
             if (line != kHeader)
                 return false;

@@ -1,5 +1,7 @@
 #include "wizard/UpdateLogReader.h"
 
+#include "package/Update.h"
+
 namespace upd::wizard {
 
 namespace {
@@ -15,15 +17,8 @@ struct TLine {
 std::vector<TLine> Lines(const std::string& text)
 {
     std::vector<TLine> lines;
-    std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    const std::size_t mark = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    for (const std::string& line : package::SplitLines(text.substr(mark))) {
         if (line.size() <= kTimeWidth + 1 || line[kTimeWidth] != ' ')
             continue; // not a line of the log: skipped, the rest is still read
         std::string rest = line.substr(kTimeWidth + 1);

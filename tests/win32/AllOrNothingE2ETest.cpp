@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <random>
 
+#include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
 #include "app/ControlIds.h"
 #include "base/File.h"
@@ -30,34 +31,6 @@ const std::string kFolder = "C:\\Pravion";
 const std::string kKits = "C:\\upd-atomic";
 const std::string kTagName = "kp3tag-atomic.txt";
 const std::string kTag = std::string(wizard::kTagFolder) + "\\" + kTagName;
-
-std::string Text(const std::string& path)
-{
-    auto bytes = ReadWholeFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-void Put(const std::string& path, const std::string& bytes) { WriteWholeFile(path, bytes.data(), bytes.size()); }
-
-void Remove(const std::string& path)
-{
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(path.c_str());
-}
-
-bool ReadOnly(const std::string& path)
-{
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
-std::string Lines(const std::string& seed, int count)
-{
-    std::string text;
-    for (int i = 0; i < count; ++i)
-        text += seed + " " + std::to_string(i * 31 % 97) + "\r\n";
-    return text;
-}
 
 std::string TempFolder()
 {
@@ -125,17 +98,7 @@ protected:
     // temporary folder, and no journal.
     void Clean()
     {
-        // The final page starts the payroll program: it may still be running.
-        WaitUntil(
-            [&] {
-                HANDLE h = ::CreateFileA(m_files[0].Target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr);
-                if (h == INVALID_HANDLE_VALUE)
-                    return ::GetLastError() != ERROR_SHARING_VIOLATION;
-                ::CloseHandle(h);
-                return true;
-            },
-            kStepTimeout);
+        WaitUntilWritable(m_files[0].Target, kStepTimeout);
         for (const auto& entry : fs::directory_iterator(kFolder))
             for (const TInstalledFile& f : m_files)
                 if (entry.path().string().rfind(f.Target, 0) == 0)

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
 #include "app/ControlIds.h"
 #include "base/File.h"
@@ -27,32 +28,6 @@ const std::string kFolder = "C:\\Pravion";
 const std::string kKits = "C:\\upd-releases";
 const std::string kTagName = "sig-175.txt";
 const char* const kReleases[] = {"r172", "r173", "r174"};
-
-std::string Text(const std::string& path)
-{
-    auto bytes = ReadWholeFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-void Put(const std::string& path, const std::string& bytes)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    WriteWholeFile(path, bytes.data(), bytes.size());
-}
-
-void Remove(const std::string& path)
-{
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(path.c_str());
-}
-
-std::string Lines(const std::string& seed, int count)
-{
-    std::string text;
-    for (int i = 0; i < count; ++i)
-        text += seed + " " + std::to_string(i * 31 % 97) + "\r\n";
-    return text;
-}
 
 std::string Fake(const std::string& name) { return Text(BuildPath("tests/win32/fake_" + name + ".exe")); }
 

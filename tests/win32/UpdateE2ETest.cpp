@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
 #include "app/ControlIds.h"
 #include "base/File.h"
@@ -25,34 +26,6 @@ const std::string kKp3 = "C:\\Pravion\\kp3.exe";
 const std::string kData = "C:\\Pravion\\salarii.dat";
 const std::string kKits = "C:\\upd-stages";
 const std::string kTag = std::string(wizard::kTagFolder) + "\\kp3tag-e2e.txt";
-
-std::string Text(const std::string& path)
-{
-    auto bytes = ReadWholeFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-void Put(const std::string& path, const std::string& bytes) { WriteWholeFile(path, bytes.data(), bytes.size()); }
-
-bool ReadOnly(const std::string& path)
-{
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
-void Remove(const std::string& path)
-{
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(path.c_str());
-}
-
-std::string Lines(const std::string& seed, int count)
-{
-    std::string text;
-    for (int i = 0; i < count; ++i)
-        text += seed + " " + std::to_string(i * 31 % 97) + "\r\n";
-    return text;
-}
 
 // The "Cauta fisier" dialog of the wizard, once it is on show.
 HWND WaitForCautaFisier(DWORD pid, DWORD milliseconds)
@@ -88,18 +61,7 @@ protected:
     void SetUp() override
     {
         m_manifest = package::TBuildManifest{};
-        // The final page of an earlier run starts the payroll program: it may
-        // still be running from the file this run installs anew.
-        WaitUntil(
-            [] {
-                HANDLE h = ::CreateFileA(kKp3.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                         nullptr);
-                if (h == INVALID_HANDLE_VALUE)
-                    return ::GetLastError() != ERROR_SHARING_VIOLATION;
-                ::CloseHandle(h);
-                return true;
-            },
-            kStepTimeout);
+        WaitUntilWritable(kKp3, kStepTimeout);
         for (const auto& name : {kKp3, kKp3 + "vf", kData, kData + "vf", kTag})
             Remove(name);
         std::filesystem::remove_all(kKits);

@@ -24,18 +24,6 @@ const char kUsage[] =
     "             [--leave-out-added] [--write-manifest FILE] [--stub EXE] [--patch-note T]\n"
     "             [--volumes N | --volume-size BYTES]";
 
-std::int64_t Positive(const std::string& text)
-{
-    std::size_t used = 0;
-    long long value = 0;
-    try {
-        value = std::stoll(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    return used == text.size() && value > 0 ? value : -1;
-}
-
 // One name per line; blank lines and lines starting with '#' are skipped.
 std::vector<std::string> ReadList(const std::string& file)
 {
@@ -230,9 +218,9 @@ int CmdBuildFrom(const TArgs& args)
         else if (arg == "--patch-note" && note.empty())
             note = upd::Utf8ToCp1250(value);
         else if (arg == "--volumes" && volumes == 0 && volumeSize == 0 &&
-                 (volumes = Positive(value)) >= 1 && volumes <= kMaxVolumes)
+                 (volumes = PositiveNumber(value)) >= 1 && volumes <= kMaxVolumes)
             continue;
-        else if (arg == "--volume-size" && volumes == 0 && volumeSize == 0 && (volumeSize = Positive(value)) >= 1)
+        else if (arg == "--volume-size" && volumes == 0 && volumeSize == 0 && (volumeSize = PositiveNumber(value)) >= 1)
             continue;
         else
             return Usage(kUsage);

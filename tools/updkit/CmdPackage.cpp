@@ -249,18 +249,6 @@ std::unique_ptr<TPatchDataEngine> OpenPackage(const std::string& exe)
     }
 }
 
-std::int64_t PositiveNumber(const std::string& text)
-{
-    std::size_t used = 0;
-    long long value = 0;
-    try {
-        value = std::stoll(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    return used == text.size() && value > 0 ? value : -1;
-}
-
 } // namespace
 
 int CmdInfo(const TArgs& args)

@@ -40,5 +40,7 @@ int CmdLayout(const TArgs& args);
 int Fail(const std::string& message);
 /// Prints the usage line of a command on stderr and returns 2.
 int Usage(const std::string& usage);
+/// A whole decimal text above 0, or -1 (counts of volumes, sizes).
+long long PositiveNumber(const std::string& text);
 
 } // namespace updkit

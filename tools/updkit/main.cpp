@@ -23,6 +23,18 @@ int Usage(const std::string& usage)
     return 2;
 }
 
+long long PositiveNumber(const std::string& text)
+{
+    std::size_t used = 0;
+    long long value = 0;
+    try {
+        value = std::stoll(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    return used == text.size() && value > 0 ? value : -1;
+}
+
 namespace {
 
 struct TCommand {
