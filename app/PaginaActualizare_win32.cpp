@@ -135,7 +135,7 @@ std::string ControlText(HWND control)
     int length = ::GetWindowTextLengthW(control);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     text.resize(static_cast<std::size_t>(::GetWindowTextW(control, text.data(), length + 1)));
-    return Narrow(text);
+    return SystemText(text);
 }
 
 int ShowMessageBox(HWND owner, const std::string& text, UINT flags)

@@ -190,4 +190,78 @@ void AppendUtf8(std::string& out, char32_t c)
     }
 }
 
+namespace {
+
+// The letter kept at `i` (just past the marker), or false when the bytes there
+// are not one: then the marker is an ordinary control code.
+bool KeptLetter(std::string_view text, std::size_t& i, char32_t& code)
+{
+    if (i >= text.size() || static_cast<unsigned char>(text[i]) < 0xC2)
+        return false;
+    std::size_t at = i;
+    if (!NextUtf8(text, at, code) || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000) || UnicodeToCp1250(code) != '?')
+        return false;
+    i = at;
+    return true;
+}
+
+template <typename Append>
+void ForEachTextLetter(std::string_view text, Append append)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char b = static_cast<unsigned char>(text[i++]);
+        char32_t code = 0;
+        if (b == static_cast<unsigned char>(kForeignLetter) && KeptLetter(text, i, code))
+            append(code);
+        else
+            append(Cp1250ToUnicode(b));
+    }
+}
+
+} // namespace
+
+std::string Utf16ToText(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        unsigned char b = c < 0xD800 || c >= 0xE000 ? UnicodeToCp1250(c) : '?';
+        if (b != '?' || c == '?' || (c >= 0xD800 && c < 0xE000)) {
+            // A lone surrogate half has no UTF-8 form: it stays '?', as before.
+            out += static_cast<char>(b);
+            continue;
+        }
+        out += kForeignLetter;
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::u16string TextToUtf16(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    ForEachTextLetter(text, [&](char32_t c) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    });
+    return out;
+}
+
+std::string TextToUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    ForEachTextLetter(text, [&](char32_t c) { AppendUtf8(out, c); });
+    return out;
+}
+
 } // namespace upd

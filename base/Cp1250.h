@@ -33,4 +33,22 @@ std::string Utf16ToUtf8(std::u16string_view text);
 /// Malformed UTF-8 sequences become '?'.
 std::string Utf8ToCp1250(std::string_view text);
 
+// Texts that carry names from the system.
+//
+// Messages are code page 1250 texts, but a name the system hands over (a
+// folder "Ștefan", a Cyrillic or CJK user name) may hold letters the page
+// lacks. Such a letter travels inside the text as kForeignLetter followed by
+// its UTF-8 sequence; the conversions to the system's forms (the window texts,
+// the log) give it back. File names can never hold that control code, so no
+// package text or name is read differently.
+inline constexpr char kForeignLetter = '\x1A';
+
+/// UTF-16 from the system to a message text: code page 1250 where the page has
+/// the letter, kForeignLetter + UTF-8 where it has not.
+std::string Utf16ToText(std::u16string_view text);
+/// A message text to UTF-16 / UTF-8: code page 1250, with the letters kept by
+/// Utf16ToText given back.
+std::u16string TextToUtf16(std::string_view text);
+std::string TextToUtf8(std::string_view text);
+
 } // namespace upd

@@ -22,7 +22,7 @@ std::size_t AfterLastSeparator(const TPath::TNative& name)
 
 TPath::TPath(std::string_view cp1250)
 {
-    std::u16string wide = Cp1250ToUtf16(cp1250);
+    std::u16string wide = TextToUtf16(cp1250);
     m_native.assign(wide.begin(), wide.end());
 }
 
@@ -34,7 +34,7 @@ TPath TPath::FromUtf8(std::string_view utf8)
     return path;
 }
 
-std::string TPath::Text() const { return Utf16ToCp1250(std::u16string(m_native.begin(), m_native.end())); }
+std::string TPath::Text() const { return Utf16ToText(std::u16string(m_native.begin(), m_native.end())); }
 
 std::string TPath::Utf8() const { return Utf16ToUtf8(std::u16string(m_native.begin(), m_native.end())); }
 

@@ -22,7 +22,8 @@ public:
 #endif
 
     TPath() = default;
-    /// A code page 1250 text (a name stored in a package, a fixed name).
+    /// A code page 1250 text (a name stored in a package, a fixed name, or a
+    /// name that Text() gave, letters outside the page included).
     TPath(std::string_view cp1250);
     TPath(const std::string& cp1250) : TPath(std::string_view(cp1250)) {}
     TPath(const char* cp1250) : TPath(std::string_view(cp1250)) {}
@@ -36,7 +37,8 @@ public:
     bool Empty() const noexcept { return m_native.empty(); }
     std::size_t Size() const noexcept { return m_native.size(); }
 
-    /// The name for a message: code page 1250, '?' for letters the page lacks.
+    /// The name for a message: code page 1250, letters the page lacks kept as
+    /// kForeignLetter sequences, so TPath(Text()) is the same name again.
     std::string Text() const;
     /// The name as UTF-8 (on POSIX: the bytes as they are).
     std::string Utf8() const;

@@ -6,8 +6,13 @@ namespace upd {
 
 std::wstring Wide(const std::string& cp1250)
 {
-    std::u16string u = Cp1250ToUtf16(cp1250);
+    std::u16string u = TextToUtf16(cp1250);
     return std::wstring(u.begin(), u.end());
+}
+
+std::string SystemText(const std::wstring& wide)
+{
+    return Utf16ToText(std::u16string(wide.begin(), wide.end()));
 }
 
 std::string Narrow(const std::wstring& wide)
@@ -26,7 +31,7 @@ std::string SystemErrorText(DWORD code)
         LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
-    return Narrow(text);
+    return SystemText(text);
 }
 
 void RaiseOSError(DWORD code, const std::string& prefix)

@@ -13,10 +13,15 @@
 
 namespace upd {
 
-/// Code page 1250 text to UTF-16 for a W function (never the system's ANSI page).
+/// Code page 1250 text to UTF-16 for a W function (never the system's ANSI page);
+/// letters that SystemText kept come back.
 std::wstring Wide(const std::string& cp1250);
-/// UTF-16 from a W function back to code page 1250 ('?' for letters outside it).
+/// UTF-16 from a W function back to code page 1250 ('?' for letters outside it),
+/// for texts compared with the package's own (version values).
 std::string Narrow(const std::wstring& wide);
+/// UTF-16 from the system (a name, an error text, what the user typed) as a
+/// message text that keeps every letter (see kForeignLetter).
+std::string SystemText(const std::wstring& wide);
 
 /// The system's text for an error code, without the trailing line break.
 std::string SystemErrorText(DWORD code);

@@ -136,7 +136,7 @@ std::string ProgramsUsing(const std::string& path) noexcept
                 for (UINT i = 0; i < count; ++i) {
                     if (!names.empty())
                         names += ", ";
-                    names += Narrow(info[i].strAppName);
+                    names += SystemText(info[i].strAppName);
                 }
             }
             end(session);

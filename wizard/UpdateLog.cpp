@@ -99,7 +99,7 @@ std::string LogText(const std::string& cp1250)
             ++i;
         flat += " | ";
     }
-    return Cp1250ToUtf8(flat);
+    return TextToUtf8(flat);
 }
 
 void TUpdateLog::Open(const std::string& preferred, const std::string& fallbackFolder) noexcept

@@ -50,6 +50,33 @@ TEST(Cp1250Test, Utf8AndUtf16OfAnyLetter)
     EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(utf8)), utf8);
 }
 
+// Names from the system travel through messages without losing a letter, and
+// texts without such names read as plain code page 1250.
+TEST(Cp1250Test, MessageTextsKeepLettersThePageLacks)
+{
+    const struct {
+        std::u16string Name;
+        bool Kept;
+    } rows[] = {{u"Desc\u0103rc\u0103ri", false}, {u"a\u0081?\u00A0", false},
+                {u"C:\\\u0218tefan \u0416 \u4E2D\\Temp \U0001F600", true}};
+    for (const auto& row : rows) {
+        const std::string text = Utf16ToText(row.Name);
+        EXPECT_EQ(TextToUtf16(text), row.Name);
+        EXPECT_EQ(TextToUtf8(text), Utf16ToUtf8(row.Name));
+        EXPECT_EQ(text.find(kForeignLetter) != std::string::npos, row.Kept);
+        if (!row.Kept) {
+            EXPECT_EQ(text, Utf16ToCp1250(row.Name));
+        }
+    }
+    // A lone surrogate half has no letter to keep; a marker not followed by a
+    // kept letter is the control code it is, and the bytes after it are the page's.
+    EXPECT_EQ(Utf16ToText(std::u16string(1, char16_t(0xD800))), "?");
+    for (const std::string text : {"a\x1A\xC8z", "\x1A\xC3\xA2", "\x1A"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(TextToUtf16(text), Cp1250ToUtf16(text));
+    }
+}
+
 #ifdef _WIN32
 // Every byte against the system's own conversion, and what the system makes
 // of each code point back again (no best fit: a letter the page lacks is '?').

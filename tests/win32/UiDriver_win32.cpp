@@ -168,7 +168,8 @@ std::string WindowText(HWND window)
                                SMTO_ABORTIFHUNG, 3000, &copied))
         return {};
     text.resize(copied);
-    return Narrow(text);
+    // Letters outside code page 1250 are kept (see kForeignLetter).
+    return SystemText(text);
 }
 
 bool Click(HWND button) { return button && ::PostMessageW(button, BM_CLICK, 0, 0); }

@@ -8,10 +8,12 @@
 #include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
 #include "app/ControlIds.h"
+#include "base/Cp1250.h"
 #include "base/File.h"
 #include "package/CautaFisier_win32.h"
 #include "package/PatchDataEngine.h"
 #include "package/UpdateBuilder.h"
+#include "wizard/UpdateLog.h"
 #include "wizard/UpdateStage.h"
 
 namespace upd::uitest {
@@ -244,6 +246,55 @@ TEST_F(TUpdateE2ETest, FoldersNamedInAnyScriptWork)
     }
     ::SetEnvironmentVariableW(L"TEMP", savedTemp);
     ::SetEnvironmentVariableW(L"TMP", savedTmp);
+    fs::remove_all(home, ignored);
+}
+
+// Messages name such files with every letter: a damaged volume of a program
+// named "upd-ș中" is refused by that name, a copy typed into the dialog from a
+// folder "Copie Ж" is taken, and the log has the names as they are.
+TEST_F(TUpdateE2ETest, MessagesNameFilesInAnyScript)
+{
+    namespace fs = std::filesystem;
+    const fs::path home = fs::path(L"C:\\upd-names \u0218tefan \u0416 \u4E2D");
+    std::error_code ignored;
+    fs::remove_all(home, ignored);
+    const std::string built = kKits + "\\upd-script.exe";
+    package::BuildPackage(m_manifest, built, 2, 0, &m_files);
+    const std::wstring stem = L"upd-\u0219\u4E2D";
+    const fs::path folder = home / L"Desc\u0103rc\u0103ri \u0219\u021B";
+    const fs::path copies = home / L"Copie \u0416";
+    fs::create_directories(folder);
+    fs::create_directories(copies);
+    fs::rename(built, folder / (stem + L".exe"));
+    fs::copy_file(m_files.VolumeFileNames[0], copies / (stem + L".1"));
+    std::string damaged = Text(m_files.VolumeFileNames[0]);
+    damaged[damaged.size() / 2] ^= 0x55;
+    Put(m_files.VolumeFileNames[0], damaged);
+    fs::rename(m_files.VolumeFileNames[0], folder / (stem + L".1"));
+    fs::rename(m_files.VolumeFileNames[1], folder / (stem + L".2"));
+    ASSERT_NO_FATAL_FAILURE(Launch(TPath::FromNative((folder / (stem + L".exe")).wstring())));
+
+    HWND dialog = WaitForCautaFisier(m_process->Id(), kStepTimeout);
+    ASSERT_NE(dialog, nullptr);
+    // Built apart from TPath, which is what is under test.
+    const std::string volume = Utf16ToText(fs::path(stem + L".1").u16string());
+    EXPECT_EQ(TextToUtf8(WindowText(::GetDlgItem(dialog, package::kIdCautaLabel1))),
+              TextToUtf8("Fisierul " + volume + " nu este cel cautat. Este posibil sa fi aparut o eroare in timpul "
+                         "copierii de pe internet sau este posibil sa fi indicat un fisier care nu este parte din "
+                         "aceasta actualizare. Programul de actualizare are nevoie de fisierul " + volume +
+                         " Va rugam indicati calea catre fisierul solicitat."));
+    HWND edit = ::GetDlgItem(dialog, package::kIdCautaEdit1);
+    EXPECT_EQ(WindowText(edit), Utf16ToText((folder / (stem + L".1")).u16string()));
+    const std::wstring copy = (copies / (stem + L".1")).wstring();
+    ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));
+    Click(::GetDlgItem(dialog, IDOK));
+    ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
+    ExpectUpdated();
+    const std::string log = Text(wizard::kLogFile);
+    for (const fs::path& named : {folder / (stem + L".1"), copies / (stem + L".1")}) {
+        EXPECT_NE(log.find(Utf16ToUtf8(named.u16string())), std::string::npos) << Utf16ToUtf8(named.u16string());
+    }
+    m_process.reset();
     fs::remove_all(home, ignored);
 }
 

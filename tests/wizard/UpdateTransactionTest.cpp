@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "TestPaths.h"
@@ -212,6 +213,22 @@ TEST(TUpdateJournalTest, ReadsBackWhatItWrites)
     // A damaged line is passed over, not taken for a file.
     ASSERT_TRUE(TUpdateJournal::Parse("Jurnal de actualizare 1\r\nfisier 1|a|b\r\nfisier 2|a|b|c\r\n", none));
     EXPECT_TRUE(none.Entries.empty());
+}
+
+// The journal keeps names as message texts: a temporary folder named in any
+// script (a user "Ștefan", a CJK user name) is still found and emptied after a kill.
+TEST(TUpdateJournalTest, TempFilesInFoldersNamedInAnyScriptAreRemovedAfterAKill)
+{
+    TTempDir state;
+    const TPath folder = TPath(state.Path()) + TPath::FromUtf8("/Temp \xC8\x99\xC8\x9B\xD0\x96\xE4\xB8\xAD");
+    const TPath file = folder + TPath::FromUtf8("/PatchTotal_1.bin");
+    std::filesystem::create_directories(std::filesystem::path(folder.Native()));
+    std::ofstream(std::filesystem::path(file.Native())) << "date";
+    TUpdateJournal journal;
+    journal.Open(state.File("Actualizare.jurnal"));
+    journal.AddTempFile(file.Text());
+    EXPECT_EQ(RecoverInterruptedUpdate(state.File("Actualizare.jurnal")), TRecovery::TempFilesOnly);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file.Native())));
 }
 
 } // namespace
