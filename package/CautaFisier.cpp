@@ -1,5 +1,8 @@
 #include "package/CautaFisier.h"
 
+#include <cstdint>
+#include <type_traits>
+
 namespace upd::package {
 
 TPath DisketteDrive(const TPath& exeFileName)
@@ -7,7 +10,8 @@ TPath DisketteDrive(const TPath& exeFileName)
     const TPath::TNative& name = exeFileName.Native();
     if (name.size() < 3 || name[1] != ':' || name[2] != '\\')
         return {};
-    char letter = name[0] < 0x80 ? static_cast<char>(name[0]) : '?';
+    const auto first = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<TPath::TNative::value_type>>(name[0]));
+    char letter = first < 0x80 ? static_cast<char>(first) : '?';
     if (letter == 'a' || letter == 'b')
         letter = static_cast<char>(letter - 'a' + 'A');
     if (letter != 'A' && letter != 'B')

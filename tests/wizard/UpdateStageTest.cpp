@@ -244,8 +244,9 @@ TEST_F(TUpdateStageTest, FirstPassFailuresLeaveTheInstallationAlone)
         THost host;
         std::string message = Run(host);
         // The engine's refusals keep the user's message, their reason after it.
-        if (row.message.size() > 2 && row.message.substr(row.message.size() - 2) == "\r\n")
+        if (row.message.size() > 2 && row.message.substr(row.message.size() - 2) == "\r\n") {
             EXPECT_GT(message.size(), row.message.size()) << message;
+        }
         EXPECT_EQ(message.substr(0, row.message.size()), row.message);
         ExpectInstallationUnchanged();
         EXPECT_TRUE(Leftovers("Patch_").empty()) << "the segment copy is removed";
