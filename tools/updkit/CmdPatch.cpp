@@ -150,18 +150,14 @@ int CmdUnpatch(const TArgs& args)
     CheckInput(oldName);
     CheckOutput(outName, {patchName, oldName});
 
-    upd::patch::TQvtUnPatchEngine engine;
-    engine.LoadFromFile(patchName, limits);
-    engine.CheckVersionIndex(index);
-    upd::TFile old(oldName, upd::TFileMode::ReadShared);
+    upd::patch::TQvtMappedSource source(oldName);
     // A half-built file is never taken for the new version: it only replaces
     // the target once complete, and is deleted otherwise.
     upd::TPendingFile pending(outName);
     {
         upd::TFile out(pending.Name(), upd::TFileMode::Create);
-        upd::patch::TQvtFileSource source(old);
         upd::patch::TQvtFileOutput sink(out);
-        engine.Apply(sink, source, index);
+        upd::patch::TQvtUnPatchEngine::ApplyFile(patchName, source, index, sink, limits);
         sink.Flush();
     }
     pending.Commit();
