@@ -150,7 +150,11 @@ int CmdUnpatch(const TArgs& args)
     CheckInput(oldName);
     CheckOutput(outName, {patchName, oldName});
 
-    upd::patch::TQvtMappedSource source(oldName);
+    // Read through the block cache rather than mapped: mapped pages of a
+    // large old file stay counted as the process's memory, in pieces larger
+    // than the runs that touched them.
+    upd::TFile old(oldName, upd::TFileMode::ReadShared);
+    upd::patch::TQvtFileSource source(old);
     // A half-built file is never taken for the new version: it only replaces
     // the target once complete, and is deleted otherwise.
     upd::TPendingFile pending(outName);
