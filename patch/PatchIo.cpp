@@ -86,42 +86,4 @@ void TQvtFileSource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchO
     }
 }
 
-TQvtMappedSource::TQvtMappedSource(const TPath& name)
-{
-    // The file layer's open gives the usual refusals and messages.
-    m_size = TFile(name, TFileMode::ReadShared).Size();
-    if (m_size == 0)
-        return;
-    Map(name);
-    m_touched.assign(static_cast<std::size_t>((m_size + kChunk - 1) / kChunk), false);
-}
-
-TQvtMappedSource::~TQvtMappedSource() { Unmap(); }
-
-void TQvtMappedSource::Touch(std::int64_t position, std::size_t count)
-{
-    const std::size_t first = static_cast<std::size_t>(position / static_cast<std::int64_t>(kChunk));
-    const std::size_t last = static_cast<std::size_t>((position + static_cast<std::int64_t>(count) - 1) /
-                                                      static_cast<std::int64_t>(kChunk));
-    for (std::size_t chunk = first; chunk <= last; ++chunk) {
-        if (m_touched[chunk])
-            continue;
-        if ((m_touchedCount + 1) * kChunk > kResidentBudget) {
-            Release();
-            std::fill(m_touched.begin(), m_touched.end(), false);
-            m_touchedCount = 0;
-        }
-        m_touched[chunk] = true;
-        ++m_touchedCount;
-    }
-}
-
-void TQvtMappedSource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output)
-{
-    if (count == 0)
-        return;
-    Touch(position, count);
-    output.Write(m_data + position, count);
-}
-
 } // namespace upd::patch

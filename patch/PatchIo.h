@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/File.h"
-#include "base/Path.h"
 
 namespace upd::patch {
 
@@ -85,42 +84,6 @@ private:
     std::vector<std::int64_t> m_tags;  // the block each slot holds, or -1
     std::vector<std::uint64_t> m_used; // when each slot was last used
     std::uint64_t m_clock = 0;
-};
-
-/// The old file mapped into memory: runs are copied straight from the file's
-/// pages, without a read call or a copy into a cache. The pages a process has
-/// touched count as its memory, so once the runs have touched kResidentBudget
-/// bytes' worth of kChunk-sized pieces, the source lets go of all of them
-/// (the system keeps them in its cache; touching them again costs no read).
-class TQvtMappedSource : public TQvtPatchSource {
-public:
-    /// Opens the file for reading (others may read and write it) and maps it;
-    /// raises EOSError as TFile does.
-    explicit TQvtMappedSource(const TPath& name);
-    ~TQvtMappedSource() override;
-    TQvtMappedSource(const TQvtMappedSource&) = delete;
-    TQvtMappedSource& operator=(const TQvtMappedSource&) = delete;
-
-    std::int64_t Size() const override { return m_size; }
-    void CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output) override;
-
-private:
-    // The unit in which the system maps file pages in on a fault (it maps a
-    // few neighbours of the page that was touched along with it).
-    static constexpr std::size_t kChunk = 64 * 1024;
-    static constexpr std::size_t kResidentBudget = 8 * 1024 * 1024;
-    void Touch(std::int64_t position, std::size_t count);
-    // Platform parts (PatchIo_posix.cpp / PatchIo_win32.cpp).
-    void Map(const TPath& name);
-    void Release() noexcept;
-    void Unmap() noexcept;
-
-    std::int64_t m_size = 0;
-    const std::uint8_t* m_data = nullptr;
-    std::vector<bool> m_touched; // per chunk, since the last release
-    std::size_t m_touchedCount = 0;
-    std::intptr_t m_file = -1;
-    void* m_mapping = nullptr;
 };
 
 } // namespace upd::patch

@@ -145,33 +145,3 @@ TEST(TQvtUnPatchEngineTest, HugeCountsEndAtTheEndOfTheData)
         EXPECT_STREQ(e.what(), "Incerci sa citesti DUPA eof");
     }
 }
-
-TEST(TQvtMappedSourceTest, RunsAnywhereInTheFileMatchMemory)
-{
-    // Runs over a file larger than what the source keeps mapped in at a time,
-    // so that it lets go of its pages several times on the way.
-    std::mt19937 random(29);
-    std::vector<std::uint8_t> data(9 * 1024 * 1024 + 77);
-    for (auto& b : data)
-        b = static_cast<std::uint8_t>(random());
-    std::string path = TempPath("mapped.bin");
-    upd::WriteWholeFile(path, data.data(), data.size());
-    {
-        TQvtMappedSource source(path);
-        EXPECT_EQ(source.Size(), static_cast<std::int64_t>(data.size()));
-        TQvtMemoryOutput got;
-        std::vector<std::uint8_t> expected;
-        for (int i = 0; i < 3000; ++i) {
-            std::size_t length = random() % (i % 50 == 0 ? 200000 : 300);
-            std::size_t start = i % 3 == 0 ? data.size() - length : random() % (data.size() - length + 1);
-            source.CopyTo(static_cast<std::int64_t>(start), length, got);
-            expected.insert(expected.end(), data.begin() + static_cast<std::ptrdiff_t>(start),
-                            data.begin() + static_cast<std::ptrdiff_t>(start + length));
-        }
-        EXPECT_TRUE(got.Data == expected);
-    }
-    upd::WriteWholeFile(path, nullptr, 0);
-    EXPECT_EQ(TQvtMappedSource(path).Size(), 0);
-    upd::DeleteFileNamed(path);
-    EXPECT_THROW(TQvtMappedSource(TempPath("missing.bin")), upd::EOSError);
-}

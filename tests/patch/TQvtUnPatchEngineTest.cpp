@@ -353,14 +353,16 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         });
         TQvtMemoryOutput got;
         std::string error = Message([&] {
-            TQvtMappedSource source(old);
+            upd::TFile file(old, upd::TFileMode::ReadShared);
+            TQvtFileSource source(file);
             TQvtUnPatchEngine::ApplyFile(patch, source, row.version, got, row.limits);
         });
         EXPECT_EQ(error, expectedError);
-        if (expectedError == "(no error)")
+        if (expectedError == "(no error)") {
             EXPECT_EQ(Text(got.Data), Text(expected.Data));
-        else
+        } else {
             EXPECT_TRUE(got.Data.empty()); // refused before the first byte
+        }
     }
     upd::DeleteFileNamed(patch);
     upd::DeleteFileNamed(old);
