@@ -24,6 +24,15 @@ std::int32_t ReadSimpleNumber(TReader& bits)
     return negative ? -magnitude : magnitude;
 }
 
+std::uint32_t ReverseBits(std::uint32_t v)
+{
+    v = (v >> 1 & 0x55555555u) | (v & 0x55555555u) << 1;
+    v = (v >> 2 & 0x33333333u) | (v & 0x33333333u) << 2;
+    v = (v >> 4 & 0x0F0F0F0Fu) | (v & 0x0F0F0F0Fu) << 4;
+    v = (v >> 8 & 0x00FF00FFu) | (v & 0x00FF00FFu) << 8;
+    return v >> 16 | v << 16;
+}
+
 } // namespace
 
 std::size_t TQvtMemoryStream::Read(void* buffer, std::size_t count)
@@ -104,10 +113,7 @@ std::uint64_t TQvtBitReader::ReadBitsLsbFirst(unsigned count)
             throw Exception(kReadPastEnd);
         SkipBits(take);
         // The first bit read is the least significant: reverse the run.
-        std::uint32_t reversed = 0;
-        for (unsigned i = 0; i < take; ++i)
-            reversed |= ((bits >> (take - 1 - i)) & 1u) << i;
-        value |= std::uint64_t{reversed} << done;
+        value |= std::uint64_t{ReverseBits(bits) >> (32 - take)} << done;
         done += take;
     }
     return value;

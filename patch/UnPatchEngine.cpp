@@ -1,7 +1,9 @@
 #include "patch/UnPatchEngine.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include <zlib.h>
@@ -149,13 +151,25 @@ void TQvtUnPatchEngine::Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int
             instruction->Apply(output, old, versionIndex, position);
         return;
     }
+    ApplyCodes(m_image->data(), m_image->size(), m_codeStart, m_literalStart, m_count, output, old, versionIndex,
+               nullptr);
+}
+
+void TQvtUnPatchEngine::ApplyCodes(const std::uint8_t* image, std::size_t size, std::uint64_t codeStart,
+                                   std::size_t literalStart, std::int32_t count, TQvtPatchOutput& output,
+                                   TQvtPatchSource& old, int versionIndex, TQvtUnPatchProgress* progress) const
+{
+    // Progress is told in steps of this many instructions.
+    constexpr std::int32_t kStep = 4096;
     const int versions = VersionCount();
     const std::int64_t oldSize = old.Size();
-    TQvtBitReader bits(m_image->data(), m_image->size(), m_codeStart);
-    const std::uint8_t* literal = m_image->data() + m_literalStart;
-    for (std::int32_t k = 0; k < m_count; ++k) {
+    std::int32_t position = 0;
+    TQvtBitReader bits(image, size, codeStart);
+    const std::uint8_t* literal = image + literalStart;
+    for (std::int32_t k = 0; k < count; ++k) {
+        if (progress && k % kStep == 0 && k > 0)
+            progress->Applied(k, count);
         if (k % 2 == 1) {
-            // Loading checked that every Dump's bytes are there.
             std::int32_t length = ReadDump(*this, bits);
             if (length > 0) {
                 output.Write(literal, static_cast<std::size_t>(length));
@@ -176,6 +190,8 @@ void TQvtUnPatchEngine::Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int
         position = static_cast<std::int32_t>(start);
         old.CopyTo(start, static_cast<std::size_t>(length), output);
     }
+    if (progress)
+        progress->Applied(count, count);
 }
 
 namespace {
@@ -561,6 +577,123 @@ void TQvtUnPatchEngine::LoadFromFile(const TPath& fileName, const TQvtUnPatchLim
         decoded = Decode(image->data(), image->size(), image, path, limits);
     RefuseSecondLoad();
     Commit(std::move(*decoded), std::move(image));
+}
+
+namespace {
+
+// A block of bytes grown with realloc: large blocks then grow in place or are
+// moved by remapping their pages, so that a growing image is never held twice,
+// and room not yet written costs no memory.
+class TGrowBuffer {
+public:
+    TGrowBuffer() = default;
+    ~TGrowBuffer() { std::free(m_data); }
+    TGrowBuffer(const TGrowBuffer&) = delete;
+    TGrowBuffer& operator=(const TGrowBuffer&) = delete;
+
+    void Reserve(std::size_t capacity)
+    {
+        if (capacity <= m_capacity)
+            return;
+        void* grown = std::realloc(m_data, capacity);
+        if (!grown)
+            throw std::bad_alloc();
+        m_data = static_cast<std::uint8_t*>(grown);
+        m_capacity = capacity;
+    }
+    std::uint8_t* Data() const noexcept { return m_data; }
+    std::size_t Capacity() const noexcept { return m_capacity; }
+    std::size_t Size = 0;
+
+private:
+    std::uint8_t* m_data = nullptr;
+    std::size_t m_capacity = 0;
+};
+
+// Inflates the whole zlib stream of a file, as TInflater does (damaged data
+// raises "Error", input that ends early yields what was inflated, bytes after
+// the stream are ignored), straight into one growing block.
+void InflateWhole(TFile& file, std::size_t maxSize, TGrowBuffer& image)
+{
+    z_stream zs;
+    std::memset(&zs, 0, sizeof zs);
+    if (inflateInit(&zs) != Z_OK)
+        throw Exception("Error");
+    struct TEnd {
+        z_stream& zs;
+        ~TEnd() { inflateEnd(&zs); }
+    } end{zs};
+    // Executables' patches inflate to about twice their size; a first guess
+    // that is too small costs one remapping per doubling.
+    const std::int64_t packed = file.Size();
+    image.Reserve(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(3 * packed, 64 * 1024, static_cast<std::int64_t>(std::min<std::size_t>(maxSize, INT64_MAX)) + 1)));
+    std::vector<std::uint8_t> block(256 * 1024);
+    std::size_t total = 0;
+    for (;;) {
+        if (zs.avail_in == 0) {
+            std::size_t got = file.Read(block.data(), block.size());
+            if (got == 0)
+                return;
+            zs.next_in = block.data();
+            zs.avail_in = static_cast<uInt>(got);
+        }
+        if (total == image.Capacity())
+            image.Reserve(total > maxSize / 2 ? maxSize + 1 : 2 * total);
+        std::size_t room = std::min<std::size_t>(image.Capacity() - total, UINT32_MAX);
+        zs.next_out = image.Data() + total;
+        zs.avail_out = static_cast<uInt>(room);
+        uInt before = zs.avail_in;
+        int rc = inflate(&zs, Z_NO_FLUSH);
+        std::size_t made = room - zs.avail_out;
+        total += made;
+        image.Size = total;
+        if (total > maxSize)
+            throw Exception(Format(kImageTooLarge, static_cast<long long>(maxSize)));
+        if (rc == Z_STREAM_END)
+            return;
+        if (rc != Z_OK && rc != Z_BUF_ERROR)
+            throw Exception("Error");
+        if (made == 0 && zs.avail_in == before)
+            throw Exception("Error"); // no progress: never spin on it
+    }
+}
+
+} // namespace
+
+void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int versionIndex,
+                                  TQvtPatchOutput& output, const TQvtUnPatchLimits& limits,
+                                  TQvtUnPatchProgress* progress)
+{
+    const std::string path = patch.Text();
+    TGrowBuffer image;
+    {
+        TFile file = OpenPatchFile(patch);
+        const std::int64_t maxImage = limits.MaxImage();
+        InflateWhole(file, static_cast<std::size_t>(std::min<std::int64_t>(maxImage, SIZE_MAX / 2)), image);
+    }
+    TDecoded decoded = Decode(image.Data(), image.Size, nullptr, path, limits);
+    TQvtUnPatchEngine engine;
+    engine.Versions = std::move(decoded.versions);
+    engine.CopyLengths = std::move(decoded.copyLengths);
+    engine.CopyOffsets = std::move(decoded.copyOffsets);
+    engine.DumpLengths = std::move(decoded.dumpLengths);
+    if (decoded.Needed() > image.Size) {
+        // Name the first Dump whose bytes run past the end, as loading does.
+        std::uint64_t remaining = image.Size - decoded.literalStart;
+        TQvtBitReader bits(image.Data(), image.Size, decoded.codeStart);
+        for (std::int32_t k = 1; k < decoded.count; k += 2) {
+            std::int32_t offset = 0;
+            ReadCopy(engine, bits, engine.VersionCount(), -1, offset);
+            std::int32_t length = ReadDump(engine, bits);
+            if (static_cast<std::uint64_t>(length) > remaining)
+                throw Exception(Format(kMissingLiterals, length));
+            remaining -= static_cast<std::uint64_t>(length);
+        }
+    }
+    engine.CheckVersionIndex(versionIndex);
+    engine.ApplyCodes(image.Data(), image.Size, decoded.codeStart, decoded.literalStart, decoded.count, output, old,
+                      versionIndex, progress);
 }
 
 std::vector<std::uint8_t> InflatePatchFile(const std::string& path, std::size_t maxSize)

@@ -67,6 +67,15 @@ class TQvtTaggedReader;
 class TQvtTaggedWriter;
 class TQvtUnPatchEngine;
 
+/// Hears how far a rebuild has come; it may raise to stop it.
+class TQvtUnPatchProgress {
+public:
+    virtual ~TQvtUnPatchProgress() = default;
+    /// `done` of `count` instructions are written: called every few thousand
+    /// instructions and once after the last.
+    virtual void Applied(std::int32_t done, std::int32_t count) = 0;
+};
+
 /// A length-coded number: a LengthCodes symbol L, then |L| raw bits, least
 /// significant first, negated for a negative L.
 std::int32_t ReadLengthCoded(TQvtBitStream& bits, const TQvtHuffmanValueSet& lengthCodes);
@@ -218,6 +227,15 @@ public:
     /// source position that starts at 0.
     void Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex) const;
 
+    /// LoadFromFile, CheckVersionIndex and Apply of a patch file in one go,
+    /// without an engine to keep: the file is inflated once into one block
+    /// (no copy as it grows), every instruction is decoded and checked before
+    /// the first byte is written, and the instructions are then applied
+    /// straight from the image. Raises what those three raise, in the same
+    /// order; `progress` (optional) hears how far the writing has come.
+    static void ApplyFile(const TPath& patch, TQvtPatchSource& old, int versionIndex, TQvtPatchOutput& output,
+                          const TQvtUnPatchLimits& limits = {}, TQvtUnPatchProgress* progress = nullptr);
+
 private:
     struct TCursor;
     struct TDecoded;
@@ -227,6 +245,12 @@ private:
                            const std::shared_ptr<std::vector<std::uint8_t>>& image, const std::string& path,
                            const TQvtUnPatchLimits& limits);
     void RefuseSecondLoad() const;
+    /// Applies `count` instructions whose codes start at bit `codeStart` of
+    /// `image` and whose literals start at byte `literalStart`; the codes were
+    /// decoded and checked before, so the literals are known to be there.
+    void ApplyCodes(const std::uint8_t* image, std::size_t size, std::uint64_t codeStart, std::size_t literalStart,
+                    std::int32_t count, TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex,
+                    TQvtUnPatchProgress* progress) const;
     void Commit(TDecoded&& decoded, std::shared_ptr<std::vector<std::uint8_t>> image) noexcept;
     /// Decodes the next instruction at the cursor.
     const TQvtUnPatchInstruction& Next(TCursor& cursor) const;

@@ -3,6 +3,8 @@
 # real Windows executables in several released versions.
 #
 #   bench/patch/run.sh [--write]     (--write also replaces docs/benchmarks-patch.md)
+#   bench/patch/run.sh --apply-only [--write-apply]
+#                                    (apply times only; --write-apply replaces docs/benchmarks-apply.md)
 #
 # UPDKIT_BEFORE names an earlier updkit build whose patches are made in the same
 # run, so that the figures before a change sit beside the new ones measured
@@ -92,6 +94,143 @@ measure() {
 }
 
 same() { cmp -s "$1" "$2" || { echo "run.sh: $3 did not rebuild the new file" >&2; exit 1; }; }
+
+# ---- Apply timing ----------------------------------------------------------
+# unpatch and zstd -d run UPDKIT_APPLY_RUNS times each (default 5), taking
+# turns (updkit, zstd, updkit, zstd, ...), so that a change of load on the
+# machine hits both alike; the time reported is the median of a tool's runs,
+# its memory the largest peak RSS of those runs.
+apply_runs=${UPDKIT_APPLY_RUNS:-5}
+apply_only=0 write_apply=0
+for arg in "$@"; do
+    case $arg in
+    --apply-only) apply_only=1 ;;
+    --write-apply) apply_only=1 write_apply=1 ;;
+    esac
+done
+
+# timed SECONDSVAR KBVAR command...: one run; wall seconds and peak RSS in KB
+timed() {
+    local tvar=$1 mvar=$2
+    shift 2
+    local t0=$EPOCHREALTIME
+    /usr/bin/time -f "%M" -o "$work/apply-time" "$@" >/dev/null 2>"$work/apply-stderr" || {
+        cat "$work/apply-stderr" >&2
+        echo "run.sh: failed: $*" >&2
+        exit 1
+    }
+    local t1=$EPOCHREALTIME
+    printf -v "$tvar" '%s' "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')"
+    printf -v "$mvar" '%s' "$(tail -n1 "$work/apply-time")"
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# apply_medians OUTVAR old new patch.upd patch.zst [earlier-updkit]: sets OUTVAR
+# to "unpatch-s unpatch-KB zstd-s zstd-KB [earlier-s earlier-KB]". Every run
+# writes a new file: replacing one costs a flush on some file systems.
+apply_medians() {
+    local var=$1 old=$2 new=$3 upd=$4 zst=$5 earlier=${6:-}
+    local -a tu=() tz=() te=()
+    local mu=0 mz=0 me=0 t m r
+    for ((r = 0; r < apply_runs; ++r)); do
+        if [ -n "$earlier" ]; then
+            rm -f "$work/r.upd"
+            timed t m "$earlier" unpatch "$upd" "$old" 0 "$work/r.upd"
+            same "$new" "$work/r.upd" "updkit (earlier decoder)"
+            te+=("$t") me=$(larger "$m" "$me")
+        fi
+        rm -f "$work/r.upd"
+        timed t m "$updkit" unpatch "$upd" "$old" 0 "$work/r.upd"
+        same "$new" "$work/r.upd" updkit
+        tu+=("$t") mu=$(larger "$m" "$mu")
+        rm -f "$work/r.zst"
+        timed t m zstd -q -f -d --long=27 --patch-from="$old" "$zst" -o "$work/r.zst"
+        same "$new" "$work/r.zst" zstd
+        tz+=("$t") mz=$(larger "$m" "$mz")
+    done
+    local out="$(median "${tu[@]}") $mu $(median "${tz[@]}") $mz"
+    [ -z "$earlier" ] || out="$out $(median "${te[@]}") $me"
+    printf -v "$var" '%s' "$out"
+}
+
+# inflated_size patch.upd: the bytes of its patch image
+inflated_size() { python3 -c 'import sys, zlib; print(len(zlib.decompress(open(sys.argv[1], "rb").read())))' "$1"; }
+
+# apply_report: the apply benchmark alone, every single-version pair; zstd's
+# patches are kept in the cache, as making them takes minutes.
+apply_report() {
+    local rows="$work/apply-rows.md" worst_now=0 worst_before=0 worst_over=-1000
+    : >"$rows"
+    mkdir -p "$cache/zst"
+    local entry name package inner versions i old new label zst res
+    for entry in "${series[@]}"; do
+        IFS='|' read -r name package inner versions <<<"$entry"
+        if [ -n "$only" ] && ! [[ " $only " == *" $name "* ]]; then
+            continue
+        fi
+        local -a files=() vlist=($versions)
+        for v in $versions; do
+            files+=("$(extract "$name" "$v" "$package" "$inner")")
+        done
+        for ((i = 1; i < ${#files[@]}; ++i)); do
+            old=${files[i - 1]} new=${files[i]}
+            label="$name ${vlist[i - 1]} → ${vlist[i]}"
+            "$updkit" mkpatch --old "$old" --new "$new" -o "$work/p.upd"
+            zst="$cache/zst/$name-${vlist[i - 1]}-${vlist[i]}.zst"
+            if [ ! -f "$zst" ]; then
+                zstd -q -f -19 --long=27 --patch-from="$old" "$new" -o "$zst.tmp" 2>/dev/null
+                mv "$zst.tmp" "$zst"
+            fi
+            apply_medians res "$old" "$new" "$work/p.upd" "$zst" "$before"
+            local ut um zt zm bt bm
+            read -r ut um zt zm bt bm <<<"$res"
+            local image over now_ratio before_cells=""
+            image=$(inflated_size "$work/p.upd")
+            over=$(awk -v k="$um" -v i="$image" 'BEGIN { printf "%.1f", (k * 1024 - i) / 1048576 }')
+            worst_over=$(larger "$over" "$worst_over")
+            now_ratio=$(ratio "$ut" "$zt")
+            worst_now=$(larger "$now_ratio" "$worst_now")
+            if [ -n "$before" ]; then
+                worst_before=$(larger "$(ratio "$bt" "$zt")" "$worst_before")
+                before_cells="${bt}s / $(mb "$bm") MB | $(ratio "$bt" "$zt") | "
+            fi
+            printf '| %s | %s | %s | %s | %s%ss / %s MB | %s | %ss / %s MB | %s |\n' "$label" "$(size "$new")" \
+                "$(size "$work/p.upd")" "$image" "$before_cells" "$ut" "$(mb "$um")" "$now_ratio" "$zt" "$(mb "$zm")" \
+                "$over" >>"$rows"
+        done
+    done
+    local report="$work/apply.md"
+    {
+        echo "# Apply benchmark"
+        echo
+        echo "Produced by \`bench/patch/run.sh --apply-only\` on $(date -u +%Y-%m-%d) ($(nproc) cores, $(uname -m)), on the"
+        echo "single-version pairs of the patch benchmark (docs/benchmarks-patch.md names the corpus)."
+        echo "Each decoder rebuilt every new file $apply_runs times, the tools taking turns run by run"
+        echo "(${before:+earlier updkit, }updkit unpatch, zstd -d --long=27 --patch-from), so that the load of the machine falls on"
+        echo "all alike. Times are the median wall-clock seconds of a whole process; memory is the largest peak RSS."
+        echo "Image is the inflated patch image; \"over image\" is peak RSS minus the image, in MB (the goal is at most 8)."
+        if [ -n "$before" ]; then
+            echo "The earlier decoder is $(basename "$(dirname "$before")")/$(basename "$before"), applying the same patches."
+        fi
+        echo
+        if [ -n "$before" ]; then
+            echo "| Pair | New file | Patch | Image | unpatch before | before/zstd | unpatch now | now/zstd | zstd -d | over image (MB) |"
+            echo "|---|---|---|---|---|---|---|---|---|---|"
+        else
+            echo "| Pair | New file | Patch | Image | unpatch | unpatch/zstd | zstd -d | over image (MB) |"
+            echo "|---|---|---|---|---|---|---|---|"
+        fi
+        cat "$rows"
+        echo
+        echo "Largest unpatch/zstd -d time ratio: $worst_now${before:+ (before: $worst_before)};"
+        echo "largest peak RSS above the inflated image: $worst_over MB."
+    } >"$report"
+    cat "$report"
+    if [ "$write_apply" = 1 ]; then
+        cp "$report" "$root/docs/benchmarks-apply.md"
+    fi
+}
 size() { stat -c %s "$1"; }
 mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
@@ -105,6 +244,11 @@ total_updkit=0 total_xdelta=0 total_bsdiff=0 total_zstd=0 total_before=0
 worst_vs_xdelta=0 worst_apply_vs_zstd=0 worst_make_vs_zstd=0 worst_before_vs_xdelta=0
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 larger() { awk -v a="$1" -v b="$2" 'BEGIN { print (a > b ? a : b) }'; }
+
+if [ "$apply_only" = 1 ]; then
+    apply_report
+    exit 0
+fi
 
 for entry in "${series[@]}"; do
     IFS='|' read -r name package inner versions <<<"$entry"
@@ -120,8 +264,6 @@ for entry in "${series[@]}"; do
         old=${files[i - 1]} new=${files[i]}
         label="$name ${vlist[i - 1]} → ${vlist[i]}"
         measure mk "$updkit" mkpatch --old "$old" --new "$new" -o "$work/p.upd"
-        measure un "$updkit" unpatch "$work/p.upd" "$old" 0 "$work/r.upd"
-        same "$new" "$work/r.upd" updkit
         measure xe xdelta3 -e -9 -S djw -f -s "$old" "$new" "$work/p.xd3"
         measure xd xdelta3 -d -f -s "$old" "$work/p.xd3" "$work/r.xd3"
         same "$new" "$work/r.xd3" xdelta3
@@ -129,8 +271,9 @@ for entry in "${series[@]}"; do
         measure bd bspatch "$old" "$work/r.bsd" "$work/p.bsd"
         same "$new" "$work/r.bsd" bspatch
         measure ze zstd -q -f -19 --long=27 --patch-from="$old" "$new" -o "$work/p.zst"
-        measure zd zstd -q -f -d --long=27 --patch-from="$old" "$work/p.zst" -o "$work/r.zst"
-        same "$new" "$work/r.zst" zstd
+        apply_medians ap "$old" "$new" "$work/p.upd" "$work/p.zst"
+        read -r unt unm zdt zdm <<<"$ap"
+        un="$unt $unm" zd="$zdt $zdm"
         su=$(size "$work/p.upd") sx=$(size "$work/p.xd3") sb=$(size "$work/p.bsd") sz=$(size "$work/p.zst")
         total_updkit=$((total_updkit + su)) total_xdelta=$((total_xdelta + sx))
         total_bsdiff=$((total_bsdiff + sb)) total_zstd=$((total_zstd + sz))
@@ -200,7 +343,8 @@ report="$work/report.md"
     echo "rollup.win32-x64-msvc.node, @img/sharp-win32-x64 lib/libvips-42.dll, @parcel/watcher-win32-x64 watcher.node."
     echo "Settings: xdelta3 -9 -S djw (decode -d), bsdiff/bspatch, zstd -19 --long=27 --patch-from (decode -d)."
     echo "Times are wall-clock seconds, memory is peak RSS, one run each; every tool runs on the same pair one after"
-    echo "the other, so the ratios hold under the same load."
+    echo "the other, so the ratios hold under the same load. updkit unpatch and zstd -d are the median of $apply_runs runs"
+    echo "each, taken in turns (their memory the largest peak RSS); docs/benchmarks-apply.md has the apply figures alone."
     echo
     echo "## Single-version patches (bytes)"
     echo

@@ -308,3 +308,62 @@ TEST(TQvtUnPatchEngineTest, TheNewFilesSizeBoundsWhatAPatchMayCost)
     }
     upd::DeleteFileNamed(path);
 }
+
+TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
+{
+    // The one-go rebuild must give the bytes and the messages of the three
+    // steps it stands for, in their order.
+    std::string patch = TempPath("once.patch");
+    std::string old = TempPath("once.old");
+    upd::WriteWholeFile(old, "ZZABCDEFGH", 10);
+    auto cut = CompressPatchImage(std::vector<std::uint8_t>(kExample.begin(), kExample.end() - 1));
+    auto adler = CompressPatchImage(kExample);
+    adler.back() ^= 1;
+    const TQvtUnPatchLimits small = [] {
+        TQvtUnPatchLimits limits;
+        limits.MaxOutput = 7;
+        return limits;
+    }();
+    struct TRow {
+        const char* name;
+        std::vector<std::uint8_t> file;
+        int version;
+        TQvtUnPatchLimits limits;
+    } rows[] = {
+        {"version 1", CompressPatchImage(kExample), 1, {}},
+        {"version 0 of another old file", CompressPatchImage(kExample), 0, {}},
+        {"version index outside", CompressPatchImage(kExample), 2, {}},
+        {"literals cut short", cut, 1, {}},
+        {"wrong Adler-32", adler, 1, {}},
+        {"wrong magic", CompressPatchImage(WithHeader("x", "a", 4)), 0, {}},
+        {"larger than the limit", CompressPatchImage(kExample), 1, small},
+        {"not zlib", {1, 2, 3}, 0, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        upd::WriteWholeFile(patch, row.file.data(), row.file.size());
+        TQvtMemoryOutput expected;
+        std::string expectedError = Message([&] {
+            TQvtUnPatchEngine engine;
+            engine.LoadFromFile(patch, row.limits);
+            engine.CheckVersionIndex(row.version);
+            upd::TFile file(old, upd::TFileMode::ReadShared);
+            TQvtFileSource source(file);
+            engine.Apply(expected, source, row.version);
+        });
+        TQvtMemoryOutput got;
+        std::string error = Message([&] {
+            upd::TFile file(old, upd::TFileMode::ReadShared);
+            TQvtFileSource source(file);
+            TQvtUnPatchEngine::ApplyFile(patch, source, row.version, got, row.limits);
+        });
+        EXPECT_EQ(error, expectedError);
+        if (expectedError == "(no error)") {
+            EXPECT_EQ(Text(got.Data), Text(expected.Data));
+        } else {
+            EXPECT_TRUE(got.Data.empty()); // refused before the first byte
+        }
+    }
+    upd::DeleteFileNamed(patch);
+    upd::DeleteFileNamed(old);
+}

@@ -150,18 +150,18 @@ int CmdUnpatch(const TArgs& args)
     CheckInput(oldName);
     CheckOutput(outName, {patchName, oldName});
 
-    upd::patch::TQvtUnPatchEngine engine;
-    engine.LoadFromFile(patchName, limits);
-    engine.CheckVersionIndex(index);
+    // Read through the block cache rather than mapped: mapped pages of a
+    // large old file stay counted as the process's memory, in pieces larger
+    // than the runs that touched them.
     upd::TFile old(oldName, upd::TFileMode::ReadShared);
+    upd::patch::TQvtFileSource source(old);
     // A half-built file is never taken for the new version: it only replaces
     // the target once complete, and is deleted otherwise.
     upd::TPendingFile pending(outName);
     {
         upd::TFile out(pending.Name(), upd::TFileMode::Create);
-        upd::patch::TQvtFileSource source(old);
         upd::patch::TQvtFileOutput sink(out);
-        engine.Apply(sink, source, index);
+        upd::patch::TQvtUnPatchEngine::ApplyFile(patchName, source, index, sink, limits);
         sink.Flush();
     }
     pending.Commit();
