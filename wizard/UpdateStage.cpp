@@ -77,35 +77,50 @@ void CopySegment(TFile& patchData, std::int64_t position, std::int32_t size, con
 // bar ends exactly where the stage does.
 constexpr int kInstructionSteps = 10;
 
+// Moves the bar by the instructions written and lets a closing wizard stop
+// the rebuild between them.
+class TRebuildProgress : public patch::TQvtUnPatchProgress {
+public:
+    TRebuildProgress(TProgress& progress, const TStageControl& control) : m_progress(progress), m_control(control) {}
+    void Applied(std::int32_t done, std::int32_t count) override
+    {
+        m_control.CheckCancelled();
+        const int due = count > 0 ? static_cast<int>(static_cast<std::int64_t>(done) * kInstructionSteps / count)
+                                  : kInstructionSteps;
+        for (; m_reported < due; ++m_reported)
+            m_progress.Step();
+    }
+    void Finish()
+    {
+        for (; m_reported < kInstructionSteps; ++m_reported)
+            m_progress.Step();
+    }
+
+private:
+    TProgress& m_progress;
+    const TStageControl& m_control;
+    int m_reported = 0;
+};
+
 void Rebuild(const TPath& patchFile, const package::TPatchSet& set, TProgress& progress,
              const TStageControl& control)
 {
-    patch::TQvtUnPatchEngine engine;
     // The package says how large the new file is: a patch that would make
     // more, or need more memory than such a file justifies, is refused
     // before anything is written.
     patch::TQvtUnPatchLimits limits;
     if (set.NewSize >= 0)
         limits.MaxOutput = set.NewSize;
-    engine.LoadFromFile(patchFile, limits);
-    engine.CheckVersionIndex(set.SourceIndex);
-    TFile output(set.PatchedFileName, TFileMode::Create);
+    control.CheckCancelled();
     TFile old(set.SourceFileName, TFileMode::ReadShared);
     patch::TQvtFileSource source(old);
+    TFile output(set.PatchedFileName, TFileMode::Create);
     patch::TQvtFileOutput sink(output);
-    std::int32_t position = 0;
-    const int count = engine.Count();
-    int reported = 0;
-    for (int i = 0; i < count; ++i) {
-        if ((i & 1023) == 0)
-            control.CheckCancelled();
-        engine.Instructions(i).Apply(sink, source, set.SourceIndex, position);
-        const int due = static_cast<int>(static_cast<std::int64_t>(i + 1) * kInstructionSteps / count);
-        for (; reported < due; ++reported)
-            progress.Step();
-    }
-    for (; reported < kInstructionSteps; ++reported)
-        progress.Step();
+    TRebuildProgress rebuilt(progress, control);
+    // One pass: the patch is inflated once and checked whole before the
+    // first byte of the new file is written.
+    patch::TQvtUnPatchEngine::ApplyFile(patchFile, source, set.SourceIndex, sink, limits, &rebuilt);
+    rebuilt.Finish();
     sink.Flush();
 }
 
