@@ -148,7 +148,7 @@ public:
         std::size_t dump = at - literalStart;
         std::size_t run = Continued(at, m_scratch);
         if (run >= kMinContinue) {
-            double gain = m_cost.Gain(run, m_scratch, m_previous, dump);
+            double gain = m_cost.Gain(at, run, m_scratch, m_previous, dump);
             if (gain > best.gain) {
                 best.length = run;
                 best.gain = gain;
@@ -160,7 +160,7 @@ public:
         for (std::size_t v = 0; v < m_indexes.size() && longest >= kMinLength; ++v)
             longest = m_indexes[v]->Longest(m_new, at, longest, m_expected[v] + shift, m_scratch[v]);
         if (longest >= kMinLength && longest > run) {
-            double gain = m_cost.Gain(longest, m_scratch, m_previous, dump);
+            double gain = m_cost.Gain(at, longest, m_scratch, m_previous, dump);
             if (gain > best.gain) {
                 best.length = longest;
                 best.gain = gain;
@@ -256,7 +256,7 @@ public:
                     --s;
             }
             matches.push_back(TQvtMatch{at, length, sources});
-            m_cost.Chosen(length, sources, m_previous, m_new.subspan(literalStart, at - literalStart));
+            m_cost.Chosen(length, sources, m_previous, literalStart, at - literalStart);
             at += length;
             literalStart = at;
             m_lastNewEnd = at;
