@@ -201,8 +201,8 @@ public:
                     std::memcpy(&word, old.data() + from, 8);
                     if (word != head || from == expected)
                         continue;
-                    std::size_t length =
-                        8 + CommonLength(m_new.data() + at + 8, old.data() + from + 8, std::min(run, old.size() - from) - 8);
+                    std::size_t room = std::min(run, old.size() - from);
+                    std::size_t length = 8 + CommonLength(m_new.data() + at + 8, old.data() + from + 8, room - 8);
                     // The place in step wins ties, then the nearest.
                     if (length > best ||
                         (length == best && sources[v] != expected &&
