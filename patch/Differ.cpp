@@ -68,8 +68,10 @@ class TOldIndex {
 public:
     explicit TOldIndex(std::span<const std::uint8_t> old) : m_old(old)
     {
+        // About one chain per position: chains of places that only share a
+        // hash cost a read from all over the index per step.
         m_bits = 10;
-        while (m_bits < 22 && (std::size_t{1} << m_bits) < old.size())
+        while (m_bits < 24 && (std::size_t{1} << m_bits) < old.size())
             ++m_bits;
         m_head.assign(std::size_t{1} << m_bits, -1);
         if (old.size() < kHashBytes)
@@ -146,7 +148,7 @@ public:
         std::size_t dump = at - literalStart;
         std::size_t run = Continued(at, m_scratch);
         if (run >= kMinContinue) {
-            double gain = m_cost.Gain(run, m_scratch, m_previous, dump);
+            double gain = m_cost.Gain(at, run, m_scratch, m_previous, dump);
             if (gain > best.gain) {
                 best.length = run;
                 best.gain = gain;
@@ -158,7 +160,7 @@ public:
         for (std::size_t v = 0; v < m_indexes.size() && longest >= kMinLength; ++v)
             longest = m_indexes[v]->Longest(m_new, at, longest, m_expected[v] + shift, m_scratch[v]);
         if (longest >= kMinLength && longest > run) {
-            double gain = m_cost.Gain(longest, m_scratch, m_previous, dump);
+            double gain = m_cost.Gain(at, longest, m_scratch, m_previous, dump);
             if (gain > best.gain) {
                 best.length = longest;
                 best.gain = gain;
@@ -179,25 +181,35 @@ public:
         std::size_t shift = at - m_lastNewEnd;
         std::size_t run = m_new.size() - at;
         for (std::size_t v = 0; v < m_old.size() && run >= kMinContinue; ++v) {
+            std::span<const std::uint8_t> old = m_old[v];
             std::size_t expected = m_expected[v] + shift;
             std::size_t best = 0;
-            std::size_t first = expected > kNearWindow ? expected - kNearWindow : 0;
-            std::size_t last = std::min(expected + kNearWindow, m_old[v].size() - 1);
-            std::uint8_t head = m_new[at];
-            for (std::size_t from = first; from <= last; ++from) {
-                if (m_old[v][from] != head)
-                    continue;
-                std::size_t length =
-                    CommonLength(m_new.data() + at, m_old[v].data() + from, std::min(run, m_old[v].size() - from));
-                if (from != expected && length < kMinNear)
-                    continue;
-                // The place in step wins ties, then the nearest.
-                bool better = length > best ||
-                              (length == best && best > 0 &&
-                               (from == expected || Distance(from, expected) < Distance(sources[v], expected)));
-                if (better) {
-                    best = length;
-                    sources[v] = from;
+            if (expected < old.size()) {
+                best = CommonLength(m_new.data() + at, old.data() + expected, std::min(run, old.size() - expected));
+                sources[v] = expected;
+            }
+            // A run off step must be kMinNear long, so its first eight bytes
+            // are compared at once: most places fail there.
+            static_assert(kMinNear == 8);
+            if (run >= kMinNear) {
+                std::uint64_t head;
+                std::memcpy(&head, m_new.data() + at, 8);
+                std::size_t first = expected > kNearWindow ? expected - kNearWindow : 0;
+                std::size_t end = old.size() >= 8 ? std::min(expected + kNearWindow + 1, old.size() - 7) : 0;
+                for (std::size_t from = first; from < end; ++from) {
+                    std::uint64_t word;
+                    std::memcpy(&word, old.data() + from, 8);
+                    if (word != head || from == expected)
+                        continue;
+                    std::size_t room = std::min(run, old.size() - from);
+                    std::size_t length = 8 + CommonLength(m_new.data() + at + 8, old.data() + from + 8, room - 8);
+                    // The place in step wins ties, then the nearest.
+                    if (length > best ||
+                        (length == best && sources[v] != expected &&
+                         Distance(from, expected) < Distance(sources[v], expected))) {
+                        best = length;
+                        sources[v] = from;
+                    }
                 }
             }
             run = best;
@@ -244,7 +256,7 @@ public:
                     --s;
             }
             matches.push_back(TQvtMatch{at, length, sources});
-            m_cost.Chosen(length, sources, m_previous, m_new.subspan(literalStart, at - literalStart));
+            m_cost.Chosen(length, sources, m_previous, literalStart, at - literalStart);
             at += length;
             literalStart = at;
             m_lastNewEnd = at;

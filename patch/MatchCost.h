@@ -31,26 +31,34 @@ private:
     std::int64_t m_max = 0;
 };
 
-/// Bits per literal byte, measured by deflating the literal bytes as they are
-/// chosen (the last 64 KB weigh most).
+/// Bits of literal bytes of the new file, measured by deflating the literal
+/// bytes as they are chosen (the last 64 KB weigh most). Bytes that repeat a
+/// sequence shortly before them in the new file cost less than the others:
+/// the deflate stream around the literals likely finds them too.
 class TQvtLiteralCost {
 public:
-    /// `sample`: bytes whose compressibility stands in until literals are known.
-    explicit TQvtLiteralCost(std::span<const std::uint8_t> sample);
+    explicit TQvtLiteralCost(std::span<const std::uint8_t> newFile);
     ~TQvtLiteralCost();
     TQvtLiteralCost(const TQvtLiteralCost&) = delete;
     TQvtLiteralCost& operator=(const TQvtLiteralCost&) = delete;
 
-    double BitsPerByte() const noexcept { return m_bits; }
-    void Add(std::span<const std::uint8_t> bytes);
+    /// The estimated bits of the new file's bytes [at, at + length) as literals.
+    double Bits(std::size_t at, std::size_t length) const;
+    /// Learns from the literal bytes [at, at + length) that were chosen.
+    void Add(std::size_t at, std::size_t length);
 
 private:
     void Measure();
+    std::size_t RepeatedIn(std::size_t at, std::size_t length) const;
 
     struct TStream;
     std::unique_ptr<TStream> m_stream;
+    std::span<const std::uint8_t> m_new;
+    // One bit per byte of the new file: set where the byte repeats.
+    std::vector<std::uint64_t> m_repeated;
     std::vector<std::uint8_t> m_pending;
-    double m_bits = 8.0;
+    std::size_t m_pendingRepeated = 0;
+    double m_freshBits = 8.0;
 };
 
 /// The costs of a multi-version patch's Copy and Dump instructions.
@@ -58,14 +66,14 @@ class TQvtMatchCost {
 public:
     TQvtMatchCost(std::size_t versions, std::span<const std::uint8_t> newFile);
 
-    /// Bits saved by copying `length` bytes from `sources` (one per version)
+    /// Bits saved by copying the new file's `length` bytes at `at` from `sources` (one per version)
     /// after a Dump of `dumpLength` bytes, against leaving them literal;
     /// `previous` holds the start of the last Copy in each version.
-    double Gain(std::size_t length, const std::vector<std::size_t>& sources,
+    double Gain(std::size_t at, std::size_t length, const std::vector<std::size_t>& sources,
                 const std::vector<std::size_t>& previous, std::size_t dumpLength) const;
     /// Learns from a Copy that was chosen after the given literal bytes.
     void Chosen(std::size_t length, const std::vector<std::size_t>& sources,
-                const std::vector<std::size_t>& previous, std::span<const std::uint8_t> literals);
+                const std::vector<std::size_t>& previous, std::size_t literalStart, std::size_t literalLength);
 
 private:
     double OffsetBits(const std::vector<std::size_t>& sources, const std::vector<std::size_t>& previous) const;

@@ -12,6 +12,7 @@
 #include "base/Exception.h"
 #include "patch/Differ.h"
 #include "patch/PatchHeader.h"
+#include "patch/TableCoding.h"
 
 namespace upd::patch {
 
@@ -48,6 +49,16 @@ std::vector<std::int32_t> TableNumbers(const TQvtHuffmanValueSet& set)
         numbers.push_back(set.Weight(i));
     }
     return numbers;
+}
+
+// A length-coded number with a symbol at least as wide as the number.
+void WriteWithSymbol(TQvtBitStream& bits, const TQvtHuffmanValueSet& lengthCodes, std::int32_t symbol,
+                     std::int32_t value)
+{
+    lengthCodes.WriteCode(bits, symbol);
+    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    for (std::int32_t i = 0; i < (symbol < 0 ? -symbol : symbol); ++i)
+        bits.WriteBit(i < 32 && ((magnitude >> i) & 1));
 }
 
 void AddCopy(TQvtUnPatchEngine& engine, std::size_t length, std::vector<std::int32_t> offsets)
@@ -107,17 +118,28 @@ private:
 
 std::vector<std::uint8_t> WritePatchImage(TQvtUnPatchEngine& engine)
 {
+    // The values are counted aside: the weights written are chosen from them.
+    TQvtUnPatchEngine counter;
     for (int i = 0; i < engine.Count(); ++i)
-        engine.Instructions(i).CountValues(engine);
+        engine.Instructions(i).CountValues(counter);
+    TQvtHuffmanValueSet* counted[] = {&counter.CopyLengths, &counter.CopyOffsets, &counter.DumpLengths};
     TQvtHuffmanValueSet* tables[] = {&engine.CopyLengths, &engine.CopyOffsets, &engine.DumpLengths};
     std::vector<std::vector<std::int32_t>> numbers;
-    for (auto* table : tables) {
-        MakeBuildable(*table);
-        numbers.push_back(TableNumbers(*table));
-        for (std::int32_t number : numbers.back())
-            engine.LengthCodes.Add(LengthSymbol(number), 1);
+    std::vector<std::int32_t> allNumbers;
+    for (std::size_t t = 0; t < 3; ++t) {
+        MakeBuildable(*counted[t]);
+        std::vector<std::int64_t> counts;
+        for (int i = 0; i < counted[t]->Count(); ++i)
+            counts.push_back(counted[t]->Weight(i));
+        auto weights = ChooseWeights(counts);
+        for (int i = 0; i < counted[t]->Count(); ++i)
+            tables[t]->Add(counted[t]->Value(i), weights[static_cast<std::size_t>(i)]);
+        numbers.push_back(TableNumbers(*tables[t]));
+        allNumbers.insert(allNumbers.end(), numbers.back().begin(), numbers.back().end());
     }
-    MakeBuildable(engine.LengthCodes);
+    TQvtLengthCoding lengthCoding = ChooseLengthCoding(allNumbers);
+    for (const auto& [symbol, weight] : lengthCoding.Table)
+        engine.LengthCodes.Add(symbol, weight);
     engine.LengthCodes.BuildTree();
     for (auto* table : tables)
         table->BuildTree();
@@ -137,10 +159,11 @@ std::vector<std::uint8_t> WritePatchImage(TQvtUnPatchEngine& engine)
             bits.WriteNumber(engine.LengthCodes.Value(i));
             bits.WriteNumber(engine.LengthCodes.Weight(i));
         }
+        std::size_t k = 0;
         for (std::size_t t = 0; t < numbers.size(); ++t) {
             bits.WriteNumber(tables[t]->Count());
             for (std::int32_t number : numbers[t])
-                WriteLengthCoded(bits, engine.LengthCodes, number);
+                WriteWithSymbol(bits, engine.LengthCodes, lengthCoding.Symbols[k++], number);
         }
         for (int i = 0; i < engine.Count(); ++i)
             engine.Instructions(i).WriteCoded(bits, engine);
