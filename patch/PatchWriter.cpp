@@ -118,7 +118,8 @@ private:
 
 std::vector<std::uint8_t> WritePatchImage(TQvtUnPatchEngine& engine)
 {
-    // The values are counted aside: the weights written are chosen from them.
+    // The values are counted aside: the three tables' weights are their counts,
+    // the LengthCodes symbols are chosen from the numbers the tables write.
     TQvtUnPatchEngine counter;
     for (int i = 0; i < engine.Count(); ++i)
         engine.Instructions(i).CountValues(counter);
@@ -128,12 +129,8 @@ std::vector<std::uint8_t> WritePatchImage(TQvtUnPatchEngine& engine)
     std::vector<std::int32_t> allNumbers;
     for (std::size_t t = 0; t < 3; ++t) {
         MakeBuildable(*counted[t]);
-        std::vector<std::int64_t> counts;
         for (int i = 0; i < counted[t]->Count(); ++i)
-            counts.push_back(counted[t]->Weight(i));
-        auto weights = ChooseWeights(counts);
-        for (int i = 0; i < counted[t]->Count(); ++i)
-            tables[t]->Add(counted[t]->Value(i), weights[static_cast<std::size_t>(i)]);
+            tables[t]->Add(counted[t]->Value(i), counted[t]->Weight(i));
         numbers.push_back(TableNumbers(*tables[t]));
         allNumbers.insert(allNumbers.end(), numbers.back().begin(), numbers.back().end());
     }

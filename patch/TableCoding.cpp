@@ -150,27 +150,6 @@ std::vector<unsigned> OptimalCodeLengths(const std::vector<std::uint64_t>& weigh
     return lengths;
 }
 
-std::vector<std::int32_t> ChooseWeights(const std::vector<std::int64_t>& counts)
-{
-    std::vector<std::int32_t> best;
-    double bestBits = std::numeric_limits<double>::infinity();
-    std::int64_t largest = counts.empty() ? 0 : *std::max_element(counts.begin(), counts.end());
-    for (unsigned shift = 0; shift == 0 || (largest >> (shift - 1)) > 1; ++shift) {
-        std::vector<std::uint64_t> weights;
-        for (std::int64_t c : counts)
-            weights.push_back(std::max<std::uint64_t>(static_cast<std::uint64_t>(c) >> shift, 1));
-        auto lengths = OptimalCodeLengths(weights);
-        double bits = 0;
-        for (std::size_t i = 0; i < counts.size(); ++i)
-            bits += static_cast<double>(counts[i]) * lengths[i] + Width(weights[i]) + kWeightSymbolBits;
-        if (bits < bestBits) {
-            bestBits = bits;
-            best.assign(weights.begin(), weights.end());
-        }
-    }
-    return best;
-}
-
 TQvtLengthCoding ChooseLengthCoding(const std::vector<std::int32_t>& numbers)
 {
     std::array<std::uint64_t, kBins> histogram{};

@@ -1,10 +1,8 @@
-// How a patch's code tables are written. A table carries (value, weight) pairs
-// from which the decoder builds its codes, and every number of the three value
-// tables is written as a LengthCodes symbol and raw bits. Neither has to be the
-// obvious choice: the weights only have to give good codes, and a symbol only
-// has to be wide enough for its number. On a small patch the tables are most of
-// the bit section, so exact counts of values seen once or twice, or a symbol
-// for every width that occurs, cost more than they save.
+// How a patch's LengthCodes table is written. Every number of the three value
+// tables (whose weights are the counts of their values) is written as a
+// LengthCodes symbol and raw bits, and a symbol only has to be wide enough for
+// its number. On a small patch the tables are most of the bit section, so a
+// symbol for every width that occurs costs more than it saves.
 #pragma once
 
 #include <cstdint>
@@ -19,11 +17,6 @@ std::vector<unsigned> OptimalCodeLengths(const std::vector<std::uint64_t>& weigh
 
 /// Bits of a plain number: sign, nibble count, nibbles.
 unsigned PlainNumberBits(std::int64_t value);
-
-/// The weights to write for a table whose values occur `counts` times (in value
-/// order): the counts, or the counts made coarser where the codes they give cost
-/// less than the finer weights would add to the table.
-std::vector<std::int32_t> ChooseWeights(const std::vector<std::int64_t>& counts);
 
 /// The LengthCodes table and the symbol of each number it codes.
 struct TQvtLengthCoding {
