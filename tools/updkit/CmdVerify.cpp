@@ -43,7 +43,7 @@ std::string OneLine(const std::string& text)
 
 void PrintLine(const std::string& prefix, const std::string& cp1250Text)
 {
-    std::string line = prefix + upd::Cp1250ToUtf8(OneLine(cp1250Text)) + "\n";
+    std::string line = prefix + upd::TextToUtf8(OneLine(cp1250Text)) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }

@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "tools/updkit/Commands.h"
 
@@ -12,7 +13,13 @@ namespace updkit {
 int Fail(const std::string& message)
 {
     // Written whole: a message that quotes hostile input may hold a NUL byte.
+#ifdef _WIN32
+    // The console speaks code page 1250 here: a letter of a system name that
+    // the page lacks shows as '?', not as its kept UTF-8 bytes.
+    std::string line = "updkit: " + upd::Utf16ToCp1250(upd::TextToUtf16(message)) + "\n";
+#else
     std::string line = "updkit: " + message + "\n";
+#endif
     std::fwrite(line.data(), 1, line.size(), stderr);
     return 1;
 }
