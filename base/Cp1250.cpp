@@ -28,6 +28,46 @@ constexpr std::array<char16_t, 128> kHigh = {
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
 };
 
+// Decodes one UTF-8 sequence at `i`; false (and one byte consumed) when it is malformed.
+bool NextUtf8(std::string_view text, std::size_t& i, char32_t& code)
+{
+    unsigned char lead = static_cast<unsigned char>(text[i]);
+    std::size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
+                      : (lead & 0xF8) == 0xF0 ? 3 : 4;
+    code = extra == 0 ? lead : extra < 4 ? lead & (0x3F >> extra) : 0;
+    bool ok = extra < 4 && i + extra < text.size();
+    for (std::size_t k = 1; ok && k <= extra; ++k) {
+        unsigned char trail = static_cast<unsigned char>(text[i + k]);
+        ok = (trail & 0xC0) == 0x80;
+        code = (code << 6) | (trail & 0x3F);
+    }
+    i += ok ? extra + 1 : 1;
+    return ok;
+}
+
+bool IsSurrogate(char32_t c) { return c >= 0xD800 && c < 0xE000; }
+
+// The code point at `i`, a surrogate pair joined; `i` moves past it. A lone
+// half comes back as it is, for the caller to refuse.
+char32_t NextUtf16(std::u16string_view text, std::size_t& i)
+{
+    char32_t c = text[i++];
+    if (c >= 0xD800 && c < 0xDC00 && i < text.size() && text[i] >= 0xDC00 && text[i] < 0xE000)
+        c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+    return c;
+}
+
+void AppendUtf16(std::u16string& out, char32_t c)
+{
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (c >> 10));
+        out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(c);
+    }
+}
+
 } // namespace
 
 char32_t Cp1250ToUnicode(unsigned char byte) noexcept
@@ -58,16 +98,9 @@ std::string Utf16ToCp1250(std::u16string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (c >= 0xD800 && c < 0xE000) {
-            // A surrogate pair (or a lone half) is never in the page.
-            if (c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-                ++i;
-            out += '?';
-            continue;
-        }
-        out += static_cast<char>(UnicodeToCp1250(c));
+    for (std::size_t i = 0; i < text.size();) {
+        // A surrogate pair (or a lone half) is never in the page: one '?'.
+        out += static_cast<char>(UnicodeToCp1250(NextUtf16(text, i)));
     }
     return out;
 }
@@ -86,55 +119,13 @@ std::string Utf8ToCp1250(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        unsigned char lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
-                          : (lead & 0xF8) == 0xF0 ? 3 : 4;
-        if (extra == 0) {
-            out += static_cast<char>(lead);
-            ++i;
-            continue;
-        }
-        char32_t code = extra < 4 ? lead & (0x3F >> extra) : 0;
-        bool ok = extra < 4 && i + extra < text.size();
-        for (std::size_t k = 1; ok && k <= extra; ++k) {
-            unsigned char trail = static_cast<unsigned char>(text[i + k]);
-            ok = (trail & 0xC0) == 0x80;
-            code = (code << 6) | (trail & 0x3F);
-        }
-        if (!ok) {
-            // One '?' per bad lead byte; the next byte is looked at afresh.
-            out += '?';
-            ++i;
-            continue;
-        }
-        out += static_cast<char>(UnicodeToCp1250(code));
-        i += extra + 1;
+    for (std::size_t i = 0; i < text.size();) {
+        // One '?' per bad lead byte; the next byte is looked at afresh.
+        char32_t code = 0;
+        out += NextUtf8(text, i, code) ? static_cast<char>(UnicodeToCp1250(code)) : '?';
     }
     return out;
 }
-
-namespace {
-
-// Decodes one UTF-8 sequence at `i`; false (and one byte consumed) when it is malformed.
-bool NextUtf8(std::string_view text, std::size_t& i, char32_t& code)
-{
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    std::size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
-                      : (lead & 0xF8) == 0xF0 ? 3 : 4;
-    code = extra == 0 ? lead : extra < 4 ? lead & (0x3F >> extra) : 0;
-    bool ok = extra < 4 && i + extra < text.size();
-    for (std::size_t k = 1; ok && k <= extra; ++k) {
-        unsigned char trail = static_cast<unsigned char>(text[i + k]);
-        ok = (trail & 0xC0) == 0x80;
-        code = (code << 6) | (trail & 0x3F);
-    }
-    i += ok ? extra + 1 : 1;
-    return ok;
-}
-
-} // namespace
 
 std::u16string Utf8ToUtf16(std::string_view text)
 {
@@ -143,15 +134,9 @@ std::u16string Utf8ToUtf16(std::string_view text)
     std::size_t i = 0;
     while (i < text.size()) {
         char32_t code = 0;
-        if (!NextUtf8(text, i, code))
+        if (!NextUtf8(text, i, code) || code >= 0x110000)
             code = 0xFFFD;
-        if (code >= 0x10000 && code < 0x110000) {
-            code -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (code >> 10));
-            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(code < 0x110000 ? code : 0xFFFD);
-        }
+        AppendUtf16(out, code);
     }
     return out;
 }
@@ -160,13 +145,9 @@ std::string Utf16ToUtf8(std::u16string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (c >= 0xD800 && c < 0xE000)
-            c = 0xFFFD;
-        AppendUtf8(out, c);
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c = NextUtf16(text, i);
+        AppendUtf8(out, IsSurrogate(c) ? 0xFFFD : c);
     }
     return out;
 }
@@ -199,7 +180,7 @@ bool KeptLetter(std::string_view text, std::size_t& i, char32_t& code)
     if (i >= text.size() || static_cast<unsigned char>(text[i]) < 0xC2)
         return false;
     std::size_t at = i;
-    if (!NextUtf8(text, at, code) || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000) || UnicodeToCp1250(code) != '?')
+    if (!NextUtf8(text, at, code) || code > 0x10FFFF || IsSurrogate(code) || UnicodeToCp1250(code) != '?')
         return false;
     i = at;
     return true;
@@ -224,18 +205,16 @@ std::string Utf16ToText(std::u16string_view text)
 {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        unsigned char b = c < 0xD800 || c >= 0xE000 ? UnicodeToCp1250(c) : '?';
-        if (b != '?' || c == '?' || (c >= 0xD800 && c < 0xE000)) {
-            // A lone surrogate half has no UTF-8 form: it stays '?', as before.
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c = NextUtf16(text, i);
+        // A lone surrogate half has no UTF-8 form: it stays '?', as before.
+        unsigned char b = UnicodeToCp1250(c);
+        if (b != '?' || c == '?' || IsSurrogate(c)) {
             out += static_cast<char>(b);
-            continue;
+        } else {
+            out += kForeignLetter;
+            AppendUtf8(out, c);
         }
-        out += kForeignLetter;
-        AppendUtf8(out, c);
     }
     return out;
 }
@@ -244,15 +223,7 @@ std::u16string TextToUtf16(std::string_view text)
 {
     std::u16string out;
     out.reserve(text.size());
-    ForEachTextLetter(text, [&](char32_t c) {
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    });
+    ForEachTextLetter(text, [&](char32_t c) { AppendUtf16(out, c); });
     return out;
 }
 
