@@ -146,8 +146,7 @@ protected:
         m_process = std::make_unique<TWizardProcess>(m_exe);
         m_main = WaitForMainWindow(m_process->Id(), kStartTimeout);
         ASSERT_NE(m_main, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(MainControl(m_main, kIdButton1)) != FALSE; },
-                              kStepTimeout));
+        ASSERT_TRUE(WaitUntilEnabled(MainControl(m_main, kIdButton1), kStepTimeout));
         Click(MainControl(m_main, kIdButton1));
     }
 
@@ -169,7 +168,7 @@ protected:
             AnswerMessageBox(box, IDOK);
         } else {
             EXPECT_EQ(ProgressPosition(PageControl(m_main, 3, kIdProgressBar1)), 30000) << "the bar ends at its end";
-            WaitUntil([&] { return ::IsWindowEnabled(MainControl(m_main, kIdButton1)) != FALSE; }, kStepTimeout);
+            WaitUntilEnabled(MainControl(m_main, kIdButton1), kStepTimeout);
             Click(MainControl(m_main, kIdButton1));
         }
         EXPECT_TRUE(m_process->WaitForExit(kStepTimeout)) << "the wizard did not end";

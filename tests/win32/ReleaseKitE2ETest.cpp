@@ -132,8 +132,7 @@ protected:
         m_process = std::make_unique<TWizardProcess>(m_exe);
         m_main = WaitForMainWindow(m_process->Id(), kStartTimeout);
         ASSERT_NE(m_main, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(MainControl(m_main, kIdButton1)) != FALSE; },
-                              kStepTimeout));
+        ASSERT_TRUE(WaitUntilEnabled(MainControl(m_main, kIdButton1), kStepTimeout));
         Click(MainControl(m_main, kIdButton1));
     }
 
@@ -152,7 +151,7 @@ protected:
             text = MessageBoxText(box);
             AnswerMessageBox(box, IDOK);
         } else {
-            WaitUntil([&] { return ::IsWindowEnabled(MainControl(m_main, kIdButton1)) != FALSE; }, kStepTimeout);
+            WaitUntilEnabled(MainControl(m_main, kIdButton1), kStepTimeout);
             Click(MainControl(m_main, kIdButton1));
         }
         EXPECT_TRUE(m_process->WaitForExit(kStepTimeout)) << "the wizard did not end";

@@ -57,7 +57,8 @@ HWND PageControl(HWND main, int pageIndex, int id);
 int VisiblePage(HWND main);
 /// Waits until page `index` is on show; false on timeout.
 bool WaitForPage(HWND main, int index, DWORD milliseconds);
-/// A window's text through WM_GETTEXT (code page 1250).
+/// A window's text through WM_GETTEXT (code page 1250, letters the page lacks
+/// kept as kForeignLetter sequences).
 std::string WindowText(HWND window);
 /// Posts a click; returns at once.
 bool Click(HWND button);
@@ -75,6 +76,12 @@ bool WaitUntil(F condition, DWORD milliseconds)
             return false;
         ::Sleep(20);
     }
+}
+
+/// Waits until `control` is enabled (a page lets its button go when its work is done).
+inline bool WaitUntilEnabled(HWND control, DWORD milliseconds)
+{
+    return WaitUntil([&] { return ::IsWindowEnabled(control) != FALSE; }, milliseconds);
 }
 
 /// Saves the whole screen as a 24-bit BMP file.

@@ -111,8 +111,7 @@ protected:
         m_process = std::make_unique<TWizardProcess>(exe);
         m_main = WaitForMainWindow(m_process->Id(), kStartTimeout);
         ASSERT_NE(m_main, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(MainControl(m_main, kIdButton1)) != FALSE; },
-                              kStepTimeout));
+        ASSERT_TRUE(WaitUntilEnabled(MainControl(m_main, kIdButton1), kStepTimeout));
         Click(MainControl(m_main, kIdButton1));
     }
 
@@ -149,8 +148,7 @@ protected:
         // Fifteen steps per file are counted; a short patch makes fewer.
         EXPECT_GT(ProgressPosition(PageControl(m_main, 3, kIdProgressBar1)), 20000);
         EXPECT_EQ(WindowText(PageControl(m_main, 3, kIdLabel4)), "Finalizez");
-        ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(MainControl(m_main, kIdButton1)) != FALSE; },
-                              kStepTimeout));
+        ASSERT_TRUE(WaitUntilEnabled(MainControl(m_main, kIdButton1), kStepTimeout));
         Click(MainControl(m_main, kIdButton1));
         DWORD code = 1;
         EXPECT_TRUE(m_process->WaitForExit(kStepTimeout, &code));
@@ -193,8 +191,7 @@ TEST_F(TUpdateE2ETest, VolumesInSiblingFoldersAreFound)
     m_process = std::make_unique<TWizardProcess>(exe);
     m_main = WaitForMainWindow(m_process->Id(), kStartTimeout);
     ASSERT_NE(m_main, nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(MainControl(m_main, kIdButton1)) != FALSE; },
-                          kStepTimeout));
+    ASSERT_TRUE(WaitUntilEnabled(MainControl(m_main, kIdButton1), kStepTimeout));
     Click(MainControl(m_main, kIdButton1));
     ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
     ExpectUpdated();
@@ -317,8 +314,7 @@ TEST_F(TUpdateE2ETest, DamagedVolumeIsRefusedWithItsReason)
         m_process = std::make_unique<TWizardProcess>(exe);
         m_main = WaitForMainWindow(m_process->Id(), kStartTimeout);
         ASSERT_NE(m_main, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(MainControl(m_main, kIdButton1)) != FALSE; },
-                              kStepTimeout));
+        ASSERT_TRUE(WaitUntilEnabled(MainControl(m_main, kIdButton1), kStepTimeout));
         Click(MainControl(m_main, kIdButton1));
 
         HWND dialog = WaitForCautaFisier(m_process->Id(), kStepTimeout);

@@ -112,7 +112,7 @@ protected:
     void PressNextOnIntro()
     {
         ASSERT_EQ(VisiblePage(m_main), 0);
-        ASSERT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(Next()) != FALSE; }, kStepTimeout));
+        ASSERT_TRUE(WaitUntilEnabled(Next(), kStepTimeout));
         Click(Next());
     }
 
@@ -350,7 +350,7 @@ TEST_F(TWizardE2ETest, RejectedDescriptionFallsBackToTheShortOne)
     ASSERT_TRUE(AnswerMessageBox(box, IDOK));
     m_main = WaitForMainWindow(m_process->Id(), kStepTimeout);
     ASSERT_NE(m_main, nullptr);
-    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(Next()) != FALSE; }, kStepTimeout));
+    EXPECT_TRUE(WaitUntilEnabled(Next(), kStepTimeout));
     Click(MainControl(m_main, kIdButton2));
     EXPECT_TRUE(m_process->WaitForExit(kStepTimeout));
 }
