@@ -417,17 +417,19 @@ void TQvtUnPatchEngine::LoadFromImage(std::vector<std::uint8_t> image, const std
 
 namespace {
 
-class TInflater {
+// A zlib stream being inflated, with the checks every reader of a patch image
+// makes at each step.
+class TZlibInflation {
 public:
-    explicit TInflater(std::size_t maxSize) : m_maxSize(maxSize)
+    TZlibInflation()
     {
         std::memset(&m_zs, 0, sizeof m_zs);
         if (inflateInit(&m_zs) != Z_OK)
             throw Exception("Error");
     }
-    ~TInflater() { inflateEnd(&m_zs); }
-    TInflater(const TInflater&) = delete;
-    TInflater& operator=(const TInflater&) = delete;
+    ~TZlibInflation() { inflateEnd(&m_zs); }
+    TZlibInflation(const TZlibInflation&) = delete;
+    TZlibInflation& operator=(const TZlibInflation&) = delete;
 
     /// The next block of input, once the last one is used up.
     void Input(const std::uint8_t* data, std::size_t size)
@@ -437,11 +439,46 @@ public:
     }
     bool InputUsed() const noexcept { return m_zs.avail_in == 0; }
 
+    /// Inflates into at most `room` bytes at `out` and returns how many it
+    /// made, counted into `total`: an image past `maxSize` is refused, damaged
+    /// data (or input that makes no progress) raises "Error". `ended` tells
+    /// whether the stream has ended.
+    std::size_t Step(std::uint8_t* out, std::size_t room, std::uint64_t& total, std::size_t maxSize, bool& ended)
+    {
+        room = std::min<std::size_t>(room, UINT32_MAX);
+        m_zs.next_out = out;
+        m_zs.avail_out = static_cast<uInt>(room);
+        uInt before = m_zs.avail_in;
+        int rc = inflate(&m_zs, Z_NO_FLUSH);
+        std::size_t made = room - m_zs.avail_out;
+        total += made;
+        if (total > maxSize)
+            throw Exception(Format(kImageTooLarge, static_cast<long long>(maxSize)));
+        ended = rc == Z_STREAM_END;
+        if (!ended && rc != Z_OK && rc != Z_BUF_ERROR)
+            throw Exception("Error");
+        if (!ended && made == 0 && m_zs.avail_in == before)
+            throw Exception("Error"); // no progress: never spin on it
+        return made;
+    }
+
+private:
+    z_stream m_zs;
+};
+
+class TInflater {
+public:
+    explicit TInflater(std::size_t maxSize) : m_maxSize(maxSize) {}
+
+    /// The next block of input, once the last one is used up.
+    void Input(const std::uint8_t* data, std::size_t size) { m_zs.Input(data, size); }
+    bool InputUsed() const noexcept { return m_zs.InputUsed(); }
+
     /// Inflates until the input is used up or `pauseAt` bytes are kept;
     /// false once the stream has ended.
     bool Run(std::size_t pauseAt = SIZE_MAX)
     {
-        while (m_zs.avail_in > 0) {
+        while (!m_zs.InputUsed()) {
             if (m_used >= pauseAt && m_used < m_keep)
                 return true;
             // Bytes past what is kept still pass through (zlib checks them),
@@ -459,23 +496,12 @@ public:
                 out = m_scratch.data();
                 room = m_scratch.size();
             }
-            room = std::min<std::size_t>(room, UINT32_MAX);
-            m_zs.next_out = out;
-            m_zs.avail_out = static_cast<uInt>(room);
-            uInt before = m_zs.avail_in;
-            int rc = inflate(&m_zs, Z_NO_FLUSH);
-            std::size_t made = room - m_zs.avail_out;
+            bool ended = false;
+            std::size_t made = m_zs.Step(out, room, m_total, m_maxSize, ended);
             if (m_used < m_keep)
                 m_used += made;
-            m_total += made;
-            if (m_total > m_maxSize)
-                throw Exception(Format(kImageTooLarge, static_cast<long long>(m_maxSize)));
-            if (rc == Z_STREAM_END)
+            if (ended)
                 return false;
-            if (rc != Z_OK && rc != Z_BUF_ERROR)
-                throw Exception("Error");
-            if (made == 0 && m_zs.avail_in == before)
-                throw Exception("Error"); // no progress: never spin on it
         }
         return true;
     }
@@ -501,7 +527,7 @@ public:
 
 private:
     static constexpr std::size_t kChunkSize = 1 << 20;
-    z_stream m_zs;
+    TZlibInflation m_zs;
     std::size_t m_maxSize;
     std::size_t m_keep = SIZE_MAX;
     std::size_t m_used = 0;
@@ -615,47 +641,27 @@ private:
 // the stream are ignored), straight into one growing block.
 void InflateWhole(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 {
-    z_stream zs;
-    std::memset(&zs, 0, sizeof zs);
-    if (inflateInit(&zs) != Z_OK)
-        throw Exception("Error");
-    struct TEnd {
-        z_stream& zs;
-        ~TEnd() { inflateEnd(&zs); }
-    } end{zs};
+    TZlibInflation zs;
     // Executables' patches inflate to about twice their size; a first guess
     // that is too small costs one remapping per doubling.
     const std::int64_t packed = file.Size();
     image.Reserve(static_cast<std::size_t>(
         std::clamp<std::int64_t>(3 * packed, 64 * 1024, static_cast<std::int64_t>(std::min<std::size_t>(maxSize, INT64_MAX)) + 1)));
     std::vector<std::uint8_t> block(256 * 1024);
-    std::size_t total = 0;
+    std::uint64_t total = 0;
     for (;;) {
-        if (zs.avail_in == 0) {
+        if (zs.InputUsed()) {
             std::size_t got = file.Read(block.data(), block.size());
             if (got == 0)
                 return;
-            zs.next_in = block.data();
-            zs.avail_in = static_cast<uInt>(got);
+            zs.Input(block.data(), got);
         }
-        if (total == image.Capacity())
-            image.Reserve(total > maxSize / 2 ? maxSize + 1 : 2 * total);
-        std::size_t room = std::min<std::size_t>(image.Capacity() - total, UINT32_MAX);
-        zs.next_out = image.Data() + total;
-        zs.avail_out = static_cast<uInt>(room);
-        uInt before = zs.avail_in;
-        int rc = inflate(&zs, Z_NO_FLUSH);
-        std::size_t made = room - zs.avail_out;
-        total += made;
-        image.Size = total;
-        if (total > maxSize)
-            throw Exception(Format(kImageTooLarge, static_cast<long long>(maxSize)));
-        if (rc == Z_STREAM_END)
+        if (image.Size == image.Capacity())
+            image.Reserve(image.Size > maxSize / 2 ? maxSize + 1 : 2 * image.Size);
+        bool ended = false;
+        image.Size += zs.Step(image.Data() + image.Size, image.Capacity() - image.Size, total, maxSize, ended);
+        if (ended)
             return;
-        if (rc != Z_OK && rc != Z_BUF_ERROR)
-            throw Exception("Error");
-        if (made == 0 && zs.avail_in == before)
-            throw Exception("Error"); // no progress: never spin on it
     }
 }
 
