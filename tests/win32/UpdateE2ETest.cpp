@@ -27,6 +27,8 @@ constexpr DWORD kStepTimeout = 20000;
 const std::string kKp3 = "C:\\Pravion\\kp3.exe";
 const std::string kData = "C:\\Pravion\\salarii.dat";
 const std::string kKits = "C:\\upd-stages";
+// A folder named with s with the comma below, a Cyrillic and a CJK letter.
+const std::wstring kScriptHome = L"C:\\upd-names \u0218tefan \u0416 \u4E2D";
 const std::string kTag = std::string(wizard::kTagFolder) + "\\kp3tag-e2e.txt";
 
 // The "Cauta fisier" dialog of the wizard, once it is on show.
@@ -205,7 +207,7 @@ TEST_F(TUpdateE2ETest, FoldersNamedInAnyScriptWork)
 {
     namespace fs = std::filesystem;
     // Beside the kits folder, which every SetUp empties.
-    const fs::path home = fs::path(L"C:\\upd-names \u0218tefan \u0416 \u4E2D");
+    const fs::path home = kScriptHome;
     const fs::path temp = home / L"Temp \u0219\u021B\u0436\u4E2D";
     std::error_code ignored;
     fs::remove_all(home, ignored);
@@ -252,7 +254,7 @@ TEST_F(TUpdateE2ETest, FoldersNamedInAnyScriptWork)
 TEST_F(TUpdateE2ETest, MessagesNameFilesInAnyScript)
 {
     namespace fs = std::filesystem;
-    const fs::path home = fs::path(L"C:\\upd-names \u0218tefan \u0416 \u4E2D");
+    const fs::path home = kScriptHome;
     std::error_code ignored;
     fs::remove_all(home, ignored);
     const std::string built = kKits + "\\upd-script.exe";
