@@ -51,6 +51,9 @@ public:
     std::size_t Read(void* buffer, std::size_t count);
     /// Reads exactly `count` bytes or raises.
     void ReadExact(void* buffer, std::size_t count);
+    /// Reads exactly `count` bytes from `position` in one call where the system
+    /// allows, or raises; the file position afterwards is unspecified.
+    void ReadExactAt(std::int64_t position, void* buffer, std::size_t count);
     void Write(const void* buffer, std::size_t count);
     /// Makes what was written durable (on the disk, not only in the system's cache).
     void Flush();

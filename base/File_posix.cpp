@@ -108,6 +108,23 @@ std::size_t TFile::Read(void* buffer, std::size_t count)
     }
 }
 
+void TFile::ReadExactAt(std::int64_t position, void* buffer, std::size_t count)
+{
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    while (count > 0) {
+        ssize_t got = ::pread(m_fd, bytes, count, static_cast<off_t>(position));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            Fail("Nu pot citi din fisierul", m_name);
+        if (got == 0)
+            throw Exception("Nu pot citi din fisierul " + m_name.Text());
+        bytes += got;
+        count -= static_cast<std::size_t>(got);
+        position += got;
+    }
+}
+
 void TFile::Write(const void* buffer, std::size_t count)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);

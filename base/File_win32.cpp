@@ -85,6 +85,29 @@ std::size_t TFile::Read(void* buffer, std::size_t count)
     return got;
 }
 
+void TFile::ReadExactAt(std::int64_t position, void* buffer, std::size_t count)
+{
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    while (count > 0) {
+        // A synchronous handle reads at the offset the overlapped block names.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(position));
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(position) >> 32);
+        DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+        DWORD got = 0;
+        if (!ReadFile(AsHandle(m_handle), bytes, chunk, &got, &at)) {
+            DWORD error = GetLastError();
+            if (error != ERROR_HANDLE_EOF)
+                RaiseOSError(error, "Nu pot citi din fisierul " + m_name.Text());
+        }
+        if (got == 0)
+            throw Exception("Nu pot citi din fisierul " + m_name.Text());
+        bytes += got;
+        count -= got;
+        position += got;
+    }
+}
+
 void TFile::Write(const void* buffer, std::size_t count)
 {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);

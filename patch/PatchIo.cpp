@@ -41,7 +41,8 @@ void TQvtMemorySource::CopyTo(std::int64_t position, std::size_t count, TQvtPatc
 TQvtFileSource::TQvtFileSource(TFile& file)
     : m_file(file),
       m_size(file.Size()),
-      m_blocks(kSets * kWays * kBlockSize),
+      // Left uninitialised: a small file touches only the blocks it has.
+      m_blocks(new std::uint8_t[kSets * kWays * kBlockSize]),
       m_tags(kSets * kWays, -1),
       m_used(kSets * kWays, 0)
 {
@@ -54,17 +55,16 @@ const std::uint8_t* TQvtFileSource::Block(std::int64_t block)
     for (std::size_t slot = first; slot < first + kWays; ++slot) {
         if (m_tags[slot] == block) {
             m_used[slot] = ++m_clock;
-            return m_blocks.data() + slot * kBlockSize;
+            return m_blocks.get() + slot * kBlockSize;
         }
         if (m_used[slot] < m_used[victim])
             victim = slot;
     }
-    std::uint8_t* data = m_blocks.data() + victim * kBlockSize;
+    std::uint8_t* data = m_blocks.get() + victim * kBlockSize;
     std::int64_t start = block * static_cast<std::int64_t>(kBlockSize);
     m_tags[victim] = -1; // a failed read leaves no stale tag behind
-    m_file.Seek(start);
-    m_file.ReadExact(data, static_cast<std::size_t>(
-                               std::min<std::int64_t>(static_cast<std::int64_t>(kBlockSize), m_size - start)));
+    m_file.ReadExactAt(start, data, static_cast<std::size_t>(std::min<std::int64_t>(
+                                        static_cast<std::int64_t>(kBlockSize), m_size - start)));
     m_tags[victim] = block;
     m_used[victim] = ++m_clock;
     return data;

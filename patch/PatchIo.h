@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "base/File.h"
@@ -80,7 +81,7 @@ private:
 
     TFile& m_file;
     std::int64_t m_size;
-    std::vector<std::uint8_t> m_blocks;
+    std::unique_ptr<std::uint8_t[]> m_blocks;
     std::vector<std::int64_t> m_tags;  // the block each slot holds, or -1
     std::vector<std::uint64_t> m_used; // when each slot was last used
     std::uint64_t m_clock = 0;

@@ -7,6 +7,9 @@
 #include <optional>
 
 #include <zlib.h>
+#ifdef UPD_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
 
 #include "base/Exception.h"
 #include "base/File.h"
@@ -155,30 +158,30 @@ void TQvtUnPatchEngine::Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int
                nullptr);
 }
 
-void TQvtUnPatchEngine::ApplyCodes(const std::uint8_t* image, std::size_t size, std::uint64_t codeStart,
-                                   std::size_t literalStart, std::int32_t count, TQvtPatchOutput& output,
-                                   TQvtPatchSource& old, int versionIndex, TQvtUnPatchProgress* progress) const
+namespace {
+
+// The apply loop over instructions that `next` hands out (length, and for a
+// Copy the offset of the version applied), whatever decoded them.
+template <class TNext>
+void ApplyEach(std::int32_t count, TNext&& next, const std::uint8_t* literal, TQvtPatchOutput& output,
+               TQvtPatchSource& old, TQvtUnPatchProgress* progress)
 {
     // Progress is told in steps of this many instructions.
     constexpr std::int32_t kStep = 4096;
-    const int versions = VersionCount();
     const std::int64_t oldSize = old.Size();
     std::int32_t position = 0;
-    TQvtBitReader bits(image, size, codeStart);
-    const std::uint8_t* literal = image + literalStart;
     for (std::int32_t k = 0; k < count; ++k) {
         if (progress && k % kStep == 0 && k > 0)
             progress->Applied(k, count);
+        std::int32_t offset = 0;
+        const std::int32_t length = next(k, offset);
         if (k % 2 == 1) {
-            std::int32_t length = ReadDump(*this, bits);
             if (length > 0) {
                 output.Write(literal, static_cast<std::size_t>(length));
                 literal += length;
             }
             continue;
         }
-        std::int32_t offset = 0;
-        std::int32_t length = ReadCopy(*this, bits, versions, versionIndex, offset);
         std::int64_t start = static_cast<std::int64_t>(position) + offset;
         if (length == 0) {
             // No run to read: only the position moves, wherever it lands.
@@ -192,6 +195,79 @@ void TQvtUnPatchEngine::ApplyCodes(const std::uint8_t* image, std::size_t size, 
     }
     if (progress)
         progress->Applied(count, count);
+}
+
+} // namespace
+
+// What the checking pass keeps of each instruction for one old version: a
+// Copy's offset (zigzag) and length, a Dump's length, as base-128 numbers.
+// Applying from these skips decoding every code a second time; they are kept
+// only while they cost less than a quarter of the image (or 1 MB), else the
+// codes are decoded again.
+struct TQvtUnPatchEngine::TRecorded {
+    TRecorded(int version, std::size_t imageSize)
+        : version(version), limit(std::max<std::size_t>(imageSize / 4, std::size_t{1} << 20))
+    {
+        // Room that is never written costs no memory, and the bytes never move.
+        bytes.reserve(limit);
+    }
+    void Put(std::uint32_t number)
+    {
+        if (full)
+            return;
+        if (bytes.size() + 5 > limit) {
+            full = true;
+            std::vector<std::uint8_t>().swap(bytes);
+            return;
+        }
+        while (number >= 0x80) {
+            bytes.push_back(static_cast<std::uint8_t>(number | 0x80));
+            number >>= 7;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(number));
+    }
+    bool Usable() const noexcept { return version >= 0 && !full; }
+
+    int version;
+    std::size_t limit;
+    bool full = false;
+    std::vector<std::uint8_t> bytes;
+};
+
+void TQvtUnPatchEngine::ApplyCodes(const std::uint8_t* image, std::size_t size, std::uint64_t codeStart,
+                                   std::size_t literalStart, std::int32_t count, TQvtPatchOutput& output,
+                                   TQvtPatchSource& old, int versionIndex, TQvtUnPatchProgress* progress) const
+{
+    const int versions = VersionCount();
+    TQvtBitReader bits(image, size, codeStart);
+    auto next = [&](std::int32_t k, std::int32_t& offset) {
+        return k % 2 == 1 ? ReadDump(*this, bits) : ReadCopy(*this, bits, versions, versionIndex, offset);
+    };
+    ApplyEach(count, next, image + literalStart, output, old, progress);
+}
+
+void TQvtUnPatchEngine::ApplyRecorded(const TRecorded& recorded, const std::uint8_t* literals, std::int32_t count,
+                                      TQvtPatchOutput& output, TQvtPatchSource& old,
+                                      TQvtUnPatchProgress* progress) const
+{
+    const std::uint8_t* at = recorded.bytes.data();
+    auto number = [&at]() {
+        std::uint32_t value = 0;
+        for (unsigned shift = 0;; shift += 7) {
+            const std::uint8_t byte = *at++;
+            value |= std::uint32_t{byte & 0x7Fu} << shift;
+            if (byte < 0x80)
+                return value;
+        }
+    };
+    auto next = [&](std::int32_t k, std::int32_t& offset) {
+        if (k % 2 == 0) {
+            const std::uint32_t zigzag = number();
+            offset = static_cast<std::int32_t>((zigzag >> 1) ^ (0u - (zigzag & 1)));
+        }
+        return static_cast<std::int32_t>(number());
+    };
+    ApplyEach(count, next, literals, output, old, progress);
 }
 
 namespace {
@@ -264,7 +340,8 @@ struct TQvtUnPatchEngine::TDecoded {
 
 TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, std::size_t size,
                                                       const std::shared_ptr<std::vector<std::uint8_t>>& image,
-                                                      const std::string& path, const TQvtUnPatchLimits& limits)
+                                                      const std::string& path, const TQvtUnPatchLimits& limits,
+                                                      TRecorded* recorded)
 {
     const bool complete = image != nullptr;
     TDecoded d;
@@ -341,8 +418,14 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
             d.literals += static_cast<std::uint64_t>(length);
         } else {
             std::int32_t offset = 0;
-            length = ReadCopy(sets, bits, versions, -1, offset);
+            length = ReadCopy(sets, bits, versions, recorded ? recorded->version : -1, offset);
+            if (recorded) {
+                const auto value = static_cast<std::uint32_t>(offset);
+                recorded->Put(value << 1 ^ (0u - (value >> 31)));
+            }
         }
+        if (recorded)
+            recorded->Put(static_cast<std::uint32_t>(length));
         output += static_cast<std::uint64_t>(length);
         if (output > static_cast<std::uint64_t>(limits.MaxOutput))
             throw Exception(Format(kOutputTooLarge, limits.MaxOutput));
@@ -639,8 +722,67 @@ private:
 // Inflates the whole zlib stream of a file, as TInflater does (damaged data
 // raises "Error", input that ends early yields what was inflated, bytes after
 // the stream are ignored), straight into one growing block.
+#ifdef UPD_HAVE_ISAL
+// The same stream inflated by a faster decoder. It only ever answers for a
+// stream that ends cleanly with the right check value: anything else (damage,
+// an early end, a dictionary, an image over the limit, a header zlib would
+// refuse) returns false, and zlib then inflates it again from the start, so
+// every verdict on a damaged patch stays zlib's own.
+bool InflateWholeFast(TFile& file, std::size_t maxSize, TGrowBuffer& image)
+{
+    std::vector<std::uint8_t> block(256 * 1024);
+    std::size_t got = file.Read(block.data(), block.size());
+    if (got < 2)
+        return false;
+    const unsigned cmf = block[0], flg = block[1];
+    if ((cmf & 0x0F) != 8 || (cmf >> 4) > 7 || ((cmf << 8) | flg) % 31 != 0 || (flg & 0x20) != 0)
+        return false;
+    auto state = std::make_unique<inflate_state>();
+    isal_inflate_init(state.get());
+    state->crc_flag = ISAL_ZLIB;
+    state->next_in = block.data();
+    state->avail_in = static_cast<std::uint32_t>(got);
+    for (;;) {
+        if (image.Size == image.Capacity()) {
+            if (image.Size > maxSize)
+                return false;
+            image.Reserve(image.Size > maxSize / 2 ? maxSize + 1 : 2 * image.Size);
+        }
+        const std::size_t room = std::min<std::size_t>(image.Capacity() - image.Size, UINT32_MAX);
+        state->next_out = image.Data() + image.Size;
+        state->avail_out = static_cast<std::uint32_t>(room);
+        int rc = isal_inflate(state.get());
+        image.Size += room - state->avail_out;
+        if (rc != ISAL_DECOMP_OK || image.Size > maxSize)
+            return false;
+        if (state->block_state == ISAL_BLOCK_FINISH)
+            return true;
+        if (state->avail_in == 0) {
+            got = file.Read(block.data(), block.size());
+            if (got == 0)
+                return false;
+            state->next_in = block.data();
+            state->avail_in = static_cast<std::uint32_t>(got);
+        } else if (state->avail_out != 0) {
+            return false; // neither input nor room was the limit: never spin on it
+        }
+    }
+}
+#endif
+
 void InflateWhole(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 {
+#ifdef UPD_HAVE_ISAL
+    {
+        const std::int64_t packed = file.Size();
+        image.Reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(
+            3 * packed, 64 * 1024, static_cast<std::int64_t>(std::min<std::size_t>(maxSize, INT64_MAX)) + 1)));
+        if (InflateWholeFast(file, maxSize, image))
+            return;
+        image.Size = 0;
+        file.Seek(0);
+    }
+#endif
     TZlibInflation zs;
     // Executables' patches inflate to about twice their size; a first guess
     // that is too small costs one remapping per doubling.
@@ -678,7 +820,9 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
         const std::int64_t maxImage = limits.MaxImage();
         InflateWhole(file, static_cast<std::size_t>(std::min<std::int64_t>(maxImage, SIZE_MAX / 2)), image);
     }
-    TDecoded decoded = Decode(image.Data(), image.Size, nullptr, path, limits);
+    // An index no version has records nothing; the check below names it.
+    TRecorded recorded(versionIndex, image.Size);
+    TDecoded decoded = Decode(image.Data(), image.Size, nullptr, path, limits, &recorded);
     TQvtUnPatchEngine engine;
     engine.Versions = std::move(decoded.versions);
     engine.CopyLengths = std::move(decoded.copyLengths);
@@ -698,6 +842,10 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
         }
     }
     engine.CheckVersionIndex(versionIndex);
+    if (recorded.Usable()) {
+        engine.ApplyRecorded(recorded, image.Data() + decoded.literalStart, decoded.count, output, old, progress);
+        return;
+    }
     engine.ApplyCodes(image.Data(), image.Size, decoded.codeStart, decoded.literalStart, decoded.count, output, old,
                       versionIndex, progress);
 }

@@ -241,9 +241,10 @@ private:
     struct TDecoded;
     /// Decodes header, tables and codes from `size` bytes at `data`: the whole
     /// image when `image` holds it, else a prefix that more bytes may follow.
+    struct TRecorded;
     static TDecoded Decode(const std::uint8_t* data, std::size_t size,
                            const std::shared_ptr<std::vector<std::uint8_t>>& image, const std::string& path,
-                           const TQvtUnPatchLimits& limits);
+                           const TQvtUnPatchLimits& limits, TRecorded* recorded = nullptr);
     void RefuseSecondLoad() const;
     /// Applies `count` instructions whose codes start at bit `codeStart` of
     /// `image` and whose literals start at byte `literalStart`; the codes were
@@ -251,6 +252,9 @@ private:
     void ApplyCodes(const std::uint8_t* image, std::size_t size, std::uint64_t codeStart, std::size_t literalStart,
                     std::int32_t count, TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex,
                     TQvtUnPatchProgress* progress) const;
+    /// The same from instructions that the checking pass recorded.
+    void ApplyRecorded(const TRecorded& recorded, const std::uint8_t* literals, std::int32_t count,
+                       TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress) const;
     void Commit(TDecoded&& decoded, std::shared_ptr<std::vector<std::uint8_t>> image) noexcept;
     /// Decodes the next instruction at the cursor.
     const TQvtUnPatchInstruction& Next(TCursor& cursor) const;

@@ -319,6 +319,21 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
     auto cut = CompressPatchImage(std::vector<std::uint8_t>(kExample.begin(), kExample.end() - 1));
     auto adler = CompressPatchImage(kExample);
     adler.back() ^= 1;
+    // Header variants that zlib refuses or stops at, their check bits made right.
+    auto withHeader = [](std::uint8_t cmf, std::uint8_t flags) {
+        auto file = CompressPatchImage(kExample);
+        file[0] = cmf;
+        file[1] = static_cast<std::uint8_t>(flags | (31 - (cmf * 256 + flags) % 31) % 31);
+        return file;
+    };
+    auto trailerCut = CompressPatchImage(kExample);
+    trailerCut.resize(trailerCut.size() - 4);
+    auto trailing = CompressPatchImage(kExample);
+    trailing.insert(trailing.end(), {'j', 'u', 'n', 'k'});
+    auto badFcheck = CompressPatchImage(kExample);
+    badFcheck[1] ^= 1;
+    auto damaged = CompressPatchImage(kExample);
+    damaged[damaged.size() / 2] ^= 0x55;
     const TQvtUnPatchLimits small = [] {
         TQvtUnPatchLimits limits;
         limits.MaxOutput = 7;
@@ -338,6 +353,14 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         {"wrong magic", CompressPatchImage(WithHeader("x", "a", 4)), 0, {}},
         {"larger than the limit", CompressPatchImage(kExample), 1, small},
         {"not zlib", {1, 2, 3}, 0, {}},
+        {"check value cut off", trailerCut, 1, {}},
+        {"bytes after the stream", trailing, 1, {}},
+        {"header check wrong", badFcheck, 1, {}},
+        {"preset dictionary asked for", withHeader(0x78, 0x20), 1, {}},
+        {"64 KB window", withHeader(0x88, 0), 1, {}},
+        {"smallest window", withHeader(0x08, 0), 1, {}},
+        {"damaged deflate data", damaged, 1, {}},
+        {"an image far larger than its file", upd::patch::crafted::CompressWithZeros(kExample, 4 << 20), 1, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -4,6 +4,10 @@
 #include <exception>
 #include <string>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "tools/updkit/Commands.h"
@@ -83,6 +87,13 @@ int PrintHelp(std::FILE* out)
 int main(int argc, char** argv)
 {
     using namespace updkit;
+#if defined(__GLIBC__)
+    // Large blocks (a patch image, code tables, a file being compared) are
+    // mapped on their own and given back when freed. By default the C library
+    // raises this threshold after each such free, and what is freed next stays
+    // in the heap, so memory used once counts against every later step.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
     if (argc < 2)
         return PrintHelp(stderr);
     std::string name = argv[1];
