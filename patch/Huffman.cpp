@@ -123,60 +123,64 @@ void TQvtHuffmanValueSet::BuildTree()
 void TQvtHuffmanValueSet::MakeNodes() const
 {
     const auto& counts = m_counts;
-    m_nodes.clear();
+    const auto leaves = static_cast<std::size_t>(counts.Count());
+    m_inner.clear();
+    m_inner.reserve(leaves > 1 ? leaves - 1 : 0); // with the root of the table walk
     // The root's children live in slots; a merged node leaves an empty slot
     // behind, and new nodes take new slots at the end, which keeps the list
     // order of the construction without moving the rest on every merge.
-    // Room for every leaf, every inner node and the root of the table walk.
-    m_nodes.reserve(static_cast<std::size_t>(counts.Count()) * 2 + 1);
     std::vector<std::int32_t> slots;
-    slots.reserve(static_cast<std::size_t>(counts.Count()) * 2);
+    std::vector<std::int32_t> weights; // by node id
+    slots.reserve(leaves * 2);
+    weights.reserve(leaves * 2);
     for (int i = 0; i < counts.Count(); ++i) {
-        m_nodes.push_back(TNode{counts.Data(i), -1, -1});
+        weights.push_back(counts.Data(i));
         slots.push_back(static_cast<std::int32_t>(i));
     }
     std::size_t live = slots.size();
     while (live > 2) {
-        Reduce(slots, live);
+        Reduce(slots, weights, live);
         std::erase(slots, -1);
     }
-    m_rootChildren = std::move(slots);
+    m_rootChildren.assign(slots.begin(), slots.end());
 }
 
 void TQvtHuffmanValueSet::ReleaseTree()
 {
     if (m_table.empty())
         return;
-    EnsureNodes(); // a second call must not lose the tree for good
-    std::vector<TNode>().swap(m_nodes);
+    // The construction is deterministic and succeeded: it can be made again.
+    std::vector<TInner>().swap(m_inner);
     std::vector<std::int32_t>().swap(m_rootChildren);
     m_released = true;
 }
 
 void TQvtHuffmanValueSet::EnsureNodes() const
 {
-    // The construction is deterministic and succeeded before.
-    if (m_released && m_nodes.empty())
-        MakeNodes();
+    if (!m_released)
+        return;
+    MakeNodes();
+    m_released = false;
 }
 
-void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::size_t& live) const
+void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::vector<std::int32_t>& weights,
+                                 std::size_t& live) const
 {
-    std::map<std::int32_t, std::deque<std::size_t>> buckets;
+    std::map<std::int32_t, std::deque<std::uint32_t>> buckets;
     for (std::size_t s = 0; s < slots.size(); ++s)
         if (slots[s] >= 0)
-            buckets[m_nodes[static_cast<std::size_t>(slots[s])].weight].push_back(s);
+            buckets[weights[static_cast<std::size_t>(slots[s])]].push_back(static_cast<std::uint32_t>(s));
 
-    auto weightAt = [&](std::size_t slot) { return m_nodes[static_cast<std::size_t>(slots[slot])].weight; };
-    auto merge = [&](std::size_t a, std::size_t b, std::deque<std::size_t>& target) {
-        m_nodes.push_back(TNode{WrapAdd(weightAt(a), weightAt(b)), slots[a], slots[b]});
+    auto weightAt = [&](std::size_t slot) { return weights[static_cast<std::size_t>(slots[slot])]; };
+    auto merge = [&](std::size_t a, std::size_t b, std::deque<std::uint32_t>& target) {
+        m_inner.push_back(TInner{slots[a], slots[b]});
+        weights.push_back(WrapAdd(weightAt(a), weightAt(b)));
         slots[a] = -1;
         slots[b] = -1;
-        slots.push_back(static_cast<std::int32_t>(m_nodes.size() - 1));
-        target.push_back(slots.size() - 1);
+        slots.push_back(static_cast<std::int32_t>(weights.size() - 1));
+        target.push_back(static_cast<std::uint32_t>(slots.size() - 1));
         --live;
     };
-
     auto it = buckets.begin();
     while (it != buckets.end() && live > 2) {
         const std::int32_t key = it->first;
@@ -242,15 +246,14 @@ void TQvtHuffmanValueSet::AssignCodes()
             throw Exception("Arborele de coduri Huffman este prea adanc");
         if (step.length > m_maxLength)
             m_maxLength = step.length;
-        const TNode& node = m_nodes[static_cast<std::size_t>(step.node)];
-        if (node.child0 < 0) {
-            // Leaves were made in the order of the sorted values.
+        if (IsLeaf(step.node)) {
             int index = step.node;
             if (index >= counts.Count() || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
                 throw Exception("bug");
             m_codeLengths[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(step.length);
             continue;
         }
+        const TInner& node = Inner(step.node);
         pending.push_back({node.child1, step.code << 1 | 1, step.length + 1});
         pending.push_back({node.child0, step.code << 1, step.length + 1});
     }
@@ -258,13 +261,13 @@ void TQvtHuffmanValueSet::AssignCodes()
     // Table levels: one look-up per level decodes up to kMaxTableBits bits,
     // then kMaxSubBits per further level; a table for a deep, thin subtree
     // would waste entries, so past a budget the levels shrink to single bits.
-    std::vector<std::uint8_t> heights(m_nodes.size() + 1, 0);
-    for (std::size_t i = 0; i < m_nodes.size(); ++i)
-        if (m_nodes[i].child0 >= 0)
-            heights[i] = static_cast<std::uint8_t>(
-                1 + std::max(heights[static_cast<std::size_t>(m_nodes[i].child0)],
-                             heights[static_cast<std::size_t>(m_nodes[i].child1)]));
-    m_nodes.push_back(TNode{0, m_rootChildren[0], m_rootChildren[1]}); // the root, for the table walk
+    const auto leaves = static_cast<std::size_t>(counts.Count());
+    std::vector<std::uint8_t> heights(leaves + m_inner.size() + 1, 0);
+    for (std::size_t j = 0; j < m_inner.size(); ++j)
+        heights[leaves + j] = static_cast<std::uint8_t>(
+            1 + std::max(heights[static_cast<std::size_t>(m_inner[j].child0)],
+                         heights[static_cast<std::size_t>(m_inner[j].child1)]));
+    m_inner.push_back(TInner{m_rootChildren[0], m_rootChildren[1]}); // the root, for the table walk
     heights.back() = static_cast<std::uint8_t>(m_maxLength);
     // Large sets (a patch's offsets) get a wider first level: most of their
     // codes are longer than 12 bits.
@@ -273,8 +276,8 @@ void TQvtHuffmanValueSet::AssignCodes()
     m_tableBits = std::min(m_maxLength, wanted);
     m_table.clear();
     m_table.reserve(2 * m_codeLengths.size() + (std::size_t{1} << (m_tableBits + 1)) + 4096);
-    BuildLevel(static_cast<std::int32_t>(m_nodes.size() - 1), m_tableBits, heights);
-    m_nodes.pop_back();
+    BuildLevel(static_cast<std::int32_t>(leaves + m_inner.size() - 1), m_tableBits, heights);
+    m_inner.pop_back();
 }
 
 std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, const std::vector<std::uint8_t>& heights)
@@ -286,15 +289,12 @@ std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, co
         std::uint32_t code;
         unsigned length;
     };
-    std::vector<TStep> pending{{m_nodes[static_cast<std::size_t>(top)].child1, 1, 1},
-                               {m_nodes[static_cast<std::size_t>(top)].child0, 0, 1}};
+    std::vector<TStep> pending{{Inner(top).child1, 1, 1}, {Inner(top).child0, 0, 1}};
     std::vector<TStep> deeper;
     while (!pending.empty()) {
         TStep step = pending.back();
         pending.pop_back();
-        const TNode& node = m_nodes[static_cast<std::size_t>(step.node)];
-        if (node.child0 < 0) {
-            // Leaves were made in the order of the sorted values.
+        if (IsLeaf(step.node)) {
             std::int32_t value = m_counts.Keys(step.node);
             std::size_t first = start + (std::size_t{step.code} << (bits - step.length));
             std::size_t count = std::size_t{1} << (bits - step.length);
@@ -303,8 +303,8 @@ std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, co
         } else if (step.length == bits) {
             deeper.push_back(step);
         } else {
-            pending.push_back({node.child1, step.code << 1 | 1, step.length + 1});
-            pending.push_back({node.child0, step.code << 1, step.length + 1});
+            pending.push_back({Inner(step.node).child1, step.code << 1 | 1, step.length + 1});
+            pending.push_back({Inner(step.node).child0, step.code << 1, step.length + 1});
         }
     }
     std::size_t budget = 2 * m_codeLengths.size() + (std::size_t{1} << (m_tableBits + 1));
@@ -320,13 +320,12 @@ std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, co
 
 std::unique_ptr<TQvtHuffmanBaseNode> TQvtHuffmanValueSet::MakeObject(std::int32_t index) const
 {
-    const TNode& node = m_nodes[static_cast<std::size_t>(index)];
-    if (node.child0 < 0)
-        return std::make_unique<TQvtHuffmanFinalNode>(m_counts.Keys(index), node.weight);
+    if (IsLeaf(index))
+        return std::make_unique<TQvtHuffmanFinalNode>(m_counts.Keys(index), m_counts.Data(index));
     auto inner = std::make_unique<TQvtHuffmanArrayNode>();
-    inner->Weight = node.weight;
-    inner->Children.push_back(MakeObject(node.child0));
-    inner->Children.push_back(MakeObject(node.child1));
+    inner->Children.push_back(MakeObject(Inner(index).child0));
+    inner->Children.push_back(MakeObject(Inner(index).child1));
+    inner->Weight = WrapAdd(inner->Children[0]->Weight, inner->Children[1]->Weight);
     return inner;
 }
 
@@ -358,13 +357,12 @@ void TQvtHuffmanValueSet::EnsureCodeBits() const
     while (!pending.empty()) {
         TStep step = pending.back();
         pending.pop_back();
-        const TNode& node = m_nodes[static_cast<std::size_t>(step.node)];
-        if (node.child0 < 0) {
+        if (IsLeaf(step.node)) {
             m_codeBits[static_cast<std::size_t>(step.node)] = step.code;
             continue;
         }
-        pending.push_back({node.child1, step.code << 1 | 1});
-        pending.push_back({node.child0, step.code << 1});
+        pending.push_back({Inner(step.node).child1, step.code << 1 | 1});
+        pending.push_back({Inner(step.node).child0, step.code << 1});
     }
 }
 

@@ -99,11 +99,13 @@ public:
     unsigned CodeLength(std::int32_t value) const;
 
 private:
-    // The tree is kept as one array (a patch's offset table can hold a hundred
-    // thousand values); leaves have child0 < 0 and come first, in the order of
-    // the sorted values, so a leaf's index is its value's index.
-    struct TNode {
-        std::int32_t weight;
+    // The tree is kept as arrays (a patch's offset table can hold a hundred
+    // thousand values). Node ids below the value count are leaves, in the
+    // order of the sorted values, so a leaf's id is its value's index; the
+    // inner nodes follow in the order they were made, and only they store
+    // children. Weights live only while the tree is built: an inner node's
+    // weight is the sum of its children's.
+    struct TInner {
         std::int32_t child0;
         std::int32_t child1;
     };
@@ -119,7 +121,12 @@ private:
     std::int32_t BuildLevel(std::int32_t node, unsigned bits, const std::vector<std::uint8_t>& heights);
     void MakeNodes() const;
     void EnsureNodes() const;
-    void Reduce(std::vector<std::int32_t>& slots, std::size_t& live) const;
+    void Reduce(std::vector<std::int32_t>& slots, std::vector<std::int32_t>& weights, std::size_t& live) const;
+    bool IsLeaf(std::int32_t node) const noexcept { return node < m_counts.Count(); }
+    const TInner& Inner(std::int32_t node) const noexcept
+    {
+        return m_inner[static_cast<std::size_t>(node - m_counts.Count())];
+    }
     void AssignCodes();
     void EnsureCodeBits() const;
     std::unique_ptr<TQvtHuffmanBaseNode> MakeObject(std::int32_t node) const;
@@ -129,9 +136,9 @@ private:
     mutable TQvtSortedIntegerList m_counts;
     mutable bool m_countsDirty = false;
     bool m_built = false;
-    mutable std::vector<TNode> m_nodes;
+    mutable std::vector<TInner> m_inner;
     mutable std::vector<std::int32_t> m_rootChildren;
-    bool m_released = false;
+    mutable bool m_released = false;
     mutable std::unique_ptr<TQvtHuffmanArrayNode> m_rootObject;
     mutable std::vector<std::uint64_t> m_codeBits;
     std::vector<std::uint8_t> m_codeLengths;

@@ -13,6 +13,7 @@
 
 #include "base/Exception.h"
 #include "base/File.h"
+#include "base/Memory.h"
 #include "patch/PatchHeader.h"
 
 namespace upd::patch {
@@ -162,10 +163,15 @@ namespace {
 
 // The apply loop over instructions that `next` hands out (length, and for a
 // Copy the offset of the version applied), whatever decoded them.
+// Literal bytes already written are given back in steps of this size when the
+// image is not needed again.
+constexpr std::size_t kDiscardStep = 256 * 1024;
+
 template <class TNext>
 void ApplyEach(std::int32_t count, TNext&& next, const std::uint8_t* literal, TQvtPatchOutput& output,
-               TQvtPatchSource& old, TQvtUnPatchProgress* progress)
+               TQvtPatchSource& old, TQvtUnPatchProgress* progress, bool discardLiterals = false)
 {
+    const std::uint8_t* kept = literal; // literal bytes before this one are no longer needed
     // Progress is told in steps of this many instructions.
     constexpr std::int32_t kStep = 4096;
     const std::int64_t oldSize = old.Size();
@@ -179,6 +185,10 @@ void ApplyEach(std::int32_t count, TNext&& next, const std::uint8_t* literal, TQ
             if (length > 0) {
                 output.Write(literal, static_cast<std::size_t>(length));
                 literal += length;
+                if (discardLiterals && static_cast<std::size_t>(literal - kept) >= kDiscardStep) {
+                    DiscardPages(const_cast<std::uint8_t*>(kept), static_cast<std::size_t>(literal - kept));
+                    kept = literal;
+                }
             }
             continue;
         }
@@ -247,10 +257,11 @@ void TQvtUnPatchEngine::ApplyCodes(const std::uint8_t* image, std::size_t size, 
 }
 
 void TQvtUnPatchEngine::ApplyRecorded(const TRecorded& recorded, const std::uint8_t* literals, std::int32_t count,
-                                      TQvtPatchOutput& output, TQvtPatchSource& old,
-                                      TQvtUnPatchProgress* progress) const
+                                      TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress,
+                                      bool discardLiterals) const
 {
     const std::uint8_t* at = recorded.bytes.data();
+    const std::uint8_t* kept = at; // bytes before this one are no longer needed
     auto number = [&at]() {
         std::uint32_t value = 0;
         for (unsigned shift = 0;; shift += 7) {
@@ -261,13 +272,17 @@ void TQvtUnPatchEngine::ApplyRecorded(const TRecorded& recorded, const std::uint
         }
     };
     auto next = [&](std::int32_t k, std::int32_t& offset) {
+        if (discardLiterals && static_cast<std::size_t>(at - kept) >= kDiscardStep) {
+            DiscardPages(const_cast<std::uint8_t*>(kept), static_cast<std::size_t>(at - kept));
+            kept = at;
+        }
         if (k % 2 == 0) {
             const std::uint32_t zigzag = number();
             offset = static_cast<std::int32_t>((zigzag >> 1) ^ (0u - (zigzag & 1)));
         }
         return static_cast<std::int32_t>(number());
     };
-    ApplyEach(count, next, literals, output, old, progress);
+    ApplyEach(count, next, literals, output, old, progress, discardLiterals);
 }
 
 namespace {
@@ -843,7 +858,14 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
     }
     engine.CheckVersionIndex(versionIndex);
     if (recorded.Usable()) {
-        engine.ApplyRecorded(recorded, image.Data() + decoded.literalStart, decoded.count, output, old, progress);
+        // The codes are read no more, so neither are the code tables, and the
+        // image is this rebuild's alone.
+        engine.CopyLengths = TQvtHuffmanValueSet();
+        engine.CopyOffsets = TQvtHuffmanValueSet();
+        engine.DumpLengths = TQvtHuffmanValueSet();
+        DiscardPages(image.Data(), decoded.literalStart);
+        engine.ApplyRecorded(recorded, image.Data() + decoded.literalStart, decoded.count, output, old, progress,
+                             true);
         return;
     }
     engine.ApplyCodes(image.Data(), image.Size, decoded.codeStart, decoded.literalStart, decoded.count, output, old,

@@ -253,8 +253,10 @@ private:
                     std::int32_t count, TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex,
                     TQvtUnPatchProgress* progress) const;
     /// The same from instructions that the checking pass recorded.
+    /// `discardLiterals` gives the literal bytes and the records back once used.
     void ApplyRecorded(const TRecorded& recorded, const std::uint8_t* literals, std::int32_t count,
-                       TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress) const;
+                       TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress,
+                       bool discardLiterals) const;
     void Commit(TDecoded&& decoded, std::shared_ptr<std::vector<std::uint8_t>> image) noexcept;
     /// Decodes the next instruction at the cursor.
     const TQvtUnPatchInstruction& Next(TCursor& cursor) const;

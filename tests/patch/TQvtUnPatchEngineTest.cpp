@@ -339,11 +339,17 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         limits.MaxOutput = 7;
         return limits;
     }();
+    // Three old versions: each rebuilds the same new file from its own bytes.
+    const std::string threeOld[] = {"ZZABCDEFGH", "ABCDEFGH", "QQQQABCDEFGHxx"};
+    auto bytesOf = [](const std::string& text) { return std::vector<std::uint8_t>(text.begin(), text.end()); };
+    auto three = MakePatchFile({bytesOf(threeOld[0]), bytesOf(threeOld[1]), bytesOf(threeOld[2])},
+                               bytesOf("ABCDEFGHxyzABCDEFGH"), {"a", "b", "c"}, "");
     struct TRow {
         const char* name;
         std::vector<std::uint8_t> file;
         int version;
         TQvtUnPatchLimits limits;
+        std::string oldText = "ZZABCDEFGH";
     } rows[] = {
         {"version 1", CompressPatchImage(kExample), 1, {}},
         {"version 0 of another old file", CompressPatchImage(kExample), 0, {}},
@@ -361,10 +367,14 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         {"smallest window", withHeader(0x08, 0), 1, {}},
         {"damaged deflate data", damaged, 1, {}},
         {"an image far larger than its file", upd::patch::crafted::CompressWithZeros(kExample, 4 << 20), 1, {}},
+        {"three versions, the last", three, 2, {}, threeOld[2]},
+        {"three versions, the middle", three, 1, {}, threeOld[1]},
+        {"more instructions than are kept between the passes", upd::patch::crafted::RepeatedCopies(360000, 1), 0, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         upd::WriteWholeFile(patch, row.file.data(), row.file.size());
+        upd::WriteWholeFile(old, row.oldText.data(), row.oldText.size());
         TQvtMemoryOutput expected;
         std::string expectedError = Message([&] {
             TQvtUnPatchEngine engine;

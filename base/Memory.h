@@ -1,0 +1,13 @@
+// Giving memory back to the system before the block that holds it is freed.
+#pragma once
+
+#include <cstddef>
+
+namespace upd {
+
+/// The whole pages inside [data, data + size) are no longer needed: the system
+/// takes their memory back at once, and they read as zeros if touched again.
+/// Where the system offers no such call, nothing happens.
+void DiscardPages(void* data, std::size_t size) noexcept;
+
+} // namespace upd

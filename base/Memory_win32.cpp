@@ -1,0 +1,9 @@
+#include "base/Memory.h"
+
+namespace upd {
+
+// Blocks come from the C runtime's heap, whose pages the system lets go only
+// through the heap itself: there is nothing safe to do before the free.
+void DiscardPages(void*, std::size_t) noexcept {}
+
+} // namespace upd
