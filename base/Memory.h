@@ -7,7 +7,7 @@ namespace upd {
 
 /// The whole pages inside [data, data + size) are no longer needed: the system
 /// takes their memory back at once, and they read as zeros if touched again.
-/// Where the system offers no such call, nothing happens.
-void DiscardPages(void* data, std::size_t size) noexcept;
+/// False where the system offers no such call (nothing happens then).
+bool DiscardPages(void* data, std::size_t size) noexcept;
 
 } // namespace upd

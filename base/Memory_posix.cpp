@@ -6,14 +6,13 @@
 
 namespace upd {
 
-void DiscardPages(void* data, std::size_t size) noexcept
+bool DiscardPages(void* data, std::size_t size) noexcept
 {
     static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto start = reinterpret_cast<std::uintptr_t>(data);
     const std::uintptr_t first = (start + page - 1) / page * page;
     const std::uintptr_t end = (start + size) / page * page;
-    if (end > first)
-        madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+    return end <= first || madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED) == 0;
 }
 
 } // namespace upd

@@ -90,14 +90,7 @@ bool TQvtBitStream::ReadBit()
     return (m_readByte >> m_bitsLeft) & 1;
 }
 
-bool TQvtBitReader::ReadBit()
-{
-    if (m_position >= m_bits)
-        throw Exception(kReadPastEnd);
-    bool bit = (m_data[m_position >> 3] >> (7 - (m_position & 7))) & 1;
-    ++m_position;
-    return bit;
-}
+void TQvtBitReader::ThrowPastEnd() { throw Exception(kReadPastEnd); }
 
 std::int32_t TQvtBitReader::ReadNumber() { return ReadSimpleNumber(*this); }
 

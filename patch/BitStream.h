@@ -95,8 +95,27 @@ public:
     }
     /// Consumes `count` bits that PeekBits reported as available.
     void SkipBits(unsigned count) noexcept { m_position += count; }
+    /// True while sixteen whole bytes follow the current one: PeekFast may then
+    /// be called after each step of a code of up to 64 bits.
+    bool CanPeekFast() const noexcept { return (m_position >> 3) + 16 <= m_size; }
+    /// The next `count` (1..32) bits, most significant first; CanPeekFast() must hold.
+    std::uint32_t PeekFast(unsigned count) const noexcept
+    {
+        std::uint64_t window;
+        std::memcpy(&window, m_data + (m_position >> 3), 8);
+        if constexpr (std::endian::native == std::endian::little)
+            window = __builtin_bswap64(window);
+        return static_cast<std::uint32_t>((window << (m_position & 7)) >> (64 - count));
+    }
     /// One bit; raises kReadPastEnd past the end.
-    bool ReadBit();
+    bool ReadBit()
+    {
+        if (m_position >= m_bits)
+            ThrowPastEnd();
+        bool bit = (m_data[m_position >> 3] >> (7 - (m_position & 7))) & 1;
+        ++m_position;
+        return bit;
+    }
     /// A plain number (see TQvtBitStream::ReadNumber).
     std::int32_t ReadNumber();
     /// `count` (at most 64) bits, least significant first; raises kReadPastEnd
@@ -107,6 +126,8 @@ public:
     std::size_t BytePosition() const noexcept { return static_cast<std::size_t>((m_position + 7) >> 3); }
 
 private:
+    [[noreturn]] static void ThrowPastEnd();
+
     const std::uint8_t* m_data;
     std::size_t m_size;
     std::uint64_t m_bits;

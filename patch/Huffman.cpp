@@ -382,7 +382,20 @@ std::string TQvtHuffmanValueSet::Codes(int index) const
 
 std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitStream& bits) const { return DecodeWith(bits); }
 
-std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitReader& bits) const { return DecodeWith(bits); }
+std::int32_t TQvtHuffmanValueSet::Decode(TQvtBitReader& bits) const
+{
+    // Away from the end of the image every peeked bit exists, and the checks
+    // of the general walk are not needed (no table level is wider than 16).
+    if (m_table.empty() || !bits.CanPeekFast())
+        return DecodeWith(bits);
+    const TTableEntry* entry = &m_table[bits.PeekFast(m_tableBits)];
+    while (entry->subBits != 0) {
+        bits.SkipBits(entry->length);
+        entry = &m_table[static_cast<std::size_t>(entry->target) + bits.PeekFast(entry->subBits)];
+    }
+    bits.SkipBits(entry->length);
+    return entry->target;
+}
 
 template <class TBits>
 std::int32_t TQvtHuffmanValueSet::DecodeWith(TBits& bits) const

@@ -41,18 +41,24 @@ void TQvtMemorySource::CopyTo(std::int64_t position, std::size_t count, TQvtPatc
 TQvtFileSource::TQvtFileSource(TFile& file)
     : m_file(file),
       m_size(file.Size()),
-      // Left uninitialised: a small file touches only the blocks it has.
-      m_blocks(new std::uint8_t[kSets * kWays * kBlockSize]),
-      m_tags(kSets * kWays, -1),
-      m_used(kSets * kWays, 0)
+      // Left uninitialised: only the blocks in use cost memory.
+      m_blocks(new std::uint8_t[kSets * kMaxWays * kBlockSize]),
+      m_tags(kSets * kMaxWays, -1),
+      m_used(kSets * kMaxWays, 0)
 {
+}
+
+void TQvtFileSource::MayUseMore(std::size_t bytes)
+{
+    m_allowed += bytes;
+    m_ways = std::min(kMaxWays, kFirstWays + m_allowed / (kSets * kBlockSize));
 }
 
 const std::uint8_t* TQvtFileSource::Block(std::int64_t block)
 {
-    std::size_t first = static_cast<std::size_t>(block % static_cast<std::int64_t>(kSets)) * kWays;
+    std::size_t first = static_cast<std::size_t>(block % static_cast<std::int64_t>(kSets)) * kMaxWays;
     std::size_t victim = first;
-    for (std::size_t slot = first; slot < first + kWays; ++slot) {
+    for (std::size_t slot = first; slot < first + m_ways; ++slot) {
         if (m_tags[slot] == block) {
             m_used[slot] = ++m_clock;
             return m_blocks.get() + slot * kBlockSize;

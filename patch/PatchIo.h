@@ -47,6 +47,9 @@ public:
     /// Writes `count` bytes from `position` to the output; the caller has
     /// checked that they lie inside the file.
     virtual void CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output) = 0;
+    /// The rebuild has given `bytes` of memory back: the source may use as
+    /// much more for itself.
+    virtual void MayUseMore(std::size_t /*bytes*/) {}
 };
 
 class TQvtMemorySource : public TQvtPatchSource {
@@ -63,24 +66,29 @@ private:
 
 /// An open file read through a small cache of blocks: runs that follow each
 /// other, or come back to a recently used part of the file (the usual case),
-/// cost no read at all, and the cache stays at 2 MB whatever the file's size.
-/// The cache is set-associative with least-recently-used replacement, so runs
-/// that alternate between distant parts of the file do not evict each other.
+/// cost no read at all. The cache starts at 2 MB whatever the file's size and
+/// grows to at most 8 MB as the rebuild gives memory back. It is
+/// set-associative with least-recently-used replacement, so runs that
+/// alternate between distant parts of the file do not evict each other.
 class TQvtFileSource : public TQvtPatchSource {
 public:
     explicit TQvtFileSource(TFile& file);
     std::int64_t Size() const override { return m_size; }
     void CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output) override;
+    void MayUseMore(std::size_t bytes) override;
 
 private:
     static constexpr std::size_t kBlockSize = 4 * 1024;
-    static constexpr std::size_t kWays = 16;
-    static constexpr std::size_t kSets = 32;
+    static constexpr std::size_t kSets = 64;
+    static constexpr std::size_t kFirstWays = 8;
+    static constexpr std::size_t kMaxWays = 32;
     /// The cached block, read on a miss.
     const std::uint8_t* Block(std::int64_t block);
 
     TFile& m_file;
     std::int64_t m_size;
+    std::size_t m_ways = kFirstWays; // ways of each set in use
+    std::size_t m_allowed = 0;       // bytes the rebuild gave back
     std::unique_ptr<std::uint8_t[]> m_blocks;
     std::vector<std::int64_t> m_tags;  // the block each slot holds, or -1
     std::vector<std::uint64_t> m_used; // when each slot was last used

@@ -186,7 +186,9 @@ void ApplyEach(std::int32_t count, TNext&& next, const std::uint8_t* literal, TQ
                 output.Write(literal, static_cast<std::size_t>(length));
                 literal += length;
                 if (discardLiterals && static_cast<std::size_t>(literal - kept) >= kDiscardStep) {
-                    DiscardPages(const_cast<std::uint8_t*>(kept), static_cast<std::size_t>(literal - kept));
+                    const auto bytes = static_cast<std::size_t>(literal - kept);
+                    if (DiscardPages(const_cast<std::uint8_t*>(kept), bytes))
+                        old.MayUseMore(bytes);
                     kept = literal;
                 }
             }
