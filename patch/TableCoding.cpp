@@ -22,10 +22,6 @@ std::uint64_t Magnitude(std::int64_t value)
     return value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
 }
 
-// What the LengthCodes symbol of a table number costs on average: weights of
-// one and small distances share a few frequent symbols.
-constexpr double kWeightSymbolBits = 2.0;
-
 // Numbers of one sign and width share every symbol that can write them.
 // Index 0..32: zero and positive numbers of that width; 33..64: negative ones
 // of width 1..32.

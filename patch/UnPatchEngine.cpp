@@ -358,9 +358,9 @@ struct TQvtUnPatchEngine::TDecoded {
 TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, std::size_t size,
                                                       const std::shared_ptr<std::vector<std::uint8_t>>& image,
                                                       const std::string& path, const TQvtUnPatchLimits& limits,
-                                                      TRecorded* recorded)
+                                                      TRecorded* recorded, bool whole)
 {
-    const bool complete = image != nullptr;
+    const bool complete = image != nullptr || whole;
     TDecoded d;
     std::size_t headerEnd;
     {
@@ -452,7 +452,7 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
     d.dumpLengths = std::move(sets.DumpLengths);
     d.literalStart = bits.BytePosition();
     d.outputSize = static_cast<std::int64_t>(output);
-    if (complete && d.Needed() > size) {
+    if (image && d.Needed() > size) {
         // Name the first Dump whose bytes run past the end.
         TQvtUnPatchEngine probe;
         probe.Versions = d.versions;
@@ -542,8 +542,10 @@ public:
     /// Inflates into at most `room` bytes at `out` and returns how many it
     /// made, counted into `total`: an image past `maxSize` is refused, damaged
     /// data (or input that makes no progress) raises "Error". `ended` tells
-    /// whether the stream has ended.
-    std::size_t Step(std::uint8_t* out, std::size_t room, std::uint64_t& total, std::size_t maxSize, bool& ended)
+    /// whether the stream has ended. `kept` (if given) counts the bytes made
+    /// even when the step raises, so that they can still be looked at.
+    std::size_t Step(std::uint8_t* out, std::size_t room, std::uint64_t& total, std::size_t maxSize, bool& ended,
+                     std::size_t* kept = nullptr)
     {
         room = std::min<std::size_t>(room, UINT32_MAX);
         m_zs.next_out = out;
@@ -552,6 +554,8 @@ public:
         int rc = inflate(&m_zs, Z_NO_FLUSH);
         std::size_t made = room - m_zs.avail_out;
         total += made;
+        if (kept)
+            *kept += made;
         if (total > maxSize)
             throw Exception(Format(kImageTooLarge, static_cast<long long>(maxSize)));
         ended = rc == Z_STREAM_END;
@@ -818,7 +822,7 @@ void InflateWhole(TFile& file, std::size_t maxSize, TGrowBuffer& image)
         if (image.Size == image.Capacity())
             image.Reserve(image.Size > maxSize / 2 ? maxSize + 1 : 2 * image.Size);
         bool ended = false;
-        image.Size += zs.Step(image.Data() + image.Size, image.Capacity() - image.Size, total, maxSize, ended);
+        zs.Step(image.Data() + image.Size, image.Capacity() - image.Size, total, maxSize, ended, &image.Size);
         if (ended)
             return;
     }
@@ -835,11 +839,27 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
     {
         TFile file = OpenPatchFile(patch);
         const std::int64_t maxImage = limits.MaxImage();
-        InflateWhole(file, static_cast<std::size_t>(std::min<std::int64_t>(maxImage, SIZE_MAX / 2)), image);
+        try {
+            InflateWhole(file, static_cast<std::size_t>(std::min<std::int64_t>(maxImage, SIZE_MAX / 2)), image);
+        } catch (const Exception&) {
+            // Loading decodes what it has inflated at 64 KB and at each
+            // doubling, so a fault that those bytes already show is what it
+            // reports, before a later failure of the stream itself.
+            for (std::size_t at = kFirstAttempt; at <= image.Size; at *= 2) {
+                try {
+                    Decode(image.Data(), at, nullptr, path, limits);
+                    break;
+                } catch (const Exception& e) {
+                    if (!WantsMoreBytes(e))
+                        throw;
+                }
+            }
+            throw;
+        }
     }
     // An index no version has records nothing; the check below names it.
     TRecorded recorded(versionIndex, image.Size);
-    TDecoded decoded = Decode(image.Data(), image.Size, nullptr, path, limits, &recorded);
+    TDecoded decoded = Decode(image.Data(), image.Size, nullptr, path, limits, &recorded, true);
     TQvtUnPatchEngine engine;
     engine.Versions = std::move(decoded.versions);
     engine.CopyLengths = std::move(decoded.copyLengths);

@@ -240,11 +240,12 @@ private:
     struct TCursor;
     struct TDecoded;
     /// Decodes header, tables and codes from `size` bytes at `data`: the whole
-    /// image when `image` holds it, else a prefix that more bytes may follow.
+    /// image when `image` holds it or `whole` says so (the caller then names
+    /// missing literals itself), else a prefix that more bytes may follow.
     struct TRecorded;
     static TDecoded Decode(const std::uint8_t* data, std::size_t size,
                            const std::shared_ptr<std::vector<std::uint8_t>>& image, const std::string& path,
-                           const TQvtUnPatchLimits& limits, TRecorded* recorded = nullptr);
+                           const TQvtUnPatchLimits& limits, TRecorded* recorded = nullptr, bool whole = false);
     void RefuseSecondLoad() const;
     /// Applies `count` instructions whose codes start at bit `codeStart` of
     /// `image` and whose literals start at byte `literalStart`; the codes were

@@ -332,6 +332,10 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
     trailing.insert(trailing.end(), {'j', 'u', 'n', 'k'});
     auto badFcheck = CompressPatchImage(kExample);
     badFcheck[1] ^= 1;
+    // A stream cut inside a header that names far more instructions than any
+    // image holds: the end of the data comes first, as for a whole image.
+    auto cutCount = CompressPatchImage(WithHeader(kPatchMagic, "old", 0x6F6F0D3F));
+    cutCount.resize(cutCount.size() - 6);
     auto damaged = CompressPatchImage(kExample);
     damaged[damaged.size() / 2] ^= 0x55;
     const TQvtUnPatchLimits small = [] {
@@ -367,6 +371,9 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         {"smallest window", withHeader(0x08, 0), 1, {}},
         {"damaged deflate data", damaged, 1, {}},
         {"an image far larger than its file", upd::patch::crafted::CompressWithZeros(kExample, 4 << 20), 1, {}},
+        {"instructions past a cut stream", cutCount, 0, {}},
+        {"an image past the limit, refused by its header first",
+         upd::patch::crafted::CompressWithZeros(WithHeader(kPatchMagic, "a", 1 << 28), 32 << 20), 0, {1 << 20}},
         {"three versions, the last", three, 2, {}, threeOld[2]},
         {"three versions, the middle", three, 1, {}, threeOld[1]},
         {"more instructions than are kept between the passes", upd::patch::crafted::RepeatedCopies(360000, 1), 0, {}},
