@@ -830,6 +830,30 @@ void InflateWhole(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 
 } // namespace
 
+// Loading decodes what it has inflated at 64 KB and at each doubling, so a
+// fault that such a part of the image already shows is the one it reports,
+// before a failure of the stream or of the whole image; and once a part holds
+// all the codes, an image that would need more bytes than the limit allows is
+// refused. Raises that fault, if any, for an image whose inflating or
+// decoding failed.
+void TQvtUnPatchEngine::RaiseAsLoading(const std::uint8_t* data, std::size_t size, const std::string& path,
+                                       const TQvtUnPatchLimits& limits)
+{
+    for (std::size_t at = kFirstAttempt; at <= size; at *= 2) {
+        std::uint64_t needed;
+        try {
+            needed = Decode(data, at, nullptr, path, limits).Needed();
+        } catch (const Exception& e) {
+            if (!WantsMoreBytes(e))
+                throw;
+            continue;
+        }
+        if (needed > static_cast<std::uint64_t>(limits.MaxImage()))
+            throw Exception(Format(kImageTooLarge, limits.MaxImage()));
+        return;
+    }
+}
+
 void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int versionIndex,
                                   TQvtPatchOutput& output, const TQvtUnPatchLimits& limits,
                                   TQvtUnPatchProgress* progress)
@@ -842,24 +866,22 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
         try {
             InflateWhole(file, static_cast<std::size_t>(std::min<std::int64_t>(maxImage, SIZE_MAX / 2)), image);
         } catch (const Exception&) {
-            // Loading decodes what it has inflated at 64 KB and at each
-            // doubling, so a fault that those bytes already show is what it
-            // reports, before a later failure of the stream itself.
-            for (std::size_t at = kFirstAttempt; at <= image.Size; at *= 2) {
-                try {
-                    Decode(image.Data(), at, nullptr, path, limits);
-                    break;
-                } catch (const Exception& e) {
-                    if (!WantsMoreBytes(e))
-                        throw;
-                }
-            }
+            RaiseAsLoading(image.Data(), image.Size, path, limits);
             throw;
         }
     }
     // An index no version has records nothing; the check below names it.
     TRecorded recorded(versionIndex, image.Size);
-    TDecoded decoded = Decode(image.Data(), image.Size, nullptr, path, limits, &recorded, true);
+    std::optional<TDecoded> whole;
+    try {
+        whole.emplace(Decode(image.Data(), image.Size, nullptr, path, limits, &recorded, true));
+    } catch (const Exception&) {
+        RaiseAsLoading(image.Data(), image.Size, path, limits);
+        throw;
+    }
+    TDecoded& decoded = *whole;
+    if (decoded.Needed() > static_cast<std::uint64_t>(limits.MaxImage()))
+        RaiseAsLoading(image.Data(), image.Size, path, limits);
     TQvtUnPatchEngine engine;
     engine.Versions = std::move(decoded.versions);
     engine.CopyLengths = std::move(decoded.copyLengths);

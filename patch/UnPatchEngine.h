@@ -247,6 +247,8 @@ private:
                            const std::shared_ptr<std::vector<std::uint8_t>>& image, const std::string& path,
                            const TQvtUnPatchLimits& limits, TRecorded* recorded = nullptr, bool whole = false);
     void RefuseSecondLoad() const;
+    static void RaiseAsLoading(const std::uint8_t* data, std::size_t size, const std::string& path,
+                               const TQvtUnPatchLimits& limits);
     /// Applies `count` instructions whose codes start at bit `codeStart` of
     /// `image` and whose literals start at byte `literalStart`; the codes were
     /// decoded and checked before, so the literals are known to be there.

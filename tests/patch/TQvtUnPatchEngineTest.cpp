@@ -336,6 +336,9 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
     // image holds: the end of the data comes first, as for a whole image.
     auto cutCount = CompressPatchImage(WithHeader(kPatchMagic, "old", 0x6F6F0D3F));
     cutCount.resize(cutCount.size() - 6);
+    // The same beyond 64 KB: loading has looked at the first part by then.
+    auto cutLong = upd::patch::crafted::CompressWithZeros(WithHeader(kPatchMagic, "a", 1 << 28), 100000);
+    cutLong.resize(cutLong.size() - 6);
     auto damaged = CompressPatchImage(kExample);
     damaged[damaged.size() / 2] ^= 0x55;
     const TQvtUnPatchLimits small = [] {
@@ -372,6 +375,7 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         {"damaged deflate data", damaged, 1, {}},
         {"an image far larger than its file", upd::patch::crafted::CompressWithZeros(kExample, 4 << 20), 1, {}},
         {"instructions past a cut stream", cutCount, 0, {}},
+        {"instructions past a cut stream beyond 64 KB", cutLong, 0, {1 << 20}},
         {"an image past the limit, refused by its header first",
          upd::patch::crafted::CompressWithZeros(WithHeader(kPatchMagic, "a", 1 << 28), 32 << 20), 0, {1 << 20}},
         {"three versions, the last", three, 2, {}, threeOld[2]},
