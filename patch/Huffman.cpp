@@ -155,6 +155,18 @@ void TQvtHuffmanValueSet::ReleaseTree()
     m_released = true;
 }
 
+void TQvtHuffmanValueSet::KeepOnlyDecoding()
+{
+    if (m_table.empty())
+        return;
+    ReleaseTree();
+    m_released = false; // nothing to make a tree from any more
+    m_counts = TQvtSortedIntegerList();
+    std::vector<std::uint8_t>().swap(m_codeLengths);
+    std::vector<std::uint64_t>().swap(m_codeBits);
+    m_rootObject.reset();
+}
+
 void TQvtHuffmanValueSet::EnsureNodes() const
 {
     if (!m_released)
@@ -332,7 +344,7 @@ std::unique_ptr<TQvtHuffmanBaseNode> TQvtHuffmanValueSet::MakeObject(std::int32_
 const TQvtHuffmanArrayNode* TQvtHuffmanValueSet::Root() const
 {
     // Only a tree whose codes were assigned is known to be shallow enough.
-    if (!m_built || m_table.empty())
+    if (!m_built || m_table.empty() || m_codeLengths.empty())
         return nullptr;
     if (!m_rootObject) {
         EnsureNodes();

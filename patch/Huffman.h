@@ -81,6 +81,9 @@ public:
     /// Frees the code tree once the decoding tables exist (a decoder needs
     /// nothing else); it is made again if codes or node objects are asked for.
     void ReleaseTree();
+    /// Frees all but the decoding tables: afterwards the set decodes and is
+    /// empty for everything else (no values, codes or tree).
+    void KeepOnlyDecoding();
     /// The tree as node objects (made on first request; null before BuildTree).
     const TQvtHuffmanArrayNode* Root() const;
     /// The code of the value at `index` as "0"/"1" text, first bit first

@@ -412,7 +412,12 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
     ReadValueTable(bits, d.lengthCodes, d.dumpLengths, std::min(maxValues, dumps + kSlack), totalBits);
     d.copyLengths.BuildTree();
     d.copyOffsets.BuildTree();
-    d.copyOffsets.ReleaseTree(); // by far the largest; the others are small
+    // By far the largest set; the others are small. A rebuild in one go
+    // decodes with it and asks nothing else of it.
+    if (recorded)
+        d.copyOffsets.KeepOnlyDecoding();
+    else
+        d.copyOffsets.ReleaseTree();
     d.dumpLengths.BuildTree();
 
     // Decode every instruction once now, so that a damaged patch fails here

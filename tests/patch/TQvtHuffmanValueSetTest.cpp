@@ -234,23 +234,31 @@ TEST(TQvtHuffmanValueSetTest, ReleasedTreeIsMadeAgainOnRequest)
     std::mt19937 random(5);
     for (int values : {2, 3, 50, 5000}) {
         SCOPED_TRACE(values);
-        TQvtHuffmanValueSet kept, released;
+        TQvtHuffmanValueSet kept, released, decodingOnly;
         for (int i = 0; i < values; ++i) {
             std::int32_t value = static_cast<std::int32_t>(random() % 1000000) - 500000;
             std::int32_t weight = 1 + static_cast<std::int32_t>(random() % (i % 5 == 0 ? 5000 : 4));
             kept.Add(value, weight);
             released.Add(value, weight);
+            decodingOnly.Add(value, weight);
         }
         kept.BuildTree();
         released.BuildTree();
         released.ReleaseTree();
         released.ReleaseTree();
+        decodingOnly.BuildTree();
+        decodingOnly.KeepOnlyDecoding();
         std::vector<std::uint8_t> data(512);
         for (auto& b : data)
             b = static_cast<std::uint8_t>(random());
-        TQvtBitReader a(data.data(), data.size()), b(data.data(), data.size());
-        for (int i = 0; i < 50; ++i)
-            ASSERT_EQ(released.Decode(a), kept.Decode(b));
+        TQvtBitReader a(data.data(), data.size()), b(data.data(), data.size()), c(data.data(), data.size());
+        for (int i = 0; i < 50; ++i) {
+            const std::int32_t expected = kept.Decode(b);
+            ASSERT_EQ(released.Decode(a), expected);
+            ASSERT_EQ(decodingOnly.Decode(c), expected);
+        }
+        EXPECT_EQ(decodingOnly.Count(), 0);
+        EXPECT_EQ(decodingOnly.Root(), nullptr);
         ASSERT_EQ(released.Count(), kept.Count());
         for (int i = 0; i < kept.Count(); ++i)
             ASSERT_EQ(released.Codes(i), kept.Codes(i));
