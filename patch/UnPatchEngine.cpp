@@ -161,12 +161,12 @@ void TQvtUnPatchEngine::Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int
 
 namespace {
 
-// The apply loop over instructions that `next` hands out (length, and for a
-// Copy the offset of the version applied), whatever decoded them.
 // Literal bytes already written are given back in steps of this size when the
 // image is not needed again.
 constexpr std::size_t kDiscardStep = 256 * 1024;
 
+// The apply loop over instructions that `next` hands out (length, and for a
+// Copy the offset of the version applied), whatever decoded them.
 template <class TNext>
 void ApplyEach(std::int32_t count, TNext&& next, const std::uint8_t* literal, TQvtPatchOutput& output,
                TQvtPatchSource& old, TQvtUnPatchProgress* progress, bool discardLiterals = false)
@@ -875,7 +875,8 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
             throw;
         }
     }
-    // An index no version has records nothing; the check below names it.
+    // An index outside the patch's versions is refused below, before anything
+    // recorded for it is used; a negative one records nothing.
     TRecorded recorded(versionIndex, image.Size);
     std::optional<TDecoded> whole;
     try {
