@@ -80,16 +80,11 @@ public:
         std::uint64_t left = m_position < m_bits ? m_bits - m_position : 0;
         available = left < count ? static_cast<unsigned>(left) : count;
         std::size_t byte = static_cast<std::size_t>(m_position >> 3);
-        std::uint64_t window;
-        if (byte + 8 <= m_size) {
-            std::memcpy(&window, m_data + byte, 8);
-            if constexpr (std::endian::native == std::endian::little)
-                window = __builtin_bswap64(window);
-        } else {
-            window = 0;
-            for (std::size_t i = 0; i < 8; ++i)
-                window = window << 8 | (byte + i < m_size ? m_data[byte + i] : 0u);
-        }
+        if (byte + 8 <= m_size)
+            return PeekFast(count);
+        std::uint64_t window = 0;
+        for (std::size_t i = 0; i < 8; ++i)
+            window = window << 8 | (byte + i < m_size ? m_data[byte + i] : 0u);
         window <<= (m_position & 7);
         return static_cast<std::uint32_t>(window >> (64 - count));
     }
@@ -98,7 +93,8 @@ public:
     /// True while sixteen whole bytes follow the current one: PeekFast may then
     /// be called after each step of a code of up to 64 bits.
     bool CanPeekFast() const noexcept { return (m_position >> 3) + 16 <= m_size; }
-    /// The next `count` (1..32) bits, most significant first; CanPeekFast() must hold.
+    /// The next `count` (1..32) bits, most significant first; the eight bytes
+    /// from the current one must exist (CanPeekFast() assures it for a code).
     std::uint32_t PeekFast(unsigned count) const noexcept
     {
         std::uint64_t window;

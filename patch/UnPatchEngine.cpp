@@ -238,7 +238,33 @@ struct TQvtUnPatchEngine::TRecorded {
         }
         bytes.push_back(static_cast<std::uint8_t>(number));
     }
+    /// A signed number, zigzag: small magnitudes of either sign stay short.
+    void PutSigned(std::int32_t number)
+    {
+        const auto value = static_cast<std::uint32_t>(number);
+        Put(value << 1 ^ (0u - (value >> 31)));
+    }
     bool Usable() const noexcept { return version >= 0 && !full; }
+
+    /// Reads the numbers back in order.
+    struct TReader {
+        std::uint32_t Get()
+        {
+            std::uint32_t value = 0;
+            for (unsigned shift = 0;; shift += 7) {
+                const std::uint8_t byte = *at++;
+                value |= std::uint32_t{byte & 0x7Fu} << shift;
+                if (byte < 0x80)
+                    return value;
+            }
+        }
+        std::int32_t GetSigned()
+        {
+            const std::uint32_t zigzag = Get();
+            return static_cast<std::int32_t>((zigzag >> 1) ^ (0u - (zigzag & 1)));
+        }
+        const std::uint8_t* at;
+    };
 
     int version;
     std::size_t limit;
@@ -262,27 +288,16 @@ void TQvtUnPatchEngine::ApplyRecorded(const TRecorded& recorded, const std::uint
                                       TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress,
                                       bool discardLiterals) const
 {
-    const std::uint8_t* at = recorded.bytes.data();
-    const std::uint8_t* kept = at; // bytes before this one are no longer needed
-    auto number = [&at]() {
-        std::uint32_t value = 0;
-        for (unsigned shift = 0;; shift += 7) {
-            const std::uint8_t byte = *at++;
-            value |= std::uint32_t{byte & 0x7Fu} << shift;
-            if (byte < 0x80)
-                return value;
-        }
-    };
+    TRecorded::TReader reader{recorded.bytes.data()};
+    const std::uint8_t* kept = reader.at; // bytes before this one are no longer needed
     auto next = [&](std::int32_t k, std::int32_t& offset) {
-        if (discardLiterals && static_cast<std::size_t>(at - kept) >= kDiscardStep) {
-            DiscardPages(const_cast<std::uint8_t*>(kept), static_cast<std::size_t>(at - kept));
-            kept = at;
+        if (discardLiterals && static_cast<std::size_t>(reader.at - kept) >= kDiscardStep) {
+            DiscardPages(const_cast<std::uint8_t*>(kept), static_cast<std::size_t>(reader.at - kept));
+            kept = reader.at;
         }
-        if (k % 2 == 0) {
-            const std::uint32_t zigzag = number();
-            offset = static_cast<std::int32_t>((zigzag >> 1) ^ (0u - (zigzag & 1)));
-        }
-        return static_cast<std::int32_t>(number());
+        if (k % 2 == 0)
+            offset = reader.GetSigned();
+        return static_cast<std::int32_t>(reader.Get());
     };
     ApplyEach(count, next, literals, output, old, progress, discardLiterals);
 }
@@ -441,10 +456,8 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
         } else {
             std::int32_t offset = 0;
             length = ReadCopy(sets, bits, versions, recorded ? recorded->version : -1, offset);
-            if (recorded) {
-                const auto value = static_cast<std::uint32_t>(offset);
-                recorded->Put(value << 1 ^ (0u - (value >> 31)));
-            }
+            if (recorded)
+                recorded->PutSigned(offset);
         }
         if (recorded)
             recorded->Put(static_cast<std::uint32_t>(length));
@@ -736,6 +749,13 @@ public:
         m_data = static_cast<std::uint8_t*>(grown);
         m_capacity = capacity;
     }
+    /// Once full, doubles the room, but never past one byte more than
+    /// `maxSize` (enough to tell that an image is too large).
+    void GrowWhenFull(std::size_t maxSize)
+    {
+        if (Size == m_capacity)
+            Reserve(Size > maxSize / 2 ? maxSize + 1 : 2 * Size);
+    }
     std::uint8_t* Data() const noexcept { return m_data; }
     std::size_t Capacity() const noexcept { return m_capacity; }
     std::size_t Size = 0;
@@ -745,9 +765,6 @@ private:
     std::size_t m_capacity = 0;
 };
 
-// Inflates the whole zlib stream of a file, as TInflater does (damaged data
-// raises "Error", input that ends early yields what was inflated, bytes after
-// the stream are ignored), straight into one growing block.
 #ifdef UPD_HAVE_ISAL
 // The same stream inflated by a faster decoder. It only ever answers for a
 // stream that ends cleanly with the right check value: anything else (damage,
@@ -769,11 +786,9 @@ bool InflateWholeFast(TFile& file, std::size_t maxSize, TGrowBuffer& image)
     state->next_in = block.data();
     state->avail_in = static_cast<std::uint32_t>(got);
     for (;;) {
-        if (image.Size == image.Capacity()) {
-            if (image.Size > maxSize)
-                return false;
-            image.Reserve(image.Size > maxSize / 2 ? maxSize + 1 : 2 * image.Size);
-        }
+        if (image.Size > maxSize)
+            return false;
+        image.GrowWhenFull(maxSize);
         const std::size_t room = std::min<std::size_t>(image.Capacity() - image.Size, UINT32_MAX);
         state->next_out = image.Data() + image.Size;
         state->avail_out = static_cast<std::uint32_t>(room);
@@ -796,25 +811,23 @@ bool InflateWholeFast(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 }
 #endif
 
+// Inflates the whole zlib stream of a file, as TInflater does (damaged data
+// raises "Error", input that ends early yields what was inflated, bytes after
+// the stream are ignored), straight into one growing block.
 void InflateWhole(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 {
-#ifdef UPD_HAVE_ISAL
-    {
-        const std::int64_t packed = file.Size();
-        image.Reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(
-            3 * packed, 64 * 1024, static_cast<std::int64_t>(std::min<std::size_t>(maxSize, INT64_MAX)) + 1)));
-        if (InflateWholeFast(file, maxSize, image))
-            return;
-        image.Size = 0;
-        file.Seek(0);
-    }
-#endif
-    TZlibInflation zs;
     // Executables' patches inflate to about twice their size; a first guess
     // that is too small costs one remapping per doubling.
     const std::int64_t packed = file.Size();
     image.Reserve(static_cast<std::size_t>(
         std::clamp<std::int64_t>(3 * packed, 64 * 1024, static_cast<std::int64_t>(std::min<std::size_t>(maxSize, INT64_MAX)) + 1)));
+#ifdef UPD_HAVE_ISAL
+    if (InflateWholeFast(file, maxSize, image))
+        return;
+    image.Size = 0;
+    file.Seek(0);
+#endif
+    TZlibInflation zs;
     std::vector<std::uint8_t> block(256 * 1024);
     std::uint64_t total = 0;
     for (;;) {
@@ -824,8 +837,7 @@ void InflateWhole(TFile& file, std::size_t maxSize, TGrowBuffer& image)
                 return;
             zs.Input(block.data(), got);
         }
-        if (image.Size == image.Capacity())
-            image.Reserve(image.Size > maxSize / 2 ? maxSize + 1 : 2 * image.Size);
+        image.GrowWhenFull(maxSize);
         bool ended = false;
         zs.Step(image.Data() + image.Size, image.Capacity() - image.Size, total, maxSize, ended, &image.Size);
         if (ended)
