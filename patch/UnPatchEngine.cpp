@@ -5,6 +5,11 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#ifdef UPD_HAVE_ISAL
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
 
 #include <zlib.h>
 #ifdef UPD_HAVE_ISAL
@@ -218,7 +223,7 @@ void ApplyEach(std::int32_t count, TNext&& next, const std::uint8_t* literal, TQ
 // codes are decoded again.
 struct TQvtUnPatchEngine::TRecorded {
     TRecorded(int version, std::size_t imageSize)
-        : version(version), limit(std::max<std::size_t>(imageSize / 4, std::size_t{1} << 20))
+        : version(version), limit(LimitFor(imageSize))
     {
         // Room that is never written costs no memory, and the bytes never move.
         bytes.reserve(limit);
@@ -244,7 +249,20 @@ struct TQvtUnPatchEngine::TRecorded {
         const auto value = static_cast<std::uint32_t>(number);
         Put(value << 1 ^ (0u - (value >> 31)));
     }
+    static std::size_t LimitFor(std::size_t imageSize)
+    {
+        return std::max<std::size_t>(imageSize / 4, std::size_t{1} << 20);
+    }
     bool Usable() const noexcept { return version >= 0 && !full; }
+    /// Keeps the instructions only if they cost no more than an image of
+    /// `imageSize` bytes allows.
+    void Fit(std::size_t imageSize)
+    {
+        if (!full && bytes.size() + 5 > LimitFor(imageSize)) {
+            full = true;
+            std::vector<std::uint8_t>().swap(bytes);
+        }
+    }
 
     /// Reads the numbers back in order.
     struct TReader {
@@ -302,6 +320,59 @@ void TQvtUnPatchEngine::ApplyRecorded(const TRecorded& recorded, const std::uint
     ApplyEach(count, next, literals, output, old, progress, discardLiterals);
 }
 
+// An image that a second thread is still inflating.
+class TQvtImageAhead {
+public:
+    /// Waits until `bytes` bytes are inflated, or no more will come: returns
+    /// the bytes inflated by then. `whole` tells that the image is complete
+    /// (the count is its size); `failed` that it will not be (the stream
+    /// failed, or the buffer must grow while it is read).
+    virtual std::size_t WaitFor(std::size_t bytes, bool& whole, bool& failed) = 0;
+
+protected:
+    ~TQvtImageAhead() = default;
+};
+
+namespace {
+
+// What one decoding step may read past the byte it starts at: a code or a
+// raw number of up to 64 bits, and the 16 bytes that the fast reader looks
+// ahead.
+constexpr std::size_t kStepBytes = 32;
+
+// Decoding alongside inflating is given up (to decode again once the image is
+// whole, and give that verdict).
+struct TDecodeLater {};
+
+// Decode's view of the bytes it may read: all of them, or those of an image
+// still being inflated, waited for as decoding comes to them.
+class TWaitBytes {
+public:
+    explicit TWaitBytes(TQvtImageAhead* ahead) noexcept : m_ahead(ahead), m_ready(ahead ? 0 : SIZE_MAX) {}
+    /// Returns once the bytes before `end` are there or the image has ended
+    /// before them: bits past its end are refused when the image is whole.
+    /// Raises TDecodeLater when they will not come.
+    void Need(std::uint64_t end)
+    {
+        if (end <= m_ready)
+            return;
+        bool whole = false, failed = false;
+        m_known = m_ahead->WaitFor(static_cast<std::size_t>(std::min<std::uint64_t>(end, SIZE_MAX)), whole, failed);
+        if (failed && m_known < end)
+            throw TDecodeLater{};
+        m_ready = whole ? SIZE_MAX : m_known;
+    }
+    /// Bytes known to be inflated (the whole image once it has ended).
+    std::size_t Known(std::size_t size) const noexcept { return m_ahead ? m_known : size; }
+
+private:
+    TQvtImageAhead* m_ahead;
+    std::size_t m_ready;
+    std::size_t m_known = 0;
+};
+
+} // namespace
+
 namespace {
 
 // Bytes inflated before the first attempt to decode; the attempts then come
@@ -312,17 +383,21 @@ constexpr std::size_t kFirstAttempt = 64 * 1024;
 // numbers. Every pair that adds a value takes at least two bits, so a count
 // beyond what the remaining bits can hold ends in the end-of-data error before
 // anything is reserved for it.
+template <class TWait>
 void ReadValueTable(TQvtBitReader& bits, const TQvtHuffmanValueSet& lengthCodes, TQvtHuffmanValueSet& set,
-                    std::int64_t maxValues, std::uint64_t totalBits)
+                    std::int64_t maxValues, std::uint64_t totalBits, TWait& wait)
 {
+    wait.Need(bits.BytePosition() + kStepBytes);
     std::int32_t count = bits.ReadNumber();
     if (count > maxValues)
         throw Exception(Format(kTableTooLarge, count));
     if (count > 0 && static_cast<std::uint64_t>(count) * 2 > totalBits - bits.BitPosition())
         throw Exception(kReadPastEnd);
+    wait.Need(bits.BytePosition() + 2 * kStepBytes);
     std::int32_t value = ReadLengthCoded(bits, lengthCodes);
     set.Add(value, ReadLengthCoded(bits, lengthCodes));
     for (std::int32_t i = 1; i < count; ++i) {
+        wait.Need(bits.BytePosition() + 2 * kStepBytes);
         value = WrapAdd(value, ReadLengthCoded(bits, lengthCodes));
         set.Add(value, ReadLengthCoded(bits, lengthCodes));
     }
@@ -373,13 +448,15 @@ struct TQvtUnPatchEngine::TDecoded {
 TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, std::size_t size,
                                                       const std::shared_ptr<std::vector<std::uint8_t>>& image,
                                                       const std::string& path, const TQvtUnPatchLimits& limits,
-                                                      TRecorded* recorded, bool whole)
+                                                      TRecorded* recorded, bool whole, TQvtImageAhead* ahead)
 {
+    TWaitBytes wait(ahead);
+    wait.Need(kFirstAttempt);
     const bool complete = image != nullptr || whole;
     TDecoded d;
     std::size_t headerEnd;
     {
-        TQvtTaggedReader header(data, size);
+        TQvtTaggedReader header(data, std::min(size, wait.Known(size)));
         if (header.ReadText() != kPatchMagic)
             throw Exception(Format("Fisierul \"%s\" a fost modificat si nu mai poate fi utilizat.", path));
         std::string versions = header.ReadText();
@@ -405,11 +482,17 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
 
     // Symbols are bit counts of 32-bit numbers and their negatives.
     constexpr std::int32_t kMaxLengthCodes = 128;
+    wait.Need(bits.BytePosition() + kStepBytes);
     std::int32_t pairs = bits.ReadNumber();
     if (pairs > kMaxLengthCodes)
         throw Exception(Format(kTableTooLarge, pairs));
     for (std::int32_t i = 0; i < pairs; ++i) {
+        wait.Need(bits.BytePosition() + 2 * kStepBytes);
         std::int32_t value = bits.ReadNumber();
+        // A symbol of more raw bits than a number has (no encoder writes
+        // one) would read past what was waited for.
+        if (ahead && (value > 64 || value < -64))
+            throw TDecodeLater{};
         d.lengthCodes.Add(value, bits.ReadNumber());
     }
     d.lengthCodes.BuildTree();
@@ -421,10 +504,10 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
     const std::int64_t dumps = d.count > 0 ? std::int64_t{d.count} / 2 : 0;
     const std::int64_t maxValues = limits.MaxTableValues;
     const std::int64_t versionCount = static_cast<std::int64_t>(d.versions.size());
-    ReadValueTable(bits, d.lengthCodes, d.copyLengths, std::min(maxValues, copies + kSlack), totalBits);
+    ReadValueTable(bits, d.lengthCodes, d.copyLengths, std::min(maxValues, copies + kSlack), totalBits, wait);
     ReadValueTable(bits, d.lengthCodes, d.copyOffsets, std::min(maxValues, copies * std::max<std::int64_t>(versionCount, 1) + kSlack),
-                   totalBits);
-    ReadValueTable(bits, d.lengthCodes, d.dumpLengths, std::min(maxValues, dumps + kSlack), totalBits);
+                   totalBits, wait);
+    ReadValueTable(bits, d.lengthCodes, d.dumpLengths, std::min(maxValues, dumps + kSlack), totalBits, wait);
     d.copyLengths.BuildTree();
     d.copyOffsets.BuildTree();
     // By far the largest set; the others are small. A rebuild in one go
@@ -448,7 +531,11 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
     d.codeStart = bits.BitPosition();
     const int versions = static_cast<int>(d.versions.size());
     std::uint64_t output = 0;
+    // A Copy reads a code for its length and at most one per version, and
+    // fewer flag bits than codes.
+    const std::uint64_t stepBytes = kStepBytes * (std::uint64_t{d.versions.size()} + 3);
     for (std::int32_t k = 0; k < d.count; ++k) {
+        wait.Need(bits.BytePosition() + stepBytes);
         std::int32_t length;
         if (k % 2 == 1) {
             length = ReadDump(sets, bits);
@@ -765,50 +852,166 @@ private:
     std::size_t m_capacity = 0;
 };
 
-#ifdef UPD_HAVE_ISAL
-// The same stream inflated by a faster decoder. It only ever answers for a
-// stream that ends cleanly with the right check value: anything else (damage,
-// an early end, a dictionary, an image over the limit, a header zlib would
-// refuse) returns false, and zlib then inflates it again from the start, so
-// every verdict on a damaged patch stays zlib's own.
-bool InflateWholeFast(TFile& file, std::size_t maxSize, TGrowBuffer& image)
+// Executables' patches inflate to about twice their size; a first guess that
+// is too small costs one remapping per doubling.
+void ReserveImage(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 {
-    std::vector<std::uint8_t> block(256 * 1024);
-    std::size_t got = file.Read(block.data(), block.size());
-    if (got < 2)
-        return false;
-    const unsigned cmf = block[0], flg = block[1];
-    if ((cmf & 0x0F) != 8 || (cmf >> 4) > 7 || ((cmf << 8) | flg) % 31 != 0 || (flg & 0x20) != 0)
-        return false;
-    auto state = std::make_unique<inflate_state>();
-    isal_inflate_init(state.get());
-    state->crc_flag = ISAL_ZLIB;
-    state->next_in = block.data();
-    state->avail_in = static_cast<std::uint32_t>(got);
-    for (;;) {
-        if (image.Size > maxSize)
-            return false;
-        image.GrowWhenFull(maxSize);
-        const std::size_t room = std::min<std::size_t>(image.Capacity() - image.Size, UINT32_MAX);
-        state->next_out = image.Data() + image.Size;
-        state->avail_out = static_cast<std::uint32_t>(room);
-        int rc = isal_inflate(state.get());
-        image.Size += room - state->avail_out;
-        if (rc != ISAL_DECOMP_OK || image.Size > maxSize)
-            return false;
-        if (state->block_state == ISAL_BLOCK_FINISH)
-            return true;
-        if (state->avail_in == 0) {
-            got = file.Read(block.data(), block.size());
-            if (got == 0)
-                return false;
-            state->next_in = block.data();
-            state->avail_in = static_cast<std::uint32_t>(got);
-        } else if (state->avail_out != 0) {
-            return false; // neither input nor room was the limit: never spin on it
+    const std::int64_t packed = file.Size();
+    image.Reserve(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(3 * packed, 64 * 1024, static_cast<std::int64_t>(std::min<std::size_t>(maxSize, INT64_MAX)) + 1)));
+}
+
+#ifdef UPD_HAVE_ISAL
+// The stream inflated by a faster decoder on a second thread, so that the
+// codes at the image's start are decoded and checked while the literal bytes
+// after them are still being inflated. It only ever answers for a stream that
+// ends cleanly with the right check value: anything else (damage, an early
+// end, a dictionary, an image over the limit, a header zlib would refuse) ends
+// it as failed, and zlib then inflates the file again from the start, so every
+// verdict on a damaged patch stays zlib's own.
+class TInflateAhead final : public TQvtImageAhead {
+public:
+    /// Starts inflating `file` into `image` (whose first room is reserved).
+    TInflateAhead(TFile& file, std::size_t maxSize, TGrowBuffer& image)
+        : m_file(file), m_maxSize(maxSize), m_image(image)
+    {
+        try {
+            m_thread = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+            Run(); // no second thread to be had: inflate first, decode after
         }
     }
-}
+    ~TInflateAhead() { Finish(); }
+    TInflateAhead(const TInflateAhead&) = delete;
+    TInflateAhead& operator=(const TInflateAhead&) = delete;
+
+    std::size_t WaitFor(std::size_t bytes, bool& whole, bool& failed) override
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_ready >= bytes || m_stopped || m_stalled; });
+        whole = m_stopped && m_clean;
+        failed = (m_stopped && !m_clean) || m_stalled;
+        return m_ready;
+    }
+
+    /// The image is no longer read until inflating ends; waits for that end.
+    /// True when the stream ended cleanly.
+    bool Finish()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_reading = false;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_clean;
+    }
+
+private:
+    void Run() noexcept
+    {
+        bool clean = false;
+        try {
+            clean = Inflate();
+        } catch (...) {
+            // A read that failed or room that could not be had: zlib's turn.
+        }
+        if (clean) {
+            // Decoding looks a few bytes past the end of what it reads.
+            std::size_t tail = std::min<std::size_t>(kStepBytes, m_image.Capacity() - m_image.Size);
+            std::memset(m_image.Data() + m_image.Size, 0, tail);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopped = true;
+            m_clean = clean;
+            m_ready = m_image.Size;
+        }
+        m_changed.notify_all();
+    }
+
+    void Publish()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_ready = m_image.Size;
+        }
+        m_changed.notify_all();
+    }
+
+    // The block moves when it grows, so it may not while it is being read:
+    // the reader then gives up, to decode again once the image is whole.
+    void GrowWhenFull()
+    {
+        if (m_image.Size < m_image.Capacity())
+            return;
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_reading) {
+                m_stalled = true;
+                m_changed.notify_all();
+                m_changed.wait(lock, [this] { return !m_reading; });
+            }
+        }
+        m_image.GrowWhenFull(m_maxSize);
+    }
+
+    bool Inflate()
+    {
+        // Published in steps of this many bytes, for the reader to start early.
+        constexpr std::size_t kStep = 256 * 1024;
+        std::vector<std::uint8_t> block(256 * 1024);
+        std::size_t got = m_file.Read(block.data(), block.size());
+        if (got < 2)
+            return false;
+        const unsigned cmf = block[0], flg = block[1];
+        if ((cmf & 0x0F) != 8 || (cmf >> 4) > 7 || ((cmf << 8) | flg) % 31 != 0 || (flg & 0x20) != 0)
+            return false;
+        auto state = std::make_unique<inflate_state>();
+        isal_inflate_init(state.get());
+        state->crc_flag = ISAL_ZLIB;
+        state->next_in = block.data();
+        state->avail_in = static_cast<std::uint32_t>(got);
+        for (;;) {
+            if (m_image.Size > m_maxSize)
+                return false;
+            GrowWhenFull();
+            const std::size_t room = std::min(m_image.Capacity() - m_image.Size, kStep);
+            state->next_out = m_image.Data() + m_image.Size;
+            state->avail_out = static_cast<std::uint32_t>(room);
+            int rc = isal_inflate(state.get());
+            m_image.Size += room - state->avail_out;
+            if (rc != ISAL_DECOMP_OK || m_image.Size > m_maxSize)
+                return false;
+            if (state->block_state == ISAL_BLOCK_FINISH)
+                return true;
+            if (state->avail_out == 0) {
+                Publish();
+            } else if (state->avail_in == 0) {
+                got = m_file.Read(block.data(), block.size());
+                if (got == 0)
+                    return false;
+                state->next_in = block.data();
+                state->avail_in = static_cast<std::uint32_t>(got);
+            } else {
+                return false; // neither input nor room was the limit: never spin on it
+            }
+        }
+    }
+
+    TFile& m_file;
+    const std::size_t m_maxSize;
+    TGrowBuffer& m_image; // its size and room are the thread's until Finish
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_ready = 0;
+    bool m_reading = true;
+    bool m_stalled = false;
+    bool m_stopped = false;
+    bool m_clean = false;
+    std::thread m_thread;
+};
 #endif
 
 // Inflates the whole zlib stream of a file, as TInflater does (damaged data
@@ -816,17 +1019,7 @@ bool InflateWholeFast(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 // the stream are ignored), straight into one growing block.
 void InflateWhole(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 {
-    // Executables' patches inflate to about twice their size; a first guess
-    // that is too small costs one remapping per doubling.
-    const std::int64_t packed = file.Size();
-    image.Reserve(static_cast<std::size_t>(
-        std::clamp<std::int64_t>(3 * packed, 64 * 1024, static_cast<std::int64_t>(std::min<std::size_t>(maxSize, INT64_MAX)) + 1)));
-#ifdef UPD_HAVE_ISAL
-    if (InflateWholeFast(file, maxSize, image))
-        return;
-    image.Size = 0;
-    file.Seek(0);
-#endif
+    ReserveImage(file, maxSize, image);
     TZlibInflation zs;
     std::vector<std::uint8_t> block(256 * 1024);
     std::uint64_t total = 0;
@@ -877,25 +1070,56 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
 {
     const std::string path = patch.Text();
     TGrowBuffer image;
+    // An index outside the patch's versions is refused below, before anything
+    // recorded for it is used; a negative one records nothing.
+    std::optional<TRecorded> recorded;
+    std::optional<TDecoded> whole;
     {
         TFile file = OpenPatchFile(patch);
-        const std::int64_t maxImage = limits.MaxImage();
+        const auto maxSize = static_cast<std::size_t>(std::min<std::int64_t>(limits.MaxImage(), SIZE_MAX / 2));
+        bool inflated = false;
+#ifdef UPD_HAVE_ISAL
+        ReserveImage(file, maxSize, image);
+        {
+            TInflateAhead ahead(file, maxSize, image);
+            recorded.emplace(versionIndex, image.Capacity());
+            try {
+                whole.emplace(
+                    Decode(image.Data(), image.Capacity(), nullptr, path, limits, &*recorded, true, &ahead));
+            } catch (...) {
+                // Decoded again below from the whole image, for its verdict.
+            }
+            inflated = ahead.Finish();
+        }
+        // What was decoded alongside holds only if it read no bit past the
+        // image's end: every step reads the same bits as a decoding of the
+        // whole image then, and comes to the same result.
+        if (!inflated || (whole && whole->literalStart > image.Size))
+            whole.reset();
+        if (!inflated) {
+            image.Size = 0;
+            file.Seek(0);
+        }
+#endif
+        if (!inflated) {
+            try {
+                InflateWhole(file, maxSize, image);
+            } catch (const Exception&) {
+                RaiseAsLoading(image.Data(), image.Size, path, limits);
+                throw;
+            }
+        }
+    }
+    if (whole) {
+        recorded->Fit(image.Size);
+    } else {
+        recorded.emplace(versionIndex, image.Size);
         try {
-            InflateWhole(file, static_cast<std::size_t>(std::min<std::int64_t>(maxImage, SIZE_MAX / 2)), image);
+            whole.emplace(Decode(image.Data(), image.Size, nullptr, path, limits, &*recorded, true));
         } catch (const Exception&) {
             RaiseAsLoading(image.Data(), image.Size, path, limits);
             throw;
         }
-    }
-    // An index outside the patch's versions is refused below, before anything
-    // recorded for it is used; a negative one records nothing.
-    TRecorded recorded(versionIndex, image.Size);
-    std::optional<TDecoded> whole;
-    try {
-        whole.emplace(Decode(image.Data(), image.Size, nullptr, path, limits, &recorded, true));
-    } catch (const Exception&) {
-        RaiseAsLoading(image.Data(), image.Size, path, limits);
-        throw;
     }
     TDecoded& decoded = *whole;
     if (decoded.Needed() > static_cast<std::uint64_t>(limits.MaxImage()))
@@ -919,14 +1143,14 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
         }
     }
     engine.CheckVersionIndex(versionIndex);
-    if (recorded.Usable()) {
+    if (recorded->Usable()) {
         // The codes are read no more, so neither are the code tables, and the
         // image is this rebuild's alone.
         engine.CopyLengths = TQvtHuffmanValueSet();
         engine.CopyOffsets = TQvtHuffmanValueSet();
         engine.DumpLengths = TQvtHuffmanValueSet();
         DiscardPages(image.Data(), decoded.literalStart);
-        engine.ApplyRecorded(recorded, image.Data() + decoded.literalStart, decoded.count, output, old, progress,
+        engine.ApplyRecorded(*recorded, image.Data() + decoded.literalStart, decoded.count, output, old, progress,
                              true);
         return;
     }

@@ -65,6 +65,7 @@ inline std::int32_t WrapAdd(std::int32_t a, std::int32_t b)
 
 class TQvtTaggedReader;
 class TQvtTaggedWriter;
+class TQvtImageAhead;
 class TQvtUnPatchEngine;
 
 /// Hears how far a rebuild has come; it may raise to stop it.
@@ -242,10 +243,14 @@ private:
     /// Decodes header, tables and codes from `size` bytes at `data`: the whole
     /// image when `image` holds it or `whole` says so (the caller then names
     /// missing literals itself), else a prefix that more bytes may follow.
+    /// With `ahead`, the image is still being inflated into `size` bytes of
+    /// room at `data`: each step waits for the bytes it reads, and the caller
+    /// checks the result against the image once it is whole.
     struct TRecorded;
     static TDecoded Decode(const std::uint8_t* data, std::size_t size,
                            const std::shared_ptr<std::vector<std::uint8_t>>& image, const std::string& path,
-                           const TQvtUnPatchLimits& limits, TRecorded* recorded = nullptr, bool whole = false);
+                           const TQvtUnPatchLimits& limits, TRecorded* recorded = nullptr, bool whole = false,
+                           TQvtImageAhead* ahead = nullptr);
     void RefuseSecondLoad() const;
     static void RaiseAsLoading(const std::uint8_t* data, std::size_t size, const std::string& path,
                                const TQvtUnPatchLimits& limits);
