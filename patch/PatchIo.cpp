@@ -1,6 +1,7 @@
 #include "patch/PatchIo.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace upd::patch {
 
@@ -20,17 +21,18 @@ void TQvtFileOutput::Write(const std::uint8_t* data, std::size_t count)
         m_file.Write(data, count);
         return;
     }
-    if (m_buffer.size() + count > kBufferSize)
+    if (m_used + count > kBufferSize)
         Flush();
-    m_buffer.insert(m_buffer.end(), data, data + count);
+    std::memcpy(m_buffer.get() + m_used, data, count);
+    m_used += count;
 }
 
 void TQvtFileOutput::Flush()
 {
-    if (m_buffer.empty())
+    if (m_used == 0)
         return;
-    m_file.Write(m_buffer.data(), m_buffer.size());
-    m_buffer.clear();
+    m_file.Write(m_buffer.get(), m_used);
+    m_used = 0;
 }
 
 void TQvtMemorySource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output)
@@ -61,6 +63,8 @@ const std::uint8_t* TQvtFileSource::Block(std::int64_t block)
     for (std::size_t slot = first; slot < first + m_ways; ++slot) {
         if (m_tags[slot] == block) {
             m_used[slot] = ++m_clock;
+            m_recentBlock = block;
+            m_recentSlot = slot;
             return m_blocks.get() + slot * kBlockSize;
         }
         if (m_used[slot] < m_used[victim])
@@ -69,10 +73,14 @@ const std::uint8_t* TQvtFileSource::Block(std::int64_t block)
     std::uint8_t* data = m_blocks.get() + victim * kBlockSize;
     std::int64_t start = block * static_cast<std::int64_t>(kBlockSize);
     m_tags[victim] = -1; // a failed read leaves no stale tag behind
+    if (m_recentSlot == victim)
+        m_recentBlock = -1;
     m_file.ReadExactAt(start, data, static_cast<std::size_t>(std::min<std::int64_t>(
                                         static_cast<std::int64_t>(kBlockSize), m_size - start)));
     m_tags[victim] = block;
     m_used[victim] = ++m_clock;
+    m_recentBlock = block;
+    m_recentSlot = victim;
     return data;
 }
 
@@ -83,7 +91,7 @@ void TQvtFileSource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchO
         std::int64_t start = block * static_cast<std::int64_t>(kBlockSize);
         std::size_t size = static_cast<std::size_t>(
             std::min<std::int64_t>(static_cast<std::int64_t>(kBlockSize), m_size - start));
-        const std::uint8_t* data = Block(block);
+        const std::uint8_t* data = Recent(block);
         std::size_t at = static_cast<std::size_t>(position - start);
         std::size_t take = std::min(count, size - at);
         output.Write(data + at, take);

@@ -28,7 +28,7 @@ public:
 /// Writes to an open file through a buffer; Flush (or destruction) empties it.
 class TQvtFileOutput : public TQvtPatchOutput {
 public:
-    explicit TQvtFileOutput(TFile& file) : m_file(file) { m_buffer.reserve(kBufferSize); }
+    explicit TQvtFileOutput(TFile& file) : m_file(file), m_buffer(new std::uint8_t[kBufferSize]) {}
     ~TQvtFileOutput() override;
     void Write(const std::uint8_t* data, std::size_t count) override;
     void Flush();
@@ -36,7 +36,8 @@ public:
 private:
     static constexpr std::size_t kBufferSize = 256 * 1024;
     TFile& m_file;
-    std::vector<std::uint8_t> m_buffer;
+    std::unique_ptr<std::uint8_t[]> m_buffer;
+    std::size_t m_used = 0;
 };
 
 /// The old file, read in runs.
@@ -84,6 +85,15 @@ private:
     static constexpr std::size_t kMaxWays = 32;
     /// The cached block, read on a miss.
     const std::uint8_t* Block(std::int64_t block);
+    /// Block(), but the block of the run before (the usual case: a run goes
+    /// on from where the last one started) is found without a search.
+    const std::uint8_t* Recent(std::int64_t block)
+    {
+        if (block != m_recentBlock)
+            return Block(block);
+        m_used[m_recentSlot] = ++m_clock;
+        return m_blocks.get() + m_recentSlot * kBlockSize;
+    }
 
     TFile& m_file;
     std::int64_t m_size;
@@ -93,6 +103,8 @@ private:
     std::vector<std::int64_t> m_tags;  // the block each slot holds, or -1
     std::vector<std::uint64_t> m_used; // when each slot was last used
     std::uint64_t m_clock = 0;
+    std::int64_t m_recentBlock = -1; // the block Block() gave last, and its slot
+    std::size_t m_recentSlot = 0;
 };
 
 } // namespace upd::patch
