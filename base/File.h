@@ -55,10 +55,6 @@ public:
     /// allows, or raises; the file position afterwards is unspecified.
     void ReadExactAt(std::int64_t position, void* buffer, std::size_t count);
     void Write(const void* buffer, std::size_t count);
-    /// Writes all `count` bytes at `position`. POSIX leaves the file position
-    /// as it was (so another thread may write in order meanwhile); Windows
-    /// moves it.
-    void WriteAt(std::int64_t position, const void* buffer, std::size_t count);
     /// Makes what was written durable (on the disk, not only in the system's cache).
     void Flush();
     void Seek(std::int64_t position);
