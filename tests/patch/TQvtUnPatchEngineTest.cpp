@@ -339,6 +339,13 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
     // The same beyond 64 KB: loading has looked at the first part by then.
     auto cutLong = upd::patch::crafted::CompressWithZeros(WithHeader(kPatchMagic, "a", 1 << 28), 100000);
     cutLong.resize(cutLong.size() - 6);
+    // Whole streams of images cut inside their codes: what lies past the end
+    // must not count, however far decoding got while the rest was inflated.
+    auto codesCut = CompressPatchImage(std::vector<std::uint8_t>(kExample.begin(), kExample.begin() + 61));
+    const auto repeated = upd::patch::crafted::RepeatedCopies(360000, 1);
+    auto longCodesCut = upd::patch::InflateBytes(repeated.data(), repeated.size());
+    longCodesCut.resize(longCodesCut.size() / 2);
+    longCodesCut = CompressPatchImage(longCodesCut);
     auto damaged = CompressPatchImage(kExample);
     damaged[damaged.size() / 2] ^= 0x55;
     const TQvtUnPatchLimits small = [] {
@@ -381,6 +388,8 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         {"three versions, the last", three, 2, {}, threeOld[2]},
         {"three versions, the middle", three, 1, {}, threeOld[1]},
         {"more instructions than are kept between the passes", upd::patch::crafted::RepeatedCopies(360000, 1), 0, {}},
+        {"codes cut short, the stream whole", codesCut, 1, {}},
+        {"codes cut short beyond 64 KB, the stream whole", longCodesCut, 0, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
