@@ -17,7 +17,7 @@ namespace {
 // the whole old file they would also defeat the applying side's block cache.
 constexpr std::size_t kMinLength = 16;
 constexpr std::size_t kHashBytes = kMinLength;
-constexpr int kChainLimit = 256;
+constexpr int kChainLimit = 1024;
 // A run this long ends the search for a longer one at the same place: runs
 // that long are cheap whatever their offset, and the walk along the chain of a
 // much repeated sequence (padding, tables) would compare every one in full.
@@ -29,7 +29,10 @@ constexpr std::size_t kMinContinue = 4;
 // it does not go on in step.
 constexpr std::size_t kNearWindow = 64;
 constexpr std::size_t kMinNear = 8;
-constexpr std::size_t kLazySteps = 2;
+// Runs up to this many bytes later are weighed against the one found (over
+// seven families of executables, 4 made every patch smaller than 2 did, 8
+// most of them larger).
+constexpr std::size_t kLazySteps = 4;
 
 std::uint32_t HashAt(const std::uint8_t* p, unsigned bits)
 {
