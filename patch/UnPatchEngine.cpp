@@ -219,7 +219,7 @@ void ApplyEach(std::int32_t count, TNext&& next, const std::uint8_t* literal, TQ
 // What the checking pass keeps of each instruction for one old version: a
 // Copy's offset (zigzag) and length, a Dump's length, as base-128 numbers.
 // Applying from these skips decoding every code a second time; they are kept
-// only while they cost less than a third of the image (or 2 MB), else the
+// only while they cost less than a third of the image (or 1 MB), else the
 // codes are decoded again.
 struct TQvtUnPatchEngine::TRecorded {
     TRecorded(int version, std::size_t imageSize)
@@ -251,7 +251,7 @@ struct TQvtUnPatchEngine::TRecorded {
     }
     static std::size_t LimitFor(std::size_t imageSize)
     {
-        return std::max<std::size_t>(imageSize / 3, std::size_t{2} << 20);
+        return std::max<std::size_t>(imageSize / 3, std::size_t{1} << 20);
     }
     bool Usable() const noexcept { return version >= 0 && !full; }
     /// Keeps the instructions only if they cost no more than an image of
@@ -961,7 +961,7 @@ private:
     {
         // Published in steps of this many bytes, for the reader to start early.
         constexpr std::size_t kStep = 256 * 1024;
-        std::vector<std::uint8_t> block(256 * 1024);
+        std::vector<std::uint8_t> block(64 * 1024);
         std::size_t got = m_file.Read(block.data(), block.size());
         if (got < 2)
             return false;

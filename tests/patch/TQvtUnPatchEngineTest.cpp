@@ -387,7 +387,7 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
          upd::patch::crafted::CompressWithZeros(WithHeader(kPatchMagic, "a", 1 << 28), 32 << 20), 0, {1 << 20}},
         {"three versions, the last", three, 2, {}, threeOld[2]},
         {"three versions, the middle", three, 1, {}, threeOld[1]},
-        {"more instructions than are kept between the passes", upd::patch::crafted::RepeatedCopies(720000, 1), 0, {}},
+        {"more instructions than are kept between the passes", upd::patch::crafted::RepeatedCopies(360000, 1), 0, {}},
         {"codes cut short, the stream whole", codesCut, 1, {}},
         {"codes cut short beyond 64 KB, the stream whole", longCodesCut, 0, {}},
     };
