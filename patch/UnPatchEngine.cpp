@@ -959,7 +959,8 @@ private:
 
     bool Inflate()
     {
-        // Published in steps of this many bytes, for the reader to start early.
+        // Inflated in steps of at most this many bytes, each published at once
+        // for the reader (a step may hold far more than its input).
         constexpr std::size_t kStep = 256 * 1024;
         std::vector<std::uint8_t> block(64 * 1024);
         std::size_t got = m_file.Read(block.data(), block.size());
@@ -981,13 +982,16 @@ private:
             state->next_out = m_image.Data() + m_image.Size;
             state->avail_out = static_cast<std::uint32_t>(room);
             int rc = isal_inflate(state.get());
-            m_image.Size += room - state->avail_out;
+            const std::size_t made = room - state->avail_out;
+            m_image.Size += made;
             if (rc != ISAL_DECOMP_OK || m_image.Size > m_maxSize)
                 return false;
             if (state->block_state == ISAL_BLOCK_FINISH)
                 return true;
-            if (state->avail_out == 0) {
+            if (made > 0)
                 Publish();
+            if (state->avail_out == 0) {
+                continue; // more may come of the same input
             } else if (state->avail_in == 0) {
                 got = m_file.Read(block.data(), block.size());
                 if (got == 0)
