@@ -371,10 +371,6 @@ private:
     std::size_t m_known = 0;
 };
 
-} // namespace
-
-namespace {
-
 // Bytes inflated before the first attempt to decode; the attempts then come
 // each time the image has doubled, so decoding costs at most twice the image.
 constexpr std::size_t kFirstAttempt = 64 * 1024;
