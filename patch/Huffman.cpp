@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <deque>
 #include <map>
 
 #include "base/Exception.h"
@@ -178,13 +177,36 @@ void TQvtHuffmanValueSet::EnsureNodes() const
 void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::vector<std::int32_t>& weights,
                                  std::size_t& live) const
 {
-    std::map<std::int32_t, std::deque<std::uint32_t>> buckets;
+    // Slots of equal weight, oldest first: a queue that only grows at its back
+    // and is taken from its front, so a vector and a read index do.
+    struct TQueue {
+        std::vector<std::uint32_t> items;
+        std::size_t head = 0;
+        bool empty() const noexcept { return head == items.size(); }
+        std::size_t size() const noexcept { return items.size() - head; }
+        std::uint32_t front() const noexcept { return items[head]; }
+        void pop_front() noexcept { ++head; }
+        void push_back(std::uint32_t slot) { items.push_back(slot); }
+        void clear() noexcept { head = items.size(); }
+    };
+    std::map<std::int32_t, TQueue> buckets;
+    // Most weights are small: their buckets are found without a search.
+    constexpr std::int32_t kDirect = 1024;
+    std::vector<TQueue*> direct(kDirect, nullptr);
+    auto bucket = [&](std::int32_t key) -> TQueue& {
+        if (key < 0 || key >= kDirect)
+            return buckets[key];
+        TQueue*& known = direct[static_cast<std::size_t>(key)];
+        if (!known)
+            known = &buckets[key];
+        return *known;
+    };
     for (std::size_t s = 0; s < slots.size(); ++s)
         if (slots[s] >= 0)
-            buckets[weights[static_cast<std::size_t>(slots[s])]].push_back(static_cast<std::uint32_t>(s));
+            bucket(weights[static_cast<std::size_t>(slots[s])]).push_back(static_cast<std::uint32_t>(s));
 
     auto weightAt = [&](std::size_t slot) { return weights[static_cast<std::size_t>(slots[slot])]; };
-    auto merge = [&](std::size_t a, std::size_t b, std::deque<std::uint32_t>& target) {
+    auto merge = [&](std::size_t a, std::size_t b, TQueue& target) {
         m_inner.push_back(TInner{slots[a], slots[b]});
         weights.push_back(WrapAdd(weightAt(a), weightAt(b)));
         slots[a] = -1;
@@ -205,7 +227,7 @@ void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::vector<s
             std::int32_t targetKey = WrapAdd(key, key);
             if (targetKey < key)
                 throw Exception("Noul nod va fi plasat IN SPATE!");
-            auto& target = buckets[targetKey]; // the same list when the weight is 0
+            auto& target = bucket(targetKey); // the same list when the weight is 0
             while (list.size() >= 2) {
                 std::size_t a = list.front();
                 list.pop_front();
@@ -220,8 +242,11 @@ void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::vector<s
         std::size_t a = list.front();
         list.pop_front();
         auto next = std::next(it);
-        while (next != buckets.end() && next->second.empty())
+        while (next != buckets.end() && next->second.empty()) {
+            if (next->first >= 0 && next->first < kDirect)
+                direct[static_cast<std::size_t>(next->first)] = nullptr;
             next = buckets.erase(next);
+        }
         if (next == buckets.end())
             throw Exception("N2 = nil");
         std::size_t b = next->second.front();
@@ -229,12 +254,25 @@ void TQvtHuffmanValueSet::Reduce(std::vector<std::int32_t>& slots, std::vector<s
         std::int32_t sum = WrapAdd(weightAt(a), weightAt(b));
         if (key > sum)
             throw Exception("Noul nod va fi plasat IN SPATE!");
-        merge(a, b, buckets[sum]);
+        merge(a, b, bucket(sum));
         // The scanned bucket is dropped whole, even when the new node went into it.
         list.clear();
         ++it;
     }
 }
+
+// The walk's lists, shared by every level: a large set makes tens of
+// thousands of small levels, and lists of their own would cost an allocation
+// each.
+struct TQvtHuffmanValueSet::TLevelWork {
+    struct TStep {
+        std::int32_t node;
+        std::uint32_t code;
+        unsigned length;
+    };
+    std::vector<TStep> pending; // emptied by each level's walk
+    std::vector<TStep> deeper;  // each level's share stays until its subtables are made
+};
 
 void TQvtHuffmanValueSet::AssignCodes()
 {
@@ -244,30 +282,32 @@ void TQvtHuffmanValueSet::AssignCodes()
     if (m_rootChildren.size() < 2)
         RaiseListIndexError(static_cast<long long>(m_rootChildren.size()));
 
+    // Depth first, the 0 side before the 1 side; a walk goes down its 0 side
+    // at once and leaves only the 1 side for later.
     struct TStep {
         std::int32_t node;
-        std::uint64_t code;
         unsigned length;
     };
-    std::vector<TStep> pending{{m_rootChildren[1], 1, 1}, {m_rootChildren[0], 0, 1}};
+    std::vector<TStep> pending{{m_rootChildren[1], 1}, {m_rootChildren[0], 1}};
     m_maxLength = 0;
     while (!pending.empty()) {
         TStep step = pending.back();
         pending.pop_back();
-        if (step.length > kMaxCodeLength)
-            throw Exception("Arborele de coduri Huffman este prea adanc");
-        if (step.length > m_maxLength)
-            m_maxLength = step.length;
-        if (IsLeaf(step.node)) {
-            int index = step.node;
-            if (index >= counts.Count() || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
-                throw Exception("bug");
-            m_codeLengths[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(step.length);
-            continue;
+        for (;;) {
+            if (step.length > kMaxCodeLength)
+                throw Exception("Arborele de coduri Huffman este prea adanc");
+            if (step.length > m_maxLength)
+                m_maxLength = step.length;
+            if (IsLeaf(step.node))
+                break;
+            const TInner& node = Inner(step.node);
+            pending.push_back({node.child1, step.length + 1});
+            step = {node.child0, step.length + 1};
         }
-        const TInner& node = Inner(step.node);
-        pending.push_back({node.child1, step.code << 1 | 1, step.length + 1});
-        pending.push_back({node.child0, step.code << 1, step.length + 1});
+        int index = step.node;
+        if (index >= counts.Count() || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
+            throw Exception("bug");
+        m_codeLengths[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(step.length);
     }
 
     // Table levels: one look-up per level decodes up to kMaxTableBits bits,
@@ -288,45 +328,57 @@ void TQvtHuffmanValueSet::AssignCodes()
     m_tableBits = std::min(m_maxLength, wanted);
     m_table.clear();
     m_table.reserve(2 * m_codeLengths.size() + (std::size_t{1} << (m_tableBits + 1)) + 4096);
-    BuildLevel(static_cast<std::int32_t>(leaves + m_inner.size() - 1), m_tableBits, heights);
+    TLevelWork work;
+    BuildLevel(static_cast<std::int32_t>(leaves + m_inner.size() - 1), m_tableBits, heights, work);
     m_inner.pop_back();
 }
 
-std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, const std::vector<std::uint8_t>& heights)
+std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, const std::vector<std::uint8_t>& heights,
+                                             TLevelWork& work)
 {
+    using TStep = TLevelWork::TStep;
     std::size_t start = m_table.size();
-    m_table.resize(start + (std::size_t{1} << bits), TTableEntry{0, 0, 0});
-    struct TStep {
-        std::int32_t node;
-        std::uint32_t code;
-        unsigned length;
-    };
-    std::vector<TStep> pending{{Inner(top).child1, 1, 1}, {Inner(top).child0, 0, 1}};
-    std::vector<TStep> deeper;
+    // Left unfilled: a code tree is full, so every entry of a level is written
+    // below, by the leaf or the subtree whose codes it begins with.
+    m_table.resize(start + (std::size_t{1} << bits));
+    auto& pending = work.pending;
+    pending.push_back({Inner(top).child1, 1, 1});
+    pending.push_back({Inner(top).child0, 0, 1});
+    const std::size_t firstDeeper = work.deeper.size();
+    std::size_t covered = 0;
     while (!pending.empty()) {
         TStep step = pending.back();
         pending.pop_back();
+        // Down the 0 side at once; the 1 side waits its turn.
+        while (!IsLeaf(step.node) && step.length < bits) {
+            pending.push_back({Inner(step.node).child1, step.code << 1 | 1, step.length + 1});
+            step = {Inner(step.node).child0, step.code << 1, step.length + 1};
+        }
         if (IsLeaf(step.node)) {
             std::int32_t value = m_counts.Keys(step.node);
             std::size_t first = start + (std::size_t{step.code} << (bits - step.length));
             std::size_t count = std::size_t{1} << (bits - step.length);
-            for (std::size_t k = 0; k < count; ++k)
-                m_table[first + k] = TTableEntry{value, static_cast<std::uint8_t>(step.length), 0};
-        } else if (step.length == bits) {
-            deeper.push_back(step);
+            std::fill_n(m_table.begin() + static_cast<std::ptrdiff_t>(first), count,
+                        TTableEntry{value, static_cast<std::uint8_t>(step.length), 0});
+            covered += count;
         } else {
-            pending.push_back({Inner(step.node).child1, step.code << 1 | 1, step.length + 1});
-            pending.push_back({Inner(step.node).child0, step.code << 1, step.length + 1});
+            work.deeper.push_back(step);
+            ++covered;
         }
     }
+    if (covered != std::size_t{1} << bits)
+        throw Exception("bug");
+    const std::size_t endDeeper = work.deeper.size();
     std::size_t budget = 2 * m_codeLengths.size() + (std::size_t{1} << (m_tableBits + 1));
-    for (const auto& step : deeper) {
+    for (std::size_t i = firstDeeper; i < endDeeper; ++i) {
+        const TStep step = work.deeper[i]; // the list grows below
         unsigned sub = std::min<unsigned>(heights[static_cast<std::size_t>(step.node)], kMaxSubBits);
         if (m_table.size() > budget)
             sub = 1;
-        std::int32_t next = BuildLevel(step.node, sub, heights);
+        std::int32_t next = BuildLevel(step.node, sub, heights, work);
         m_table[start + step.code] = TTableEntry{next, static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(sub)};
     }
+    work.deeper.resize(firstDeeper);
     return static_cast<std::int32_t>(start);
 }
 

@@ -115,13 +115,20 @@ private:
     // A decoding table level: 2^bits entries indexed by the next bits. An
     // entry is a value (subBits 0) or the start of the next level's table.
     struct TTableEntry {
+        TTableEntry() noexcept {} // NOLINT: left uninitialised on purpose
+        TTableEntry(std::int32_t target, std::uint8_t length, std::uint8_t subBits) noexcept
+            : target(target), length(length), subBits(subBits)
+        {
+        }
         std::int32_t target;
         std::uint8_t length;  // bits this entry consumes
         std::uint8_t subBits; // index bits of the next level, 0 for a value
     };
     template <class TBits>
     std::int32_t DecodeWith(TBits& bits) const;
-    std::int32_t BuildLevel(std::int32_t node, unsigned bits, const std::vector<std::uint8_t>& heights);
+    struct TLevelWork;
+    std::int32_t BuildLevel(std::int32_t node, unsigned bits, const std::vector<std::uint8_t>& heights,
+                            TLevelWork& work);
     void MakeNodes() const;
     void EnsureNodes() const;
     void Reduce(std::vector<std::int32_t>& slots, std::vector<std::int32_t>& weights, std::size_t& live) const;
