@@ -58,6 +58,8 @@ public:
     /// Makes what was written durable (on the disk, not only in the system's cache).
     void Flush();
     void Seek(std::int64_t position);
+    /// Ends the file at the current position.
+    void Truncate();
     std::int64_t Position() const;
     std::int64_t Size() const;
 

@@ -152,6 +152,13 @@ void TFile::Seek(std::int64_t position)
         Fail("Nu pot pozitiona in fisierul", m_name);
 }
 
+void TFile::Truncate()
+{
+    const off_t at = ::lseek(m_fd, 0, SEEK_CUR);
+    if (at < 0 || ::ftruncate(m_fd, at) != 0)
+        Fail("Nu pot scrie in fisierul", m_name);
+}
+
 std::int64_t TFile::Position() const
 {
     return ::lseek(m_fd, 0, SEEK_CUR);

@@ -135,6 +135,12 @@ void TFile::Seek(std::int64_t position)
         RaiseOSError(GetLastError(), "Nu pot pozitiona in fisierul " + m_name.Text());
 }
 
+void TFile::Truncate()
+{
+    if (!SetEndOfFile(AsHandle(m_handle)))
+        RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name.Text());
+}
+
 std::int64_t TFile::Position() const
 {
     LARGE_INTEGER zero{}, at{};

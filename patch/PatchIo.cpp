@@ -27,6 +27,14 @@ void TQvtFileOutput::Write(const std::uint8_t* data, std::size_t count)
     m_used += count;
 }
 
+bool TQvtFileOutput::Restart()
+{
+    m_used = 0;
+    m_file.Seek(m_start);
+    m_file.Truncate();
+    return true;
+}
+
 void TQvtFileOutput::Flush()
 {
     if (m_used == 0)

@@ -16,26 +16,41 @@ class TQvtPatchOutput {
 public:
     virtual ~TQvtPatchOutput() = default;
     virtual void Write(const std::uint8_t* data, std::size_t count) = 0;
+    /// Drops everything written, to write again from the first byte; false
+    /// when this output cannot.
+    virtual bool Restart() { return false; }
 };
 
 /// Collects the output in memory.
 class TQvtMemoryOutput : public TQvtPatchOutput {
 public:
     void Write(const std::uint8_t* data, std::size_t count) override { Data.insert(Data.end(), data, data + count); }
+    bool Restart() override
+    {
+        Data.clear();
+        return true;
+    }
     std::vector<std::uint8_t> Data;
 };
 
-/// Writes to an open file through a buffer; Flush (or destruction) empties it.
+/// Writes to an open file, from its position at creation, through a buffer;
+/// Flush (or destruction) empties it.
 class TQvtFileOutput : public TQvtPatchOutput {
 public:
-    explicit TQvtFileOutput(TFile& file) : m_file(file), m_buffer(new std::uint8_t[kBufferSize]) {}
+    explicit TQvtFileOutput(TFile& file)
+        : m_file(file), m_start(file.Position()), m_buffer(new std::uint8_t[kBufferSize])
+    {
+    }
     ~TQvtFileOutput() override;
     void Write(const std::uint8_t* data, std::size_t count) override;
+    /// Cuts the file back to where the output started.
+    bool Restart() override;
     void Flush();
 
 private:
     static constexpr std::size_t kBufferSize = 256 * 1024;
     TFile& m_file;
+    std::int64_t m_start;
     std::unique_ptr<std::uint8_t[]> m_buffer;
     std::size_t m_used = 0;
 };

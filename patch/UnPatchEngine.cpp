@@ -7,6 +7,7 @@
 #include <optional>
 #ifdef UPD_HAVE_ISAL
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 #endif
@@ -164,6 +165,69 @@ void TQvtUnPatchEngine::Apply(TQvtPatchOutput& output, TQvtPatchSource& old, int
                nullptr);
 }
 
+// An image that a second thread is still inflating.
+class TQvtImageAhead {
+public:
+    /// Waits until `bytes` bytes are inflated, or no more will come: returns
+    /// the bytes inflated by then. `whole` tells that the image is complete
+    /// (the count is its size); `failed` that it will not be (the stream
+    /// failed, or the buffer must grow while it is read).
+    virtual std::size_t WaitFor(std::size_t bytes, bool& whole, bool& failed) = 0;
+
+protected:
+    ~TQvtImageAhead() = default;
+};
+
+namespace {
+
+// What one decoding step may read past the byte it starts at: a code or a
+// raw number of up to 64 bits, and the 16 bytes that the fast reader looks
+// ahead.
+constexpr std::size_t kStepBytes = 32;
+
+// Decoding alongside inflating is given up (to decode again once the image is
+// whole, and give that verdict).
+struct TDecodeLater {};
+
+// Decode's view of the bytes it may read: all of them, or those of an image
+// still being inflated, waited for as decoding comes to them.
+class TWaitBytes {
+public:
+    explicit TWaitBytes(TQvtImageAhead* ahead) noexcept : m_ahead(ahead), m_ready(ahead ? 0 : SIZE_MAX) {}
+    /// Returns once the bytes before `end` are there or the image has ended
+    /// before them: bits past its end are refused when the image is whole.
+    /// Raises TDecodeLater when they will not come.
+    void Need(std::uint64_t end)
+    {
+        if (end <= m_ready)
+            return;
+        bool whole = false, failed = false;
+        m_known = m_ahead->WaitFor(static_cast<std::size_t>(std::min<std::uint64_t>(end, SIZE_MAX)), whole, failed);
+        if (failed && m_known < end)
+            throw TDecodeLater{};
+        m_ready = whole ? SIZE_MAX : m_known;
+    }
+    /// Bytes known to be inflated (the whole image once it has ended).
+    std::size_t Known(std::size_t size) const noexcept { return m_ahead ? m_known : size; }
+    /// Returns once the bytes before `end` are there; raises TDecodeLater
+    /// when they will not come (not even past the image's end).
+    void NeedAll(std::uint64_t end)
+    {
+        if (end <= m_known)
+            return;
+        Need(end);
+        if (m_known < end)
+            throw TDecodeLater{};
+    }
+
+private:
+    TQvtImageAhead* m_ahead;
+    std::size_t m_ready;
+    std::size_t m_known = 0;
+};
+
+} // namespace
+
 namespace {
 
 // Literal bytes already written are given back in steps of this size when the
@@ -172,9 +236,9 @@ constexpr std::size_t kDiscardStep = 256 * 1024;
 
 // The apply loop over instructions that `next` hands out (length, and for a
 // Copy the offset of the version applied), whatever decoded them.
-template <class TNext>
+template <class TNext, class TLiteralsReady>
 void ApplyEach(std::int32_t count, TNext&& next, const std::uint8_t* literal, TQvtPatchOutput& output,
-               TQvtPatchSource& old, TQvtUnPatchProgress* progress, bool discardLiterals = false)
+               TQvtPatchSource& old, TQvtUnPatchProgress* progress, bool discardLiterals, TLiteralsReady&& ready)
 {
     const std::uint8_t* kept = literal; // literal bytes before this one are no longer needed
     // Progress is told in steps of this many instructions.
@@ -188,6 +252,7 @@ void ApplyEach(std::int32_t count, TNext&& next, const std::uint8_t* literal, TQ
         const std::int32_t length = next(k, offset);
         if (k % 2 == 1) {
             if (length > 0) {
+                ready(literal + length);
                 output.Write(literal, static_cast<std::size_t>(length));
                 literal += length;
                 if (discardLiterals && static_cast<std::size_t>(literal - kept) >= kDiscardStep) {
@@ -299,12 +364,12 @@ void TQvtUnPatchEngine::ApplyCodes(const std::uint8_t* image, std::size_t size, 
     auto next = [&](std::int32_t k, std::int32_t& offset) {
         return k % 2 == 1 ? ReadDump(*this, bits) : ReadCopy(*this, bits, versions, versionIndex, offset);
     };
-    ApplyEach(count, next, image + literalStart, output, old, progress);
+    ApplyEach(count, next, image + literalStart, output, old, progress, false, [](const std::uint8_t*) {});
 }
 
-void TQvtUnPatchEngine::ApplyRecorded(const TRecorded& recorded, const std::uint8_t* literals, std::int32_t count,
-                                      TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress,
-                                      bool discardLiterals) const
+void TQvtUnPatchEngine::ApplyRecorded(const TRecorded& recorded, const std::uint8_t* image, std::size_t literalStart,
+                                      std::int32_t count, TQvtPatchOutput& output, TQvtPatchSource& old,
+                                      TQvtUnPatchProgress* progress, bool discardLiterals, TQvtImageAhead* ahead) const
 {
     TRecorded::TReader reader{recorded.bytes.data()};
     const std::uint8_t* kept = reader.at; // bytes before this one are no longer needed
@@ -317,59 +382,15 @@ void TQvtUnPatchEngine::ApplyRecorded(const TRecorded& recorded, const std::uint
             offset = reader.GetSigned();
         return static_cast<std::int32_t>(reader.Get());
     };
-    ApplyEach(count, next, literals, output, old, progress, discardLiterals);
+    TWaitBytes wait(ahead);
+    auto ready = [&](const std::uint8_t* end) {
+        if (ahead)
+            wait.NeedAll(static_cast<std::uint64_t>(end - image));
+    };
+    ApplyEach(count, next, image + literalStart, output, old, progress, discardLiterals, ready);
 }
 
-// An image that a second thread is still inflating.
-class TQvtImageAhead {
-public:
-    /// Waits until `bytes` bytes are inflated, or no more will come: returns
-    /// the bytes inflated by then. `whole` tells that the image is complete
-    /// (the count is its size); `failed` that it will not be (the stream
-    /// failed, or the buffer must grow while it is read).
-    virtual std::size_t WaitFor(std::size_t bytes, bool& whole, bool& failed) = 0;
-
-protected:
-    ~TQvtImageAhead() = default;
-};
-
 namespace {
-
-// What one decoding step may read past the byte it starts at: a code or a
-// raw number of up to 64 bits, and the 16 bytes that the fast reader looks
-// ahead.
-constexpr std::size_t kStepBytes = 32;
-
-// Decoding alongside inflating is given up (to decode again once the image is
-// whole, and give that verdict).
-struct TDecodeLater {};
-
-// Decode's view of the bytes it may read: all of them, or those of an image
-// still being inflated, waited for as decoding comes to them.
-class TWaitBytes {
-public:
-    explicit TWaitBytes(TQvtImageAhead* ahead) noexcept : m_ahead(ahead), m_ready(ahead ? 0 : SIZE_MAX) {}
-    /// Returns once the bytes before `end` are there or the image has ended
-    /// before them: bits past its end are refused when the image is whole.
-    /// Raises TDecodeLater when they will not come.
-    void Need(std::uint64_t end)
-    {
-        if (end <= m_ready)
-            return;
-        bool whole = false, failed = false;
-        m_known = m_ahead->WaitFor(static_cast<std::size_t>(std::min<std::uint64_t>(end, SIZE_MAX)), whole, failed);
-        if (failed && m_known < end)
-            throw TDecodeLater{};
-        m_ready = whole ? SIZE_MAX : m_known;
-    }
-    /// Bytes known to be inflated (the whole image once it has ended).
-    std::size_t Known(std::size_t size) const noexcept { return m_ahead ? m_known : size; }
-
-private:
-    TQvtImageAhead* m_ahead;
-    std::size_t m_ready;
-    std::size_t m_known = 0;
-};
 
 // Bytes inflated before the first attempt to decode; the attempts then come
 // each time the image has doubled, so decoding costs at most twice the image.
@@ -1012,7 +1033,122 @@ private:
     bool m_clean = false;
     std::thread m_thread;
 };
+
+// The new file's bytes handed on to the caller's output by a second thread, a
+// block at a time, so that the writing pass goes on filling the next block
+// while the last one is being written. A failure of the output is raised by
+// the next Write or by Finish, as the same exception.
+class TWriteBehind final : public TQvtPatchOutput {
+public:
+    explicit TWriteBehind(TQvtPatchOutput& output)
+        : m_output(output), m_blocks{std::make_unique<std::uint8_t[]>(kBlockSize),
+                                     std::make_unique<std::uint8_t[]>(kBlockSize)}
+    {
+        m_thread = std::thread([this] { Run(); });
+    }
+    /// After a failure elsewhere: what was not written yet is dropped.
+    ~TWriteBehind() override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    TWriteBehind(const TWriteBehind&) = delete;
+    TWriteBehind& operator=(const TWriteBehind&) = delete;
+
+    void Write(const std::uint8_t* data, std::size_t count) override
+    {
+        while (count > 0) {
+            const std::size_t take = std::min(count, kBlockSize - m_used);
+            std::memcpy(m_blocks[m_current].get() + m_used, data, take);
+            m_used += take;
+            data += take;
+            count -= take;
+            if (m_used == kBlockSize)
+                HandOver();
+        }
+    }
+
+    /// Returns once every byte is with the caller's output.
+    void Finish()
+    {
+        if (m_used > 0)
+            HandOver();
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_waiting == 0 || m_failure; });
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+    }
+
+private:
+    static constexpr std::size_t kBlockSize = 256 * 1024;
+
+    // The filled block goes to the thread; the other one is filled next, once
+    // the thread is done with it.
+    void HandOver()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_waiting == 0 || m_failure; });
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+        m_waiting = m_used;
+        m_waitingBlock = m_current;
+        lock.unlock();
+        m_changed.notify_all();
+        m_current ^= 1;
+        m_used = 0;
+    }
+
+    void Run() noexcept
+    {
+        for (;;) {
+            std::size_t size;
+            std::size_t block;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_waiting > 0 || m_stopping; });
+                if (m_stopping)
+                    return;
+                size = m_waiting;
+                block = m_waitingBlock;
+            }
+            std::exception_ptr failure;
+            try {
+                m_output.Write(m_blocks[block].get(), size);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                m_waiting = 0;
+                m_failure = failure;
+            }
+            m_changed.notify_all();
+            if (failure)
+                return;
+        }
+    }
+
+    TQvtPatchOutput& m_output; // written by the thread alone while it runs
+    std::unique_ptr<std::uint8_t[]> m_blocks[2];
+    std::size_t m_current = 0; // the block being filled, and its bytes
+    std::size_t m_used = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_waiting = 0; // bytes of the block handed over, until written
+    std::size_t m_waitingBlock = 0;
+    bool m_stopping = false;
+    std::exception_ptr m_failure;
+    std::thread m_thread;
+};
 #endif
+
+// Smaller files are written by the writing pass itself: a thread would cost
+// about as much as their few write calls.
+constexpr std::int64_t kWriteBehindFrom = 4 * 1024 * 1024;
 
 // Inflates the whole zlib stream of a file, as TInflater does (damaged data
 // raises "Error", input that ends early yields what was inflated, bytes after
@@ -1064,6 +1200,30 @@ void TQvtUnPatchEngine::RaiseAsLoading(const std::uint8_t* data, std::size_t siz
     }
 }
 
+// Writes the new file from the instructions the checking pass recorded; with
+// `ahead`, while the image's literal bytes are still being inflated.
+void TQvtUnPatchEngine::WriteRecorded(TDecoded& decoded, const TRecorded& recorded, std::uint8_t* image,
+                                      TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress,
+                                      TQvtImageAhead* ahead)
+{
+    // The codes are read no more, so neither are the code tables, and the
+    // image is this rebuild's alone.
+    decoded.copyLengths = TQvtHuffmanValueSet();
+    decoded.copyOffsets = TQvtHuffmanValueSet();
+    decoded.dumpLengths = TQvtHuffmanValueSet();
+    DiscardPages(image, decoded.literalStart);
+    const TQvtUnPatchEngine engine;
+#ifdef UPD_HAVE_ISAL
+    if (decoded.outputSize >= kWriteBehindFrom) {
+        TWriteBehind behind(output);
+        engine.ApplyRecorded(recorded, image, decoded.literalStart, decoded.count, behind, old, progress, true, ahead);
+        behind.Finish();
+        return;
+    }
+#endif
+    engine.ApplyRecorded(recorded, image, decoded.literalStart, decoded.count, output, old, progress, true, ahead);
+}
+
 void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int versionIndex,
                                   TQvtPatchOutput& output, const TQvtUnPatchLimits& limits,
                                   TQvtUnPatchProgress* progress)
@@ -1080,6 +1240,8 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
         bool inflated = false;
 #ifdef UPD_HAVE_ISAL
         ReserveImage(file, maxSize, image);
+        bool wrote = false;
+        bool startOver = false;
         {
             TInflateAhead ahead(file, maxSize, image);
             recorded.emplace(versionIndex, image.Capacity());
@@ -1089,7 +1251,33 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
             } catch (...) {
                 // Decoded again below from the whole image, for its verdict.
             }
+            // Once the codes are checked, the new file is written while the
+            // literal bytes after them are still being inflated, when nothing
+            // below could refuse the patch: the version is one of the patch's,
+            // and the image needs no more room than it has and the limit allows.
+            if (whole && recorded->Usable() && static_cast<std::size_t>(versionIndex) < whole->versions.size() &&
+                whole->Needed() <= std::min<std::uint64_t>(image.Capacity(), limits.MaxImage()) && output.Restart()) {
+                startOver = true;
+                try {
+                    WriteRecorded(*whole, *recorded, image.Data(), output, old, progress, &ahead);
+                    wrote = true;
+                } catch (...) {
+                    // Bytes that will not come, a run outside the old file or a
+                    // failed write: all is done again below, in its own order.
+                }
+            }
             inflated = ahead.Finish();
+        }
+        // The new file stands if the stream ended cleanly and the codes were
+        // read from the image alone (see below).
+        if (wrote && inflated && whole->literalStart <= image.Size)
+            return;
+        if (startOver) {
+            // The image was given back as it was used: it is inflated again,
+            // and the new file written again from its first byte.
+            inflated = false;
+            if (!output.Restart())
+                throw Exception("bug");
         }
         // What was decoded alongside holds only if it read no bit past the
         // image's end: every step reads the same bits as a decoding of the
@@ -1125,12 +1313,12 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
     if (decoded.Needed() > static_cast<std::uint64_t>(limits.MaxImage()))
         RaiseAsLoading(image.Data(), image.Size, path, limits);
     TQvtUnPatchEngine engine;
-    engine.Versions = std::move(decoded.versions);
-    engine.CopyLengths = std::move(decoded.copyLengths);
-    engine.CopyOffsets = std::move(decoded.copyOffsets);
-    engine.DumpLengths = std::move(decoded.dumpLengths);
+    engine.Versions = decoded.versions;
     if (decoded.Needed() > image.Size) {
         // Name the first Dump whose bytes run past the end, as loading does.
+        engine.CopyLengths = std::move(decoded.copyLengths);
+        engine.CopyOffsets = std::move(decoded.copyOffsets);
+        engine.DumpLengths = std::move(decoded.dumpLengths);
         std::uint64_t remaining = image.Size - decoded.literalStart;
         TQvtBitReader bits(image.Data(), image.Size, decoded.codeStart);
         for (std::int32_t k = 1; k < decoded.count; k += 2) {
@@ -1144,16 +1332,12 @@ void TQvtUnPatchEngine::ApplyFile(const TPath& patch, TQvtPatchSource& old, int 
     }
     engine.CheckVersionIndex(versionIndex);
     if (recorded->Usable()) {
-        // The codes are read no more, so neither are the code tables, and the
-        // image is this rebuild's alone.
-        engine.CopyLengths = TQvtHuffmanValueSet();
-        engine.CopyOffsets = TQvtHuffmanValueSet();
-        engine.DumpLengths = TQvtHuffmanValueSet();
-        DiscardPages(image.Data(), decoded.literalStart);
-        engine.ApplyRecorded(*recorded, image.Data() + decoded.literalStart, decoded.count, output, old, progress,
-                             true);
+        WriteRecorded(decoded, *recorded, image.Data(), output, old, progress, nullptr);
         return;
     }
+    engine.CopyLengths = std::move(decoded.copyLengths);
+    engine.CopyOffsets = std::move(decoded.copyOffsets);
+    engine.DumpLengths = std::move(decoded.dumpLengths);
     engine.ApplyCodes(image.Data(), image.Size, decoded.codeStart, decoded.literalStart, decoded.count, output, old,
                       versionIndex, progress);
 }

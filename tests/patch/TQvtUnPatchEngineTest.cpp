@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -309,6 +310,52 @@ TEST(TQvtUnPatchEngineTest, TheNewFilesSizeBoundsWhatAPatchMayCost)
     upd::DeleteFileNamed(path);
 }
 
+TEST(TQvtUnPatchEngineTest, ApplyFileWritesLargeFilesWholeOrRaisesTheFailedWrite)
+{
+    // 4.5 MB of new bytes from a 4 KB old file: the native build hands them
+    // to a writing thread, whose failure must come back as the same error.
+    std::string patch = TempPath("large.patch");
+    std::string old = TempPath("large.old");
+    std::vector<std::uint8_t> oldBytes(4096);
+    for (std::size_t i = 0; i < oldBytes.size(); ++i)
+        oldBytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+    upd::WriteWholeFile(old, oldBytes.data(), oldBytes.size());
+    const auto file = crafted::RepeatedCopies(1100, 4096);
+    upd::WriteWholeFile(patch, file.data(), file.size());
+    // Fails once it has taken more than `room` bytes.
+    struct TFullOutput : TQvtPatchOutput {
+        explicit TFullOutput(std::size_t room) : room(room) {}
+        void Write(const std::uint8_t* data, std::size_t count) override
+        {
+            if (count > room)
+                throw upd::Exception("Disc plin");
+            room -= count;
+            Data.insert(Data.end(), data, data + count);
+        }
+        std::size_t room;
+        std::vector<std::uint8_t> Data;
+    };
+    for (std::size_t room : {std::size_t{1} << 20, std::size_t{64} << 20}) {
+        SCOPED_TRACE(room);
+        TFullOutput got(room);
+        std::string error = Message([&] {
+            upd::TFile in(old, upd::TFileMode::ReadShared);
+            TQvtFileSource source(in);
+            TQvtUnPatchEngine::ApplyFile(patch, source, 0, got, {});
+        });
+        if (room < (std::size_t{1} << 22)) {
+            EXPECT_EQ(error, "Disc plin");
+        } else {
+            EXPECT_EQ(error, "(no error)");
+            ASSERT_EQ(got.Data.size(), 1100u * 4096);
+            for (std::size_t at = 0; at < got.Data.size(); at += 4096)
+                ASSERT_TRUE(std::equal(oldBytes.begin(), oldBytes.end(), got.Data.begin() + static_cast<std::ptrdiff_t>(at)));
+        }
+    }
+    upd::DeleteFileNamed(patch);
+    upd::DeleteFileNamed(old);
+}
+
 TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
 {
     // The one-go rebuild must give the bytes and the messages of the three
@@ -348,6 +395,20 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
     longCodesCut = CompressPatchImage(longCodesCut);
     auto damaged = CompressPatchImage(kExample);
     damaged[damaged.size() / 2] ^= 0x55;
+    // More new bytes than an output holds back before it writes to its file,
+    // then a literal byte that the image lacks.
+    const auto longCut = [] {
+        TQvtUnPatchEngine writer;
+        writer.Versions = {"old"};
+        for (int i = 0; i < 40000; ++i) {
+            writer.Add(std::make_unique<upd::patch::TQvtUnPatchCopyInstruction>(8, std::vector<std::int32_t>{0}));
+            writer.Add(std::make_unique<upd::patch::TQvtUnPatchDumpInstruction>(
+                std::vector<std::uint8_t>(i + 1 < 40000 ? 0 : 1, '!')));
+        }
+        auto image = upd::patch::WritePatchImage(writer);
+        image.pop_back();
+        return CompressPatchImage(image);
+    }();
     const TQvtUnPatchLimits small = [] {
         TQvtUnPatchLimits limits;
         limits.MaxOutput = 7;
@@ -390,7 +451,12 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         {"more instructions than are kept between the passes", upd::patch::crafted::RepeatedCopies(360000, 1), 0, {}},
         {"codes cut short, the stream whole", codesCut, 1, {}},
         {"codes cut short beyond 64 KB, the stream whole", longCodesCut, 0, {}},
+        // Writing may start while the literals are inflated; its errors still
+        // come after those of the checks.
+        {"a run outside the old file, then literals cut short", cut, 1, {}, "ZZ"},
+        {"literals cut short after 320 KB of new bytes", longCut, 0, {}},
     };
+    std::string written = TempPath("once.new");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         upd::WriteWholeFile(patch, row.file.data(), row.file.size());
@@ -411,12 +477,24 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
             TQvtUnPatchEngine::ApplyFile(patch, source, row.version, got, row.limits);
         });
         EXPECT_EQ(error, expectedError);
+        // A file written again from its start holds nothing of the first try.
+        std::string fileError = Message([&] {
+            upd::TFile file(old, upd::TFileMode::ReadShared);
+            TQvtFileSource source(file);
+            upd::TFile out(written, upd::TFileMode::Create);
+            TQvtFileOutput sink(out);
+            TQvtUnPatchEngine::ApplyFile(patch, source, row.version, sink, row.limits);
+        });
+        EXPECT_EQ(fileError, expectedError);
         if (expectedError == "(no error)") {
             EXPECT_EQ(Text(got.Data), Text(expected.Data));
+            EXPECT_EQ(Text(upd::ReadWholeFile(written)), Text(expected.Data));
         } else {
             EXPECT_TRUE(got.Data.empty()); // refused before the first byte
+            EXPECT_EQ(Text(upd::ReadWholeFile(written)), "");
         }
     }
     upd::DeleteFileNamed(patch);
     upd::DeleteFileNamed(old);
+    upd::DeleteFileNamed(written);
 }
