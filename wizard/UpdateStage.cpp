@@ -117,8 +117,10 @@ void Rebuild(const TPath& patchFile, const package::TPatchSet& set, TProgress& p
     TFile output(set.PatchedFileName, TFileMode::Create);
     patch::TQvtFileOutput sink(output);
     TRebuildProgress rebuilt(progress, control);
-    // One pass: the patch is inflated once and checked whole before the
-    // first byte of the new file is written.
+    // One pass: the patch is inflated once, and every code is checked before
+    // the first byte of the new file is written (the native build may write
+    // while the literal bytes are still inflated, and starts the file again
+    // if it has to fall back).
     patch::TQvtUnPatchEngine::ApplyFile(patchFile, source, set.SourceIndex, sink, limits, &rebuilt);
     rebuilt.Finish();
     sink.Flush();

@@ -120,11 +120,11 @@ timed() {
         exit 1
     }
     local t1=$EPOCHREALTIME
-    printf -v "$tvar" '%s' "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')"
+    printf -v "$tvar" '%s' "$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')"
     printf -v "$mvar" '%s' "$(tail -n1 "$work/apply-time")"
 }
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { printf "%.4f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # apply_medians OUTVAR old new patch.upd patch.zst [earlier-updkit]: sets OUTVAR
 # to "unpatch-s unpatch-KB zstd-s zstd-KB [earlier-s earlier-KB]". Every run

@@ -490,7 +490,7 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
             EXPECT_EQ(Text(got.Data), Text(expected.Data));
             EXPECT_EQ(Text(upd::ReadWholeFile(written)), Text(expected.Data));
         } else {
-            EXPECT_TRUE(got.Data.empty()); // refused before the first byte
+            EXPECT_TRUE(got.Data.empty()); // refused: nothing of the new file is left
             EXPECT_EQ(Text(upd::ReadWholeFile(written)), "");
         }
     }
