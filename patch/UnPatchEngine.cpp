@@ -6,10 +6,16 @@
 #include <new>
 #include <optional>
 #ifdef UPD_HAVE_ISAL
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <thread>
+#ifdef __linux__
+#include <pthread.h>
+#include <sched.h>
+#endif
 #endif
 
 #include <zlib.h>
@@ -879,6 +885,38 @@ void ReserveImage(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 }
 
 #ifdef UPD_HAVE_ISAL
+// Starts a rebuild's second thread off the processor the calling thread runs
+// on, when another is allowed: Linux puts a new thread beside the one that
+// made it and lets an idle processor wait a millisecond or more before it
+// takes one of them, so meanwhile the two would take turns on one processor.
+void KeepOffThisProcessor([[maybe_unused]] std::thread& thread) noexcept
+{
+#ifdef __linux__
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const int here = sched_getcpu();
+    if (here < 0 || pthread_getaffinity_np(pthread_self(), sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2)
+        return;
+    CPU_CLR(here, &allowed);
+    pthread_setaffinity_np(thread.native_handle(), sizeof allowed, &allowed);
+#endif
+}
+
+// Waits without sleeping until `ready` holds or two milliseconds have passed
+// (the caller then sleeps on its condition). The checking pass waits for the
+// inflater over gaps far shorter than that, and a sleeping thread can take
+// most of a millisecond to run again once woken, above all in a virtual
+// machine whose idle processors halt.
+template <class TReady>
+void SpinUntil(TReady ready)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
+    for (unsigned i = 1; !ready(); ++i) {
+        if (i % 64 == 0 && std::chrono::steady_clock::now() > until)
+            return;
+    }
+}
+
 // The stream inflated by a faster decoder on a second thread, so that the
 // codes at the image's start are decoded and checked while the literal bytes
 // after them are still being inflated. It only ever answers for a stream that
@@ -894,6 +932,7 @@ public:
     {
         try {
             m_thread = std::thread([this] { Run(); });
+            KeepOffThisProcessor(m_thread);
         } catch (const std::system_error&) {
             Run(); // no second thread to be had: inflate first, decode after
         }
@@ -904,6 +943,9 @@ public:
 
     std::size_t WaitFor(std::size_t bytes, bool& whole, bool& failed) override
     {
+        SpinUntil([&] {
+            return m_published.load(std::memory_order_relaxed) >= bytes || m_settled.load(std::memory_order_relaxed);
+        });
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] { return m_ready >= bytes || m_stopped || m_stalled; });
         whole = m_stopped && m_clean;
@@ -944,6 +986,7 @@ private:
             m_stopped = true;
             m_clean = clean;
             m_ready = m_image.Size;
+            m_settled.store(true, std::memory_order_relaxed);
         }
         m_changed.notify_all();
     }
@@ -953,6 +996,7 @@ private:
         {
             std::lock_guard lock(m_mutex);
             m_ready = m_image.Size;
+            m_published.store(m_ready, std::memory_order_relaxed);
         }
         m_changed.notify_all();
     }
@@ -967,6 +1011,7 @@ private:
             std::unique_lock lock(m_mutex);
             if (m_reading) {
                 m_stalled = true;
+                m_settled.store(true, std::memory_order_relaxed);
                 m_changed.notify_all();
                 m_changed.wait(lock, [this] { return !m_reading; });
             }
@@ -1027,6 +1072,10 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::size_t m_ready = 0;
+    // What a waiting reader watches before it sleeps: m_ready, and whether
+    // the thread stopped or stalled. The mutex still hands the bytes over.
+    std::atomic<std::size_t> m_published{0};
+    std::atomic<bool> m_settled{false};
     bool m_reading = true;
     bool m_stalled = false;
     bool m_stopped = false;
