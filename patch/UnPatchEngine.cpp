@@ -232,10 +232,6 @@ private:
     std::size_t m_known = 0;
 };
 
-} // namespace
-
-namespace {
-
 // Literal bytes already written are given back in steps of this size when the
 // image is not needed again.
 constexpr std::size_t kDiscardStep = 256 * 1024;
@@ -1193,11 +1189,11 @@ private:
     std::exception_ptr m_failure;
     std::thread m_thread;
 };
-#endif
 
 // Smaller files are written by the writing pass itself: a thread would cost
 // about as much as their few write calls.
 constexpr std::int64_t kWriteBehindFrom = 4 * 1024 * 1024;
+#endif
 
 // Inflates the whole zlib stream of a file, as TInflater does (damaged data
 // raises "Error", input that ends early yields what was inflated, bytes after
