@@ -18,4 +18,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(ZLIB_USE_STATIC_LIBS ON)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Through a wrapper that starts Wine again when it fails before the program runs.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)
