@@ -31,7 +31,10 @@ bool TQvtFileOutput::Restart()
 {
     m_used = 0;
     m_file.Seek(m_start);
-    m_file.Truncate();
+    // Only a file that holds something past the start is cut: ext4 writes a
+    // file that was cut to nothing out to the disk as soon as it is closed.
+    if (m_file.Size() > m_start)
+        m_file.Truncate();
     return true;
 }
 
@@ -94,6 +97,14 @@ const std::uint8_t* TQvtFileSource::Block(std::int64_t block)
 
 void TQvtFileSource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output)
 {
+    if (m_size <= static_cast<std::int64_t>(kWholeUpTo)) {
+        if (!m_whole) {
+            m_file.ReadExactAt(0, m_blocks.get(), static_cast<std::size_t>(m_size));
+            m_whole = true;
+        }
+        output.Write(m_blocks.get() + position, count);
+        return;
+    }
     while (count > 0) {
         std::int64_t block = position / static_cast<std::int64_t>(kBlockSize);
         std::int64_t start = block * static_cast<std::int64_t>(kBlockSize);

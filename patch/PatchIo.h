@@ -86,6 +86,8 @@ private:
 /// grows to at most 8 MB as the rebuild gives memory back. It is
 /// set-associative with least-recently-used replacement, so runs that
 /// alternate between distant parts of the file do not evict each other.
+/// A file no larger than the cache's first size is read whole at the first
+/// run instead: one read in place of one for each of its blocks.
 class TQvtFileSource : public TQvtPatchSource {
 public:
     explicit TQvtFileSource(TFile& file);
@@ -98,6 +100,7 @@ private:
     static constexpr std::size_t kSets = 64;
     static constexpr std::size_t kFirstWays = 8;
     static constexpr std::size_t kMaxWays = 32;
+    static constexpr std::size_t kWholeUpTo = kSets * kFirstWays * kBlockSize;
     /// The cached block, read on a miss.
     const std::uint8_t* Block(std::int64_t block);
     /// Block(), but the block of the run before (the usual case: a run goes
@@ -120,6 +123,7 @@ private:
     std::uint64_t m_clock = 0;
     std::int64_t m_recentBlock = -1; // the block Block() gave last, and its slot
     std::size_t m_recentSlot = 0;
+    bool m_whole = false; // a small file, read whole into the blocks' room
 };
 
 } // namespace upd::patch

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #ifdef __linux__
@@ -398,6 +399,10 @@ namespace {
 // each time the image has doubled, so decoding costs at most twice the image.
 constexpr std::size_t kFirstAttempt = 64 * 1024;
 
+// The bytes a decoding alongside inflating waits for before it reads the
+// header (a few hundred bytes in every patch made so far).
+constexpr std::size_t kFirstHeaderBytes = 4 * 1024;
+
 // A value table: a count, then (value delta, weight) pairs of length-coded
 // numbers. Every pair that adds a value takes at least two bits, so a count
 // beyond what the remaining bits can hold ends in the end-of-data error before
@@ -470,24 +475,33 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
                                                       TRecorded* recorded, bool whole, TQvtImageAhead* ahead)
 {
     TWaitBytes wait(ahead);
-    wait.Need(kFirstAttempt);
     const bool complete = image != nullptr || whole;
     TDecoded d;
     std::size_t headerEnd;
-    {
-        TQvtTaggedReader header(data, std::min(size, wait.Known(size)));
-        if (header.ReadText() != kPatchMagic)
-            throw Exception(Format("Fisierul \"%s\" a fost modificat si nu mai poate fi utilizat.", path));
-        std::string versions = header.ReadText();
-        // Counted before they are split: an empty line costs one byte here
-        // and a whole string in the list.
-        std::size_t lines = CountLines(versions);
-        if (lines > static_cast<std::size_t>(limits.MaxVersions))
-            throw Exception(Format(kTooManyVersions, static_cast<long long>(lines)));
-        d.versions = SplitLines(versions);
-        d.note = header.ReadText();
-        d.count = header.ReadInteger();
-        headerEnd = header.Position();
+    // Decoding starts on the image's first few KB; a header longer than what
+    // has been inflated is read again once twice as many bytes are there.
+    for (std::size_t headerBytes = kFirstHeaderBytes;; headerBytes *= 2) {
+        wait.Need(headerBytes);
+        try {
+            TQvtTaggedReader header(data, std::min(size, wait.Known(size)));
+            if (header.ReadText() != kPatchMagic)
+                throw Exception(Format("Fisierul \"%s\" a fost modificat si nu mai poate fi utilizat.", path));
+            std::string versions = header.ReadText();
+            // Counted before they are split: an empty line costs one byte here
+            // and a whole string in the list.
+            std::size_t lines = CountLines(versions);
+            if (lines > static_cast<std::size_t>(limits.MaxVersions))
+                throw Exception(Format(kTooManyVersions, static_cast<long long>(lines)));
+            d.versions = SplitLines(versions);
+            d.note = header.ReadText();
+            d.count = header.ReadInteger();
+            headerEnd = header.Position();
+            break;
+        } catch (const Exception& e) {
+            // The image ended before: the header is cut short for good.
+            if (!ahead || !WantsMoreBytes(e) || wait.Known(size) < headerBytes)
+                throw;
+        }
     }
     const std::uint64_t totalBits = std::uint64_t{size} * 8;
     // Every instruction takes at least one bit: a count that the whole image
@@ -881,22 +895,68 @@ void ReserveImage(TFile& file, std::size_t maxSize, TGrowBuffer& image)
 }
 
 #ifdef UPD_HAVE_ISAL
-// Starts a rebuild's second thread off the processor the calling thread runs
-// on, when another is allowed: Linux puts a new thread beside the one that
-// made it and lets an idle processor wait a millisecond or more before it
-// takes one of them, so meanwhile the two would take turns on one processor.
-void KeepOffThisProcessor([[maybe_unused]] std::thread& thread) noexcept
-{
+// A rebuild's second thread, started on another processor than the calling
+// thread's when another is allowed. Linux puts a new thread beside the one
+// that made it and lets an idle processor wait a millisecond or more before it
+// takes one of them, so meanwhile the two would take turns on one processor;
+// moving the thread once it was started came too late in about half the runs
+// (the maker then waited for the whole inflating of a small patch).
+class TOffThread {
+public:
+    /// Raises std::system_error when no thread can be had.
+    explicit TOffThread(std::function<void()> run) : m_run(std::move(run))
+    {
 #ifdef __linux__
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    const int here = sched_getcpu();
-    if (here < 0 || pthread_getaffinity_np(pthread_self(), sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2)
-        return;
-    CPU_CLR(here, &allowed);
-    pthread_setaffinity_np(thread.native_handle(), sizeof allowed, &allowed);
+        pthread_attr_t attributes;
+        if (pthread_attr_init(&attributes) == 0) {
+            cpu_set_t allowed;
+            CPU_ZERO(&allowed);
+            const int here = sched_getcpu();
+            if (here >= 0 && pthread_getaffinity_np(pthread_self(), sizeof allowed, &allowed) == 0 &&
+                CPU_ISSET(here, &allowed) && CPU_COUNT(&allowed) >= 2) {
+                CPU_CLR(here, &allowed);
+                pthread_attr_setaffinity_np(&attributes, sizeof allowed, &allowed);
+            }
+            const int failed = pthread_create(&m_handle, &attributes, &TOffThread::Start, this);
+            pthread_attr_destroy(&attributes);
+            if (failed == 0) {
+                m_native = true;
+                return;
+            }
+        }
 #endif
-}
+        // No placement to be had: wherever the system puts it.
+        m_thread = std::thread([this] { m_run(); });
+    }
+    ~TOffThread() { Join(); }
+    TOffThread(const TOffThread&) = delete;
+    TOffThread& operator=(const TOffThread&) = delete;
+
+    void Join() noexcept
+    {
+#ifdef __linux__
+        if (m_native) {
+            pthread_join(m_handle, nullptr);
+            m_native = false;
+        }
+#endif
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+#ifdef __linux__
+    static void* Start(void* self)
+    {
+        static_cast<TOffThread*>(self)->m_run();
+        return nullptr;
+    }
+    pthread_t m_handle{};
+    bool m_native = false;
+#endif
+    std::function<void()> m_run;
+    std::thread m_thread;
+};
 
 // Waits without sleeping until `ready` holds or two milliseconds have passed
 // (the caller then sleeps on its condition). The checking pass waits for the
@@ -924,11 +984,13 @@ class TInflateAhead final : public TQvtImageAhead {
 public:
     /// Starts inflating `file` into `image` (whose first room is reserved).
     TInflateAhead(TFile& file, std::size_t maxSize, TGrowBuffer& image)
-        : m_file(file), m_maxSize(maxSize), m_image(image)
+        : m_file(file), m_maxSize(maxSize), m_image(image),
+          // Made here: a thread's first allocation sets up a heap of its own,
+          // which would delay the first inflated bytes.
+          m_block(new std::uint8_t[kBlockSize]), m_state(std::make_unique<inflate_state>())
     {
         try {
-            m_thread = std::thread([this] { Run(); });
-            KeepOffThisProcessor(m_thread);
+            m_thread.emplace([this] { Run(); });
         } catch (const std::system_error&) {
             Run(); // no second thread to be had: inflate first, decode after
         }
@@ -958,8 +1020,8 @@ public:
             m_reading = false;
         }
         m_changed.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
+        if (m_thread)
+            m_thread->Join();
         return m_clean;
     }
 
@@ -1020,18 +1082,29 @@ private:
         // Inflated in steps of at most this many bytes, each published at once
         // for the reader (a step may hold far more than its input).
         constexpr std::size_t kStep = 256 * 1024;
-        std::vector<std::uint8_t> block(64 * 1024);
-        std::size_t got = m_file.Read(block.data(), block.size());
+        std::uint8_t* const block = m_block.get();
+        std::size_t got = m_file.Read(block, kBlockSize);
         if (got < 2)
             return false;
         const unsigned cmf = block[0], flg = block[1];
         if ((cmf & 0x0F) != 8 || (cmf >> 4) > 7 || ((cmf << 8) | flg) % 31 != 0 || (flg & 0x20) != 0)
             return false;
-        auto state = std::make_unique<inflate_state>();
-        isal_inflate_init(state.get());
+        inflate_state* const state = m_state.get();
+        isal_inflate_init(state);
         state->crc_flag = ISAL_ZLIB;
-        state->next_in = block.data();
-        state->avail_in = static_cast<std::uint32_t>(got);
+        // ISA-L inflates all the input it is given before it returns: the
+        // first block is handed over in slices of 8 KB, then twice as many
+        // each time, so that the first bytes reach the reader at once.
+        std::size_t slice = 8 * 1024;
+        std::size_t left = got; // of the block, not yet handed over
+        auto handOver = [&] {
+            const std::size_t take = std::min(left, slice);
+            state->avail_in = static_cast<std::uint32_t>(take);
+            left -= take;
+            slice = std::min(2 * slice, kBlockSize);
+        };
+        state->next_in = block;
+        handOver();
         for (;;) {
             if (m_image.Size > m_maxSize)
                 return false;
@@ -1039,7 +1112,7 @@ private:
             const std::size_t room = std::min(m_image.Capacity() - m_image.Size, kStep);
             state->next_out = m_image.Data() + m_image.Size;
             state->avail_out = static_cast<std::uint32_t>(room);
-            int rc = isal_inflate(state.get());
+            int rc = isal_inflate(state);
             const std::size_t made = room - state->avail_out;
             m_image.Size += made;
             if (rc != ISAL_DECOMP_OK || m_image.Size > m_maxSize)
@@ -1050,17 +1123,22 @@ private:
                 Publish();
             if (state->avail_out == 0) {
                 continue; // more may come of the same input
+            } else if (state->avail_in == 0 && left > 0) {
+                handOver();
             } else if (state->avail_in == 0) {
-                got = m_file.Read(block.data(), block.size());
+                got = m_file.Read(block, kBlockSize);
                 if (got == 0)
                     return false;
-                state->next_in = block.data();
-                state->avail_in = static_cast<std::uint32_t>(got);
+                state->next_in = block;
+                left = got;
+                handOver();
             } else {
                 return false; // neither input nor room was the limit: never spin on it
             }
         }
     }
+
+    static constexpr std::size_t kBlockSize = 64 * 1024; // read from the file at a time
 
     TFile& m_file;
     const std::size_t m_maxSize;
@@ -1076,7 +1154,9 @@ private:
     bool m_stalled = false;
     bool m_stopped = false;
     bool m_clean = false;
-    std::thread m_thread;
+    std::unique_ptr<std::uint8_t[]> m_block;
+    std::unique_ptr<inflate_state> m_state;
+    std::optional<TOffThread> m_thread;
 };
 
 // The new file's bytes handed on to the caller's output by a second thread, a

@@ -25,31 +25,57 @@ std::string TempPath(const std::string& name)
 TEST(TQvtFileSourceTest, RunsAnywhereInTheFileMatchMemory)
 {
     // Runs that jump around a file larger than the block cache, across block
-    // edges, while the cache grows to its largest and past it.
-    std::mt19937 random(23);
-    std::vector<std::uint8_t> data(6 * 1024 * 1024 + 123);
-    for (auto& b : data)
-        b = static_cast<std::uint8_t>(random());
-    std::string path = TempPath("old.bin");
-    upd::WriteWholeFile(path, data.data(), data.size());
-    {
-        upd::TFile file(path, upd::TFileMode::ReadShared);
-        TQvtFileSource source(file);
-        EXPECT_EQ(source.Size(), static_cast<std::int64_t>(data.size()));
-        TQvtMemoryOutput got;
-        std::vector<std::uint8_t> expected;
-        for (int i = 0; i < 3000; ++i) {
-            std::size_t length = random() % (i % 50 == 0 ? 100000 : 300);
-            std::size_t start = random() % (data.size() - length + 1);
-            if (i % 3 == 0)
-                start = data.size() - length; // up to the very end
-            if (i % 300 == 299)
-                source.MayUseMore(1 << 20);
-            source.CopyTo(static_cast<std::int64_t>(start), length, got);
-            expected.insert(expected.end(), data.begin() + static_cast<std::ptrdiff_t>(start),
-                            data.begin() + static_cast<std::ptrdiff_t>(start + length));
+    // edges, while the cache grows to its largest and past it; and around a
+    // file small enough to be read whole.
+    for (std::size_t size : {std::size_t{6 * 1024 * 1024 + 123}, std::size_t{2 * 1024 * 1024}, std::size_t{100001}}) {
+        SCOPED_TRACE(size);
+        std::mt19937 random(23);
+        std::vector<std::uint8_t> data(size);
+        for (auto& b : data)
+            b = static_cast<std::uint8_t>(random());
+        std::string path = TempPath("old.bin");
+        upd::WriteWholeFile(path, data.data(), data.size());
+        {
+            upd::TFile file(path, upd::TFileMode::ReadShared);
+            TQvtFileSource source(file);
+            EXPECT_EQ(source.Size(), static_cast<std::int64_t>(data.size()));
+            TQvtMemoryOutput got;
+            std::vector<std::uint8_t> expected;
+            for (int i = 0; i < 3000; ++i) {
+                std::size_t length = random() % (i % 50 == 0 ? 100000 : 300) % data.size();
+                std::size_t start = random() % (data.size() - length + 1);
+                if (i % 3 == 0)
+                    start = data.size() - length; // up to the very end
+                if (i % 300 == 299)
+                    source.MayUseMore(1 << 20);
+                source.CopyTo(static_cast<std::int64_t>(start), length, got);
+                expected.insert(expected.end(), data.begin() + static_cast<std::ptrdiff_t>(start),
+                                data.begin() + static_cast<std::ptrdiff_t>(start + length));
+            }
+            EXPECT_TRUE(got.Data == expected);
         }
-        EXPECT_TRUE(got.Data == expected);
+        upd::DeleteFileNamed(path);
+    }
+}
+
+TEST(TQvtFileSourceTest, FileOutputRestartsWhereItStarted)
+{
+    // Bytes before the output's start stay; whatever it wrote, flushed to
+    // the file or still held back, goes.
+    std::string path = TempPath("restart.bin");
+    for (std::size_t first : {std::size_t{0}, std::size_t{1000}, std::size_t{300000}}) {
+        SCOPED_TRACE(first);
+        {
+            upd::TFile file(path, upd::TFileMode::Create);
+            file.Write("head", 4);
+            TQvtFileOutput output(file);
+            std::vector<std::uint8_t> piece(first, 'x');
+            output.Write(piece.data(), piece.size());
+            ASSERT_TRUE(output.Restart());
+            output.Write(reinterpret_cast<const std::uint8_t*>("new"), 3);
+            output.Flush();
+        }
+        EXPECT_TRUE(upd::ReadWholeFile(path) == (std::vector<std::uint8_t>{'h', 'e', 'a', 'd', 'n', 'e', 'w'}));
     }
     upd::DeleteFileNamed(path);
 }

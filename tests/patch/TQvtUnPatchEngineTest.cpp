@@ -419,6 +419,15 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
     auto bytesOf = [](const std::string& text) { return std::vector<std::uint8_t>(text.begin(), text.end()); };
     auto three = MakePatchFile({bytesOf(threeOld[0]), bytesOf(threeOld[1]), bytesOf(threeOld[2])},
                                bytesOf("ABCDEFGHxyzABCDEFGH"), {"a", "b", "c"}, "");
+    // A header longer than the first bytes decoding alongside inflating
+    // waits for; and one that the image ends inside.
+    std::string longNote(100000, ' ');
+    for (std::size_t i = 0; i < longNote.size(); ++i)
+        longNote[i] = static_cast<char>('a' + (i * 7919 + i / 13) % 26);
+    auto longHeader = MakePatchFile({bytesOf("ZZABCDEFGH")}, bytesOf("ABCxyzFG"), {"old"}, longNote);
+    auto headerCut = WithHeader(kPatchMagic, longNote.substr(0, 20000), 4);
+    headerCut.resize(10000);
+    headerCut = CompressPatchImage(headerCut);
     struct TRow {
         const char* name;
         std::vector<std::uint8_t> file;
@@ -455,6 +464,8 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         // come after those of the checks.
         {"a run outside the old file, then literals cut short", cut, 1, {}, "ZZ"},
         {"literals cut short after 320 KB of new bytes", longCut, 0, {}},
+        {"a header of 100 KB", longHeader, 0, {}},
+        {"a long header cut short", headerCut, 0, {}},
     };
     std::string written = TempPath("once.new");
     for (const auto& row : rows) {
