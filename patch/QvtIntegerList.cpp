@@ -38,24 +38,6 @@ int TQvtSortedIntegerList::IndexOf(std::int32_t key) const noexcept
     return static_cast<int>(at - m_entries.begin());
 }
 
-void TQvtSortedIntegerList::Check(int index) const
-{
-    if (index < 0 || index >= Count())
-        RaiseListIndexError(index);
-}
-
-std::int32_t TQvtSortedIntegerList::Keys(int index) const
-{
-    Check(index);
-    return m_entries[static_cast<std::size_t>(index)].key;
-}
-
-std::int32_t TQvtSortedIntegerList::Data(int index) const
-{
-    Check(index);
-    return m_entries[static_cast<std::size_t>(index)].data;
-}
-
 void TQvtSortedIntegerList::SetData(int index, std::int32_t data)
 {
     Check(index);

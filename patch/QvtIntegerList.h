@@ -7,6 +7,9 @@
 
 namespace upd::patch {
 
+/// The message of an index outside a list.
+[[noreturn]] void RaiseListIndexError(long long index);
+
 class TQvtSortedIntegerList {
 public:
     /// Inserts at the sorted position; an existing key raises
@@ -17,8 +20,16 @@ public:
 
     int Count() const noexcept { return static_cast<int>(m_entries.size()); }
     /// Indexed access raises the list index error outside 0..Count-1.
-    std::int32_t Keys(int index) const;
-    std::int32_t Data(int index) const;
+    std::int32_t Keys(int index) const
+    {
+        Check(index);
+        return m_entries[static_cast<std::size_t>(index)].key;
+    }
+    std::int32_t Data(int index) const
+    {
+        Check(index);
+        return m_entries[static_cast<std::size_t>(index)].data;
+    }
     void SetData(int index, std::int32_t data);
 
     /// Entries added to the storage each time it is full (at least; larger
@@ -33,12 +44,14 @@ private:
         std::int32_t key;
         std::int32_t data;
     };
-    void Check(int index) const;
+    void Check(int index) const
+    {
+        if (index < 0 || index >= Count())
+            RaiseListIndexError(index);
+    }
 
     std::vector<TEntry> m_entries;
 };
 
-/// The message of an index outside a list.
-[[noreturn]] void RaiseListIndexError(long long index);
 
 } // namespace upd::patch
