@@ -53,5 +53,4 @@ private:
     std::vector<TEntry> m_entries;
 };
 
-
 } // namespace upd::patch

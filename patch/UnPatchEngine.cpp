@@ -1094,16 +1094,18 @@ private:
         state->crc_flag = ISAL_ZLIB;
         // ISA-L inflates all the input it is given before it returns: the
         // first block is handed over in slices of 8 KB, then twice as many
-        // each time, so that the first bytes reach the reader at once.
+        // each time, so that the first bytes reach the reader at once. A
+        // slice follows whatever of the one before is not taken yet.
         std::size_t slice = 8 * 1024;
         std::size_t left = got; // of the block, not yet handed over
         auto handOver = [&] {
             const std::size_t take = std::min(left, slice);
-            state->avail_in = static_cast<std::uint32_t>(take);
+            state->avail_in += static_cast<std::uint32_t>(take);
             left -= take;
             slice = std::min(2 * slice, kBlockSize);
         };
         state->next_in = block;
+        state->avail_in = 0;
         handOver();
         for (;;) {
             if (m_image.Size > m_maxSize)
@@ -1123,7 +1125,7 @@ private:
                 Publish();
             if (state->avail_out == 0) {
                 continue; // more may come of the same input
-            } else if (state->avail_in == 0 && left > 0) {
+            } else if (left > 0) {
                 handOver();
             } else if (state->avail_in == 0) {
                 got = m_file.Read(block, kBlockSize);
