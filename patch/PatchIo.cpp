@@ -16,6 +16,8 @@ TQvtFileOutput::~TQvtFileOutput()
 
 void TQvtFileOutput::Write(const std::uint8_t* data, std::size_t count)
 {
+    if (count == 0)
+        return; // an empty piece may come without any bytes behind it
     if (count >= kBufferSize) {
         Flush();
         m_file.Write(data, count);
