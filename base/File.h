@@ -55,6 +55,10 @@ public:
     /// allows, or raises; the file position afterwards is unspecified.
     void ReadExactAt(std::int64_t position, void* buffer, std::size_t count);
     void Write(const void* buffer, std::size_t count);
+    /// Writes `count` bytes at `position`, or raises; the file position
+    /// afterwards is unspecified. Threads may write apart parts of one file
+    /// at once.
+    void WriteAt(std::int64_t position, const void* buffer, std::size_t count);
     /// Makes what was written durable (on the disk, not only in the system's cache).
     void Flush();
     void Seek(std::int64_t position);

@@ -140,6 +140,22 @@ void TFile::Write(const void* buffer, std::size_t count)
     }
 }
 
+void TFile::WriteAt(std::int64_t position, const void* buffer, std::size_t count)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    while (count > 0) {
+        ssize_t put = ::pwrite(m_fd, bytes, count, static_cast<off_t>(position));
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail("Nu pot scrie in fisierul", m_name);
+        }
+        bytes += put;
+        count -= static_cast<std::size_t>(put);
+        position += put;
+    }
+}
+
 void TFile::Flush()
 {
     if (::fsync(m_fd) != 0)

@@ -121,6 +121,24 @@ void TFile::Write(const void* buffer, std::size_t count)
     }
 }
 
+void TFile::WriteAt(std::int64_t position, const void* buffer, std::size_t count)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    while (count > 0) {
+        // A synchronous handle writes at the offset the overlapped block names.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(position));
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(position) >> 32);
+        DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+        DWORD put = 0;
+        if (!WriteFile(AsHandle(m_handle), bytes, chunk, &put, &at) || put == 0)
+            RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name.Text());
+        bytes += put;
+        count -= put;
+        position += put;
+    }
+}
+
 void TFile::Flush()
 {
     if (!FlushFileBuffers(AsHandle(m_handle)))

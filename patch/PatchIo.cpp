@@ -7,6 +7,8 @@ namespace upd::patch {
 
 TQvtFileOutput::~TQvtFileOutput()
 {
+    if (!m_flushAtEnd)
+        return;
     try {
         Flush();
     } catch (...) {
@@ -20,7 +22,8 @@ void TQvtFileOutput::Write(const std::uint8_t* data, std::size_t count)
         return; // an empty piece may come without any bytes behind it
     if (count >= kBufferSize) {
         Flush();
-        m_file.Write(data, count);
+        m_file.WriteAt(m_start + m_written, data, count);
+        m_written += static_cast<std::int64_t>(count);
         return;
     }
     if (m_used + count > kBufferSize)
@@ -32,6 +35,7 @@ void TQvtFileOutput::Write(const std::uint8_t* data, std::size_t count)
 bool TQvtFileOutput::Restart()
 {
     m_used = 0;
+    m_written = 0;
     m_file.Seek(m_start);
     // Only a file that holds something past the start is cut: ext4 writes a
     // file that was cut to nothing out to the disk as soon as it is closed.
@@ -44,8 +48,14 @@ void TQvtFileOutput::Flush()
 {
     if (m_used == 0)
         return;
-    m_file.Write(m_buffer.get(), m_used);
+    m_file.WriteAt(m_start + m_written, m_buffer.get(), m_used);
+    m_written += static_cast<std::int64_t>(m_used);
     m_used = 0;
+}
+
+std::unique_ptr<TQvtPatchOutput> TQvtFileOutput::Beside(std::int64_t offset)
+{
+    return std::unique_ptr<TQvtPatchOutput>(new TQvtFileOutput(m_file, m_start + offset, false));
 }
 
 void TQvtMemorySource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output)
@@ -66,7 +76,31 @@ TQvtFileSource::TQvtFileSource(TFile& file)
 void TQvtFileSource::MayUseMore(std::size_t bytes)
 {
     m_allowed += bytes;
-    m_ways = std::min(kMaxWays, kFirstWays + m_allowed / (kSets * kBlockSize));
+    m_ways = std::min(kMaxWays, m_firstWays + m_allowed / (kSets * kBlockSize));
+}
+
+void TQvtFileSource::ReadWhole()
+{
+    if (!m_whole) {
+        m_file.ReadExactAt(0, m_blocks.get(), static_cast<std::size_t>(m_size));
+        m_whole = true;
+    }
+}
+
+std::unique_ptr<TQvtPatchSource> TQvtFileSource::Beside()
+{
+    if (m_size <= static_cast<std::int64_t>(kWholeUpTo)) {
+        ReadWhole();
+        return std::make_unique<TQvtMemorySource>(m_blocks.get(), static_cast<std::size_t>(m_size));
+    }
+    // Blocks this one holds in the ways it gives up stay valid: they are
+    // found again if it grows back into them.
+    m_firstWays = std::min(m_firstWays, kBesideWays);
+    MayUseMore(0);
+    auto other = std::make_unique<TQvtFileSource>(m_file);
+    other->m_firstWays = m_firstWays;
+    other->MayUseMore(0);
+    return other;
 }
 
 const std::uint8_t* TQvtFileSource::Block(std::int64_t block)
@@ -100,10 +134,7 @@ const std::uint8_t* TQvtFileSource::Block(std::int64_t block)
 void TQvtFileSource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchOutput& output)
 {
     if (m_size <= static_cast<std::int64_t>(kWholeUpTo)) {
-        if (!m_whole) {
-            m_file.ReadExactAt(0, m_blocks.get(), static_cast<std::size_t>(m_size));
-            m_whole = true;
-        }
+        ReadWhole();
         output.Write(m_blocks.get() + position, count);
         return;
     }

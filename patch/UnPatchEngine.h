@@ -260,12 +260,6 @@ private:
     void ApplyCodes(const std::uint8_t* image, std::size_t size, std::uint64_t codeStart, std::size_t literalStart,
                     std::int32_t count, TQvtPatchOutput& output, TQvtPatchSource& old, int versionIndex,
                     TQvtUnPatchProgress* progress) const;
-    /// The same from instructions that the checking pass recorded.
-    /// `discardLiterals` gives the literal bytes and the records back once
-    /// used; with `ahead`, each literal byte is waited for until inflated.
-    void ApplyRecorded(const TRecorded& recorded, const std::uint8_t* image, std::size_t literalStart,
-                       std::int32_t count, TQvtPatchOutput& output, TQvtPatchSource& old,
-                       TQvtUnPatchProgress* progress, bool discardLiterals, TQvtImageAhead* ahead = nullptr) const;
     static void WriteRecorded(TDecoded& decoded, const TRecorded& recorded, std::uint8_t* image,
                               TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress,
                               TQvtImageAhead* ahead);

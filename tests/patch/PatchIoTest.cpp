@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "base/Exception.h"
 #include "base/File.h"
@@ -20,25 +21,26 @@ std::string TempPath(const std::string& name)
         .string();
 }
 
+std::string Text(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
 } // namespace
 
 TEST(TQvtFileSourceTest, RunsAnywhereInTheFileMatchMemory)
 {
     // Runs that jump around a file larger than the block cache, across block
     // edges, while the cache grows to its largest and past it; and around a
-    // file small enough to be read whole.
+    // file small enough to be read whole. A second reader of the same file
+    // runs its own runs on another thread at the same time.
     for (std::size_t size : {std::size_t{6 * 1024 * 1024 + 123}, std::size_t{2 * 1024 * 1024}, std::size_t{100001}}) {
         SCOPED_TRACE(size);
-        std::mt19937 random(23);
+        std::mt19937 fill(23);
         std::vector<std::uint8_t> data(size);
         for (auto& b : data)
-            b = static_cast<std::uint8_t>(random());
+            b = static_cast<std::uint8_t>(fill());
         std::string path = TempPath("old.bin");
         upd::WriteWholeFile(path, data.data(), data.size());
-        {
-            upd::TFile file(path, upd::TFileMode::ReadShared);
-            TQvtFileSource source(file);
-            EXPECT_EQ(source.Size(), static_cast<std::int64_t>(data.size()));
+        auto runs = [&data](TQvtPatchSource& source, unsigned seed) {
+            std::mt19937 random(seed);
             TQvtMemoryOutput got;
             std::vector<std::uint8_t> expected;
             for (int i = 0; i < 3000; ++i) {
@@ -52,7 +54,20 @@ TEST(TQvtFileSourceTest, RunsAnywhereInTheFileMatchMemory)
                 expected.insert(expected.end(), data.begin() + static_cast<std::ptrdiff_t>(start),
                                 data.begin() + static_cast<std::ptrdiff_t>(start + length));
             }
-            EXPECT_TRUE(got.Data == expected);
+            return got.Data == expected;
+        };
+        {
+            upd::TFile file(path, upd::TFileMode::ReadShared);
+            TQvtFileSource source(file);
+            EXPECT_EQ(source.Size(), static_cast<std::int64_t>(data.size()));
+            std::unique_ptr<TQvtPatchSource> beside = source.Beside();
+            ASSERT_TRUE(beside);
+            EXPECT_EQ(beside->Size(), source.Size());
+            bool besideRight = false;
+            std::thread other([&] { besideRight = runs(*beside, 29); });
+            EXPECT_TRUE(runs(source, 23));
+            other.join();
+            EXPECT_TRUE(besideRight);
         }
         upd::DeleteFileNamed(path);
     }
@@ -77,6 +92,32 @@ TEST(TQvtFileSourceTest, FileOutputRestartsWhereItStarted)
         }
         EXPECT_TRUE(upd::ReadWholeFile(path) == (std::vector<std::uint8_t>{'h', 'e', 'a', 'd', 'n', 'e', 'w'}));
     }
+    upd::DeleteFileNamed(path);
+}
+
+TEST(TQvtFileSourceTest, FileOutputBesideWritesItsOwnPart)
+{
+    // The part beside lands at its offset from the output's start whatever
+    // the order of the writes; one dropped unflushed writes nothing, and a
+    // restart cuts what the part beside wrote too.
+    std::string path = TempPath("beside.bin");
+    {
+        upd::TFile file(path, upd::TFileMode::Create);
+        file.Write("head", 4);
+        TQvtFileOutput output(file);
+        auto tail = output.Beside(5);
+        ASSERT_TRUE(tail);
+        tail->Write(reinterpret_cast<const std::uint8_t*>("world"), 5);
+        tail->Flush();
+        output.Write(reinterpret_cast<const std::uint8_t*>("hello"), 5);
+        output.Flush();
+        auto dropped = output.Beside(10);
+        dropped->Write(reinterpret_cast<const std::uint8_t*>("!!"), 2);
+        dropped.reset();
+        EXPECT_EQ(Text(upd::ReadWholeFile(path)), "headhelloworld");
+        ASSERT_TRUE(output.Restart());
+    }
+    EXPECT_EQ(Text(upd::ReadWholeFile(path)), "head");
     upd::DeleteFileNamed(path);
 }
 

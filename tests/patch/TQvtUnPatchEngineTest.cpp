@@ -428,6 +428,32 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
     auto headerCut = WithHeader(kPatchMagic, longNote.substr(0, 20000), 4);
     headerCut.resize(10000);
     headerCut = CompressPatchImage(headerCut);
+    // Over 4 MB of new bytes from runs all over a 3 MB old file, literal
+    // bytes between them and runs of no bytes that only move the position:
+    // large enough to be written in two halves at once. The Copies numbered
+    // in `outside` start past the old file's end.
+    std::string bigOld(3000000, ' ');
+    for (std::size_t i = 0; i < bigOld.size(); ++i)
+        bigOld[i] = static_cast<char>(i * 2654435761u >> 13);
+    const auto wandering = [&bigOld](std::vector<int> outside) {
+        TQvtUnPatchEngine writer;
+        writer.Versions = {"old"};
+        std::uint32_t seed = 7;
+        auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+        std::int64_t position = 0;
+        for (int i = 0; i < 24000; ++i) {
+            const auto length = static_cast<std::int32_t>(i % 7 == 3 ? 0 : next() % 400);
+            auto start = static_cast<std::int64_t>(next() % (bigOld.size() - 400));
+            if (std::find(outside.begin(), outside.end(), i) != outside.end())
+                start = static_cast<std::int64_t>(bigOld.size()) - length / 2;
+            writer.Add(std::make_unique<upd::patch::TQvtUnPatchCopyInstruction>(
+                length, std::vector<std::int32_t>{static_cast<std::int32_t>(start - position)}));
+            position = start;
+            writer.Add(std::make_unique<upd::patch::TQvtUnPatchDumpInstruction>(
+                std::vector<std::uint8_t>(next() % 40, static_cast<std::uint8_t>(i))));
+        }
+        return CompressPatchImage(upd::patch::WritePatchImage(writer));
+    };
     struct TRow {
         const char* name;
         std::vector<std::uint8_t> file;
@@ -466,6 +492,10 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         {"literals cut short after 320 KB of new bytes", longCut, 0, {}},
         {"a header of 100 KB", longHeader, 0, {}},
         {"a long header cut short", headerCut, 0, {}},
+        {"over 4 MB of new bytes from all over the old file", wandering({}), 0, {}, bigOld},
+        // Whichever half fails first, the verdict is the first failing run's.
+        {"a run outside the old file in the second half", wandering({20000}), 0, {}, bigOld},
+        {"runs outside the old file in both halves", wandering({2000, 20000}), 0, {}, bigOld},
     };
     std::string written = TempPath("once.new");
     for (const auto& row : rows) {
@@ -489,18 +519,33 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         });
         EXPECT_EQ(error, expectedError);
         // A file written again from its start holds nothing of the first try.
+        // Progress only grows, up to every instruction written.
+        struct TTold : upd::patch::TQvtUnPatchProgress {
+            void Applied(std::int32_t done, std::int32_t count) override
+            {
+                grows = grows && done >= last && done <= count;
+                last = done;
+                all = count;
+            }
+            bool grows = true;
+            std::int32_t last = 0;
+            std::int32_t all = -1;
+        } told;
         std::string fileError = Message([&] {
             upd::TFile file(old, upd::TFileMode::ReadShared);
             TQvtFileSource source(file);
             upd::TFile out(written, upd::TFileMode::Create);
             TQvtFileOutput sink(out);
-            TQvtUnPatchEngine::ApplyFile(patch, source, row.version, sink, row.limits);
+            TQvtUnPatchEngine::ApplyFile(patch, source, row.version, sink, row.limits, &told);
         });
         EXPECT_EQ(fileError, expectedError);
         if (expectedError == "(no error)") {
-            EXPECT_EQ(Text(got.Data), Text(expected.Data));
-            EXPECT_EQ(Text(upd::ReadWholeFile(written)), Text(expected.Data));
-        } else {
+            // Compared whole: the files of a few rows are megabytes long.
+            EXPECT_TRUE(got.Data == expected.Data);
+            EXPECT_TRUE(upd::ReadWholeFile(written) == expected.Data);
+            EXPECT_TRUE(told.grows);
+            EXPECT_EQ(told.last, told.all);
+        } else if (std::string(row.name).find("outside the old file in") == std::string::npos) {
             EXPECT_TRUE(got.Data.empty()); // refused: nothing of the new file is left
             EXPECT_EQ(Text(upd::ReadWholeFile(written)), "");
         }
