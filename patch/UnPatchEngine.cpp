@@ -180,6 +180,8 @@ public:
     /// (the count is its size); `failed` that it will not be (the stream
     /// failed, or the buffer must grow while it is read).
     virtual std::size_t WaitFor(std::size_t bytes, bool& whole, bool& failed) = 0;
+    /// Whether `bytes` bytes are inflated, or no more will come, now.
+    virtual bool Has(std::size_t bytes) const noexcept = 0;
 
 protected:
     ~TQvtImageAhead() = default;
@@ -1029,6 +1031,11 @@ public:
         return m_ready;
     }
 
+    bool Has(std::size_t bytes) const noexcept override
+    {
+        return m_published.load(std::memory_order_relaxed) >= bytes || m_settled.load(std::memory_order_relaxed);
+    }
+
     /// The image is no longer read until inflating ends; waits for that end.
     /// True when the stream ended cleanly.
     bool Finish()
@@ -1339,14 +1346,20 @@ TSecondHalf FindSecondHalf(const std::uint8_t* numbers, std::int32_t count, std:
 // reader of the old file of its own, the second. On two processors the
 // writing pass, most of the time of a large file, then takes about half as
 // long. False, with nothing written, when the output or the old file cannot
-// be shared so or no thread can be had. Any failure of either half is raised
-// once both have stopped, and the caller writes the file again from its
-// start in its own order, so the verdict is the one-thread pass's.
+// be shared so or no thread can be had. A failure of the first half stops
+// the second and is the one raised; the second half's is raised only once
+// the first has ended without one: the error a single thread would meet
+// first.
 bool WriteInHalves(const std::uint8_t* numbers, std::int32_t count, const std::uint8_t* image,
                    std::size_t literalStart, std::int64_t outputSize, TQvtPatchOutput& output, TQvtPatchSource& old,
                    TQvtUnPatchProgress* progress, TQvtImageAhead* ahead)
 {
     const TSecondHalf second = FindSecondHalf(numbers, count, static_cast<std::uint64_t>(outputSize) / 2);
+    // While the second half's literal bytes are yet to be inflated, the
+    // writing waits for the inflater, and a second writer would only wait
+    // beside it, on a processor the inflater needs.
+    if (ahead && !ahead->Has(literalStart + static_cast<std::size_t>(second.literals)))
+        return false;
     std::unique_ptr<TQvtPatchSource> secondOld = old.Beside();
     std::unique_ptr<TQvtPatchOutput> secondOutput = output.Beside(static_cast<std::int64_t>(second.written));
     if (!secondOld || !secondOutput)
