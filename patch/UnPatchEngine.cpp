@@ -1360,9 +1360,12 @@ bool WriteInHalves(const std::uint8_t* numbers, std::int32_t count, const std::u
     // beside it, on a processor the inflater needs.
     if (ahead && !ahead->Has(literalStart + static_cast<std::size_t>(second.literals)))
         return false;
-    std::unique_ptr<TQvtPatchSource> secondOld = old.Beside();
+    // The output first: a source gives up room to the reader it makes.
     std::unique_ptr<TQvtPatchOutput> secondOutput = output.Beside(static_cast<std::int64_t>(second.written));
-    if (!secondOld || !secondOutput)
+    if (!secondOutput)
+        return false;
+    std::unique_ptr<TQvtPatchSource> secondOld = old.Beside();
+    if (!secondOld)
         return false;
     std::atomic<std::int32_t> secondDone{0}; // instructions of the second half applied, as last told
     std::atomic<bool> stop{false};
