@@ -1,18 +1,19 @@
 #include "patch/UnPatchEngine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <optional>
+#include <system_error>
+#include <thread>
 #ifdef UPD_HAVE_ISAL
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <exception>
 #include <functional>
 #include <mutex>
-#include <thread>
 #ifdef __linux__
 #include <pthread.h>
 #include <sched.h>
@@ -1298,9 +1299,14 @@ private:
 };
 
 // Smaller files are written by the writing pass itself: a thread would cost
-// about as much as their few write calls. From the same size on, the new file
-// is written in two halves at once where the output and the old file allow.
+// about as much as their few write calls.
 constexpr std::int64_t kWriteBehindFrom = 4 * 1024 * 1024;
+#endif
+
+// A new file of this size or more is written in two halves at once where the
+// output and the old file allow (smaller files were slower so: a thread costs
+// more than half of their writing).
+constexpr std::int64_t kHalvesFrom = 4 * 1024 * 1024;
 
 // The second half's thread was told to stop: the first half failed.
 struct TStopped {};
@@ -1406,7 +1412,7 @@ bool WriteInHalves(const std::uint8_t* numbers, std::int32_t count, const std::u
         progress->Applied(count, count);
     return true;
 }
-#endif
+
 
 // Inflates the whole zlib stream of a file, as TInflater does (damaged data
 // raises "Error", input that ends early yields what was inflated, bytes after
@@ -1477,11 +1483,11 @@ void TQvtUnPatchEngine::WriteRecorded(TDecoded& decoded, const TRecorded& record
     };
     const std::uint8_t* numbers = recorded.bytes.data();
     const std::uint8_t* literal = image + decoded.literalStart;
+    if (decoded.outputSize >= kHalvesFrom &&
+        WriteInHalves(numbers, count, image, decoded.literalStart, decoded.outputSize, output, old, progress, ahead))
+        return;
 #ifdef UPD_HAVE_ISAL
     if (decoded.outputSize >= kWriteBehindFrom) {
-        if (WriteInHalves(numbers, count, image, decoded.literalStart, decoded.outputSize, output, old, progress,
-                          ahead))
-            return;
         TWriteBehind behind(output);
         ApplyRecorded(numbers, TApplyFrom{}, count, image, literal, behind, old, true, ahead, tell);
         behind.Finish();

@@ -120,7 +120,9 @@ void Rebuild(const TPath& patchFile, const package::TPatchSet& set, TProgress& p
     // One pass: the patch is inflated once, and every code is checked before
     // the first byte of the new file is written (the native build may write
     // while the literal bytes are still inflated, and starts the file again
-    // if it has to fall back).
+    // if it has to fall back). A new file of 4 MB or more is written in two
+    // halves at once; the progress is still told on this thread, so closing
+    // the wizard stops both.
     patch::TQvtUnPatchEngine::ApplyFile(patchFile, source, set.SourceIndex, sink, limits, &rebuilt);
     rebuilt.Finish();
     sink.Flush();
