@@ -16,6 +16,24 @@ namespace {
     throw EOSError(static_cast<std::uint32_t>(code), what + " " + name.Text() + ": " + std::strerror(code));
 }
 
+// Writes every byte, at `position` or, without one, at the file position.
+void WriteAll(int fd, const TPath& name, const void* buffer, std::size_t count, const std::int64_t* position)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::int64_t next = position ? *position : 0;
+    while (count > 0) {
+        ssize_t put = position ? ::pwrite(fd, bytes, count, static_cast<off_t>(next)) : ::write(fd, bytes, count);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail("Nu pot scrie in fisierul", name);
+        }
+        bytes += put;
+        count -= static_cast<std::size_t>(put);
+        next += put;
+    }
+}
+
 // Set by an open refused for not being a regular file, for the message.
 thread_local bool t_notRegular = false;
 
@@ -127,33 +145,12 @@ void TFile::ReadExactAt(std::int64_t position, void* buffer, std::size_t count)
 
 void TFile::Write(const void* buffer, std::size_t count)
 {
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    while (count > 0) {
-        ssize_t put = ::write(m_fd, bytes, count);
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            Fail("Nu pot scrie in fisierul", m_name);
-        }
-        bytes += put;
-        count -= static_cast<std::size_t>(put);
-    }
+    WriteAll(m_fd, m_name, buffer, count, nullptr);
 }
 
 void TFile::WriteAt(std::int64_t position, const void* buffer, std::size_t count)
 {
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    while (count > 0) {
-        ssize_t put = ::pwrite(m_fd, bytes, count, static_cast<off_t>(position));
-        if (put < 0) {
-            if (errno == EINTR)
-                continue;
-            Fail("Nu pot scrie in fisierul", m_name);
-        }
-        bytes += put;
-        count -= static_cast<std::size_t>(put);
-        position += put;
-    }
+    WriteAll(m_fd, m_name, buffer, count, &position);
 }
 
 void TFile::Flush()

@@ -8,6 +8,32 @@ namespace {
 
 HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
 
+// A synchronous handle reads and writes at the offset an overlapped block names.
+OVERLAPPED At(std::int64_t position)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(position));
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(position) >> 32);
+    return at;
+}
+
+// Writes every byte, at `position` or, without one, at the file position.
+void WriteAll(HANDLE handle, const TPath& name, const void* buffer, std::size_t count, const std::int64_t* position)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::int64_t next = position ? *position : 0;
+    while (count > 0) {
+        OVERLAPPED at = At(next);
+        DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+        DWORD put = 0;
+        if (!WriteFile(handle, bytes, chunk, &put, position ? &at : nullptr) || put == 0)
+            RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + name.Text());
+        bytes += put;
+        count -= put;
+        next += put;
+    }
+}
+
 } // namespace
 
 TFile::TFile(const TPath& name, TFileMode mode)
@@ -89,10 +115,7 @@ void TFile::ReadExactAt(std::int64_t position, void* buffer, std::size_t count)
 {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     while (count > 0) {
-        // A synchronous handle reads at the offset the overlapped block names.
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(position));
-        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(position) >> 32);
+        OVERLAPPED at = At(position);
         DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
         DWORD got = 0;
         if (!ReadFile(AsHandle(m_handle), bytes, chunk, &got, &at)) {
@@ -110,33 +133,12 @@ void TFile::ReadExactAt(std::int64_t position, void* buffer, std::size_t count)
 
 void TFile::Write(const void* buffer, std::size_t count)
 {
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    while (count > 0) {
-        DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
-        DWORD put = 0;
-        if (!WriteFile(AsHandle(m_handle), bytes, chunk, &put, nullptr) || put == 0)
-            RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name.Text());
-        bytes += put;
-        count -= put;
-    }
+    WriteAll(AsHandle(m_handle), m_name, buffer, count, nullptr);
 }
 
 void TFile::WriteAt(std::int64_t position, const void* buffer, std::size_t count)
 {
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    while (count > 0) {
-        // A synchronous handle writes at the offset the overlapped block names.
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(position));
-        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(position) >> 32);
-        DWORD chunk = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
-        DWORD put = 0;
-        if (!WriteFile(AsHandle(m_handle), bytes, chunk, &put, &at) || put == 0)
-            RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name.Text());
-        bytes += put;
-        count -= put;
-        position += put;
-    }
+    WriteAll(AsHandle(m_handle), m_name, buffer, count, &position);
 }
 
 void TFile::Flush()
