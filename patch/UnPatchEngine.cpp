@@ -1349,9 +1349,9 @@ TSecondHalf FindSecondHalf(const std::uint8_t* numbers, std::int32_t count, std:
 
 // Writes the new file in two halves at once from the recorded numbers: the
 // calling thread the first half, a second thread, with an output and a
-// reader of the old file of its own, the second. On two processors the
-// writing pass, most of the time of a large file, then takes about half as
-// long. False, with nothing written, when the output or the old file cannot
+// reader of the old file of its own, the second. The writing pass, the larger
+// part of a large file's time, then runs on two processors instead of one and
+// a half (bench/patch/history.md). False, with nothing written, when the output or the old file cannot
 // be shared so or no thread can be had. A failure of the first half stops
 // the second and is the one raised; the second half's is raised only once
 // the first has ended without one: the error a single thread would meet
@@ -1412,7 +1412,6 @@ bool WriteInHalves(const std::uint8_t* numbers, std::int32_t count, const std::u
         progress->Applied(count, count);
     return true;
 }
-
 
 // Inflates the whole zlib stream of a file, as TInflater does (damaged data
 // raises "Error", input that ends early yields what was inflated, bytes after
