@@ -545,6 +545,17 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
             EXPECT_TRUE(upd::ReadWholeFile(written) == expected.Data);
             EXPECT_TRUE(told.grows);
             EXPECT_EQ(told.last, told.all);
+            // A progress that stops the rebuild (a closing wizard) stops it,
+            // whichever thread was writing.
+            struct TStop {};
+            struct TStopping : upd::patch::TQvtUnPatchProgress {
+                void Applied(std::int32_t, std::int32_t) override { throw TStop{}; }
+            } stopping;
+            upd::TFile file(old, upd::TFileMode::ReadShared);
+            TQvtFileSource source(file);
+            upd::TFile out(written, upd::TFileMode::Create);
+            TQvtFileOutput sink(out);
+            EXPECT_THROW(TQvtUnPatchEngine::ApplyFile(patch, source, row.version, sink, row.limits, &stopping), TStop);
         } else if (std::string(row.name).find("outside the old file in") == std::string::npos) {
             EXPECT_TRUE(got.Data.empty()); // refused: nothing of the new file is left
             EXPECT_EQ(Text(upd::ReadWholeFile(written)), "");
