@@ -70,12 +70,32 @@ public:
     const TPath& Name() const noexcept { return m_name; }
 
 private:
+    friend class TFileView;
     TPath m_name;
 #ifdef _WIN32
     void* m_handle = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
 #else
     int m_fd = -1;
 #endif
+};
+
+/// The first `size` bytes of an open file, read-only, mapped with their pages
+/// brought in at once (POSIX): far cheaper for a small file than reading it
+/// into fresh memory, whose every page faults. Data() is null where the file
+/// cannot be mapped so (and on Windows): the caller reads it instead. The
+/// view holds what the file held when it was mapped; a file cut short by
+/// someone else meanwhile is beyond what it answers for.
+class TFileView {
+public:
+    TFileView(const TFile& file, std::size_t size) noexcept;
+    ~TFileView();
+    TFileView(const TFileView&) = delete;
+    TFileView& operator=(const TFileView&) = delete;
+    const std::uint8_t* Data() const noexcept { return static_cast<const std::uint8_t*>(m_data); }
+
+private:
+    void* m_data = nullptr;
+    std::size_t m_size = 0;
 };
 
 /// True when a file or a folder of that name exists.

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -151,6 +152,26 @@ void TFile::Write(const void* buffer, std::size_t count)
 void TFile::WriteAt(std::int64_t position, const void* buffer, std::size_t count)
 {
     WriteAll(m_fd, m_name, buffer, count, &position);
+}
+
+TFileView::TFileView(const TFile& file, std::size_t size) noexcept : m_size(size)
+{
+    if (size == 0)
+        return;
+#ifdef MAP_POPULATE
+    constexpr int kFlags = MAP_PRIVATE | MAP_POPULATE; // one call instead of a fault per page
+#else
+    constexpr int kFlags = MAP_PRIVATE;
+#endif
+    void* view = ::mmap(nullptr, size, PROT_READ, kFlags, file.m_fd, 0);
+    if (view != MAP_FAILED)
+        m_data = view;
+}
+
+TFileView::~TFileView()
+{
+    if (m_data)
+        ::munmap(m_data, m_size);
 }
 
 void TFile::Flush()

@@ -141,6 +141,11 @@ void TFile::WriteAt(std::int64_t position, const void* buffer, std::size_t count
     WriteAll(AsHandle(m_handle), m_name, buffer, count, &position);
 }
 
+// Read instead: the wizard's old files are read through its block cache.
+TFileView::TFileView(const TFile&, std::size_t size) noexcept : m_size(size) {}
+
+TFileView::~TFileView() = default;
+
 void TFile::Flush()
 {
     if (!FlushFileBuffers(AsHandle(m_handle)))

@@ -81,17 +81,26 @@ void TQvtFileSource::MayUseMore(std::size_t bytes)
 
 void TQvtFileSource::ReadWhole()
 {
-    if (!m_whole) {
-        m_file.ReadExactAt(0, m_blocks.get(), static_cast<std::size_t>(m_size));
-        m_whole = true;
+    if (m_wholeData)
+        return;
+    const auto size = static_cast<std::size_t>(m_size);
+    // Mapped where the system can, as long as the file is still as long as
+    // it was: a page past its end could not be read.
+    m_view = std::make_unique<TFileView>(m_file, size);
+    if (m_view->Data() && m_file.Size() >= m_size) {
+        m_wholeData = m_view->Data();
+        return;
     }
+    m_view.reset();
+    m_file.ReadExactAt(0, m_blocks.get(), size);
+    m_wholeData = m_blocks.get();
 }
 
 std::unique_ptr<TQvtPatchSource> TQvtFileSource::Beside()
 {
     if (m_size <= static_cast<std::int64_t>(kWholeUpTo)) {
         ReadWhole();
-        return std::make_unique<TQvtMemorySource>(m_blocks.get(), static_cast<std::size_t>(m_size));
+        return std::make_unique<TQvtMemorySource>(m_wholeData, static_cast<std::size_t>(m_size));
     }
     // Blocks this one holds in the ways it gives up stay valid: they are
     // found again if it grows back into them.
@@ -135,7 +144,7 @@ void TQvtFileSource::CopyTo(std::int64_t position, std::size_t count, TQvtPatchO
 {
     if (m_size <= static_cast<std::int64_t>(kWholeUpTo)) {
         ReadWhole();
-        output.Write(m_blocks.get() + position, count);
+        output.Write(m_wholeData + position, count);
         return;
     }
     while (count > 0) {

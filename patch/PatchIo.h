@@ -104,8 +104,9 @@ private:
 /// grows to at most 8 MB as the rebuild gives memory back. It is
 /// set-associative with least-recently-used replacement, so runs that
 /// alternate between distant parts of the file do not evict each other.
-/// A file no larger than the cache's first size is read whole at the first
-/// run instead: one read in place of one for each of its blocks.
+/// A file no larger than the cache's first size is mapped whole at the first
+/// run instead (or, where it cannot be, read whole into the cache's room):
+/// no read at all, or one in place of one for each of its blocks.
 class TQvtFileSource : public TQvtPatchSource {
 public:
     explicit TQvtFileSource(TFile& file);
@@ -152,7 +153,9 @@ private:
     std::uint64_t m_clock = 0;
     std::int64_t m_recentBlock = -1; // the block Block() gave last, and its slot
     std::size_t m_recentSlot = 0;
-    bool m_whole = false; // a small file, read whole into the blocks' room
+    // A small file, mapped whole or read whole into the blocks' room.
+    std::unique_ptr<TFileView> m_view;
+    const std::uint8_t* m_wholeData = nullptr;
 };
 
 } // namespace upd::patch
