@@ -1351,11 +1351,11 @@ TSecondHalf FindSecondHalf(const std::uint8_t* numbers, std::int32_t count, std:
 // calling thread the first half, a second thread, with an output and a
 // reader of the old file of its own, the second. The writing pass, the larger
 // part of a large file's time, then runs on two processors instead of one and
-// a half (bench/patch/history.md). False, with nothing written, when the output or the old file cannot
-// be shared so or no thread can be had. A failure of the first half stops
-// the second and is the one raised; the second half's is raised only once
-// the first has ended without one: the error a single thread would meet
-// first.
+// a half (bench/patch/history.md). False, with nothing written, when the
+// output or the old file cannot be shared so or no thread can be had. A
+// failure of the first half stops the second and is the one raised; the
+// second half's is raised only once the first has ended without one: the
+// error a single thread would meet first.
 bool WriteInHalves(const std::uint8_t* numbers, std::int32_t count, const std::uint8_t* image,
                    std::size_t literalStart, std::int64_t outputSize, TQvtPatchOutput& output, TQvtPatchSource& old,
                    TQvtUnPatchProgress* progress, TQvtImageAhead* ahead)
