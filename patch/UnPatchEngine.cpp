@@ -243,6 +243,11 @@ constexpr std::size_t kDiscardStep = 256 * 1024;
 // Progress is told in steps of this many instructions.
 constexpr std::int32_t kProgressStep = 4096;
 
+// The checking pass marks a place to start writing at every this many
+// instructions (a Copy, as the number is even): finding where a half starts
+// then reads the numbers of fewer than this many.
+constexpr std::int32_t kMarkStep = 16384;
+
 // Where the apply loop starts: at a Copy, with the source position the
 // instructions before it left.
 struct TApplyFrom {
@@ -292,6 +297,15 @@ void ApplyEach(TApplyFrom from, std::int32_t end, TNext&& next, const std::uint8
         old.CopyTo(start, static_cast<std::size_t>(length), output);
     }
 }
+
+// A place where writing can start: a Copy, with the instructions before it
+// summed up.
+struct TStartMark {
+    TApplyFrom from;
+    std::size_t at;         // its first recorded number, from the first one
+    std::uint64_t literals; // literal bytes before it
+    std::uint64_t written;  // bytes of the new file before it
+};
 
 // Reads back, in order, the numbers that the checking pass recorded.
 struct TRecordReader {
@@ -380,6 +394,16 @@ struct TQvtUnPatchEngine::TRecorded {
     {
         return std::max<std::size_t>(imageSize / 3, std::size_t{1} << 20);
     }
+    /// Called for every Copy before its numbers are put: every kMarkStep-th
+    /// instruction is marked, and the source position follows the Copies as
+    /// the apply loop moves it (a run outside the old file stops the writing
+    /// there, so what it would leave does not matter).
+    void AtCopy(std::int32_t k, std::int32_t offset, std::uint64_t literals, std::uint64_t written)
+    {
+        if (k % kMarkStep == 0 && !full)
+            marks.push_back({{k, position}, bytes.size(), literals, written});
+        position = WrapAdd(position, offset);
+    }
     bool Usable() const noexcept { return version >= 0 && !full; }
     /// Keeps the instructions only if they cost no more than an image of
     /// `imageSize` bytes allows.
@@ -395,6 +419,8 @@ struct TQvtUnPatchEngine::TRecorded {
     std::size_t limit;
     bool full = false;
     std::vector<std::uint8_t> bytes;
+    std::vector<TStartMark> marks;
+    std::int32_t position = 0; // before the next Copy, for the version kept
 };
 
 void TQvtUnPatchEngine::ApplyCodes(const std::uint8_t* image, std::size_t size, std::uint64_t codeStart,
@@ -597,8 +623,10 @@ TQvtUnPatchEngine::TDecoded TQvtUnPatchEngine::Decode(const std::uint8_t* data, 
         } else {
             std::int32_t offset = 0;
             length = ReadCopy(sets, bits, versions, recorded ? recorded->version : -1, offset);
-            if (recorded)
+            if (recorded) {
+                recorded->AtCopy(k, offset, d.literals, output);
                 recorded->PutSigned(offset);
+            }
         }
         if (recorded)
             recorded->Put(static_cast<std::uint32_t>(length));
@@ -1320,31 +1348,36 @@ struct TSecondHalf {
     std::uint64_t written;       // bytes of the new file before it
 };
 
-TSecondHalf FindSecondHalf(const std::uint8_t* numbers, std::int32_t count, std::uint64_t half)
+// Starts from the last place the checking pass marked before half of the
+// new bytes, so that only the numbers after it are read.
+TSecondHalf FindSecondHalf(const std::uint8_t* numbers, const std::vector<TStartMark>& marks, std::int32_t count,
+                           std::uint64_t half)
 {
-    TRecordReader reader{numbers};
-    std::int32_t position = 0;
-    std::uint64_t literals = 0;
-    std::uint64_t written = 0;
-    std::int32_t k = 0;
+    TSecondHalf found{{}, numbers, 0, 0};
+    for (const TStartMark& mark : marks) {
+        if (mark.written >= half)
+            break;
+        found = {mark.from, numbers + mark.at, mark.literals, mark.written};
+    }
+    TRecordReader reader{found.numbers};
+    std::int32_t k = found.from.first;
     for (; k < count; ++k) {
         if (k % 2 == 1) {
             const std::uint32_t length = reader.Get();
-            literals += length;
-            written += length;
+            found.literals += length;
+            found.written += length;
             continue;
         }
-        if (written >= half)
+        if (found.written >= half)
             break;
-        const std::int32_t offset = reader.GetSigned();
-        const std::uint32_t length = reader.Get();
         // As the apply loop moves it; a run outside the old file stops the
         // first half, so what it would leave here does not matter.
-        position = length == 0 ? WrapAdd(position, offset)
-                               : static_cast<std::int32_t>(static_cast<std::int64_t>(position) + offset);
-        written += length;
+        found.from.position = WrapAdd(found.from.position, reader.GetSigned());
+        found.written += reader.Get();
     }
-    return {{k, position}, reader.at, literals, written};
+    found.from.first = k;
+    found.numbers = reader.at;
+    return found;
 }
 
 // Writes the new file in two halves at once from the recorded numbers: the
@@ -1356,11 +1389,12 @@ TSecondHalf FindSecondHalf(const std::uint8_t* numbers, std::int32_t count, std:
 // failure of the first half stops the second and is the one raised; the
 // second half's is raised only once the first has ended without one: the
 // error a single thread would meet first.
-bool WriteInHalves(const std::uint8_t* numbers, std::int32_t count, const std::uint8_t* image,
-                   std::size_t literalStart, std::int64_t outputSize, TQvtPatchOutput& output, TQvtPatchSource& old,
-                   TQvtUnPatchProgress* progress, TQvtImageAhead* ahead)
+bool WriteInHalves(const std::uint8_t* numbers, const std::vector<TStartMark>& marks, std::int32_t count,
+                   const std::uint8_t* image, std::size_t literalStart, std::int64_t outputSize,
+                   TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress,
+                   TQvtImageAhead* ahead)
 {
-    const TSecondHalf second = FindSecondHalf(numbers, count, static_cast<std::uint64_t>(outputSize) / 2);
+    const TSecondHalf second = FindSecondHalf(numbers, marks, count, static_cast<std::uint64_t>(outputSize) / 2);
     // While the second half's literal bytes are yet to be inflated, the
     // writing waits for the inflater, and a second writer would only wait
     // beside it, on a processor the inflater needs.
@@ -1483,7 +1517,7 @@ void TQvtUnPatchEngine::WriteRecorded(TDecoded& decoded, const TRecorded& record
     const std::uint8_t* numbers = recorded.bytes.data();
     const std::uint8_t* literal = image + decoded.literalStart;
     if (decoded.outputSize >= kHalvesFrom &&
-        WriteInHalves(numbers, count, image, decoded.literalStart, decoded.outputSize, output, old, progress, ahead))
+        WriteInHalves(numbers, recorded.marks, count, image, decoded.literalStart, decoded.outputSize, output, old, progress, ahead))
         return;
 #ifdef UPD_HAVE_ISAL
     if (decoded.outputSize >= kWriteBehindFrom) {
