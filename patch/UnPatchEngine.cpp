@@ -1339,27 +1339,19 @@ constexpr std::int64_t kHalvesFrom = 4 * 1024 * 1024;
 // The second half's thread was told to stop: the first half failed.
 struct TStopped {};
 
-// Where the numbers recorded for the second half of the new file start: at
-// the first Copy once half of its bytes are made.
-struct TSecondHalf {
-    TApplyFrom from;
-    const std::uint8_t* numbers; // its first recorded number
-    std::uint64_t literals;      // literal bytes before it
-    std::uint64_t written;       // bytes of the new file before it
-};
-
-// Starts from the last place the checking pass marked before half of the
-// new bytes, so that only the numbers after it are read.
-TSecondHalf FindSecondHalf(const std::uint8_t* numbers, const std::vector<TStartMark>& marks, std::int32_t count,
-                           std::uint64_t half)
+// Where the second half of the new file starts: at the first Copy once half
+// of its bytes are made. The look starts from the last place the checking
+// pass marked before that, so that only the numbers after it are read.
+TStartMark FindSecondHalf(const std::uint8_t* numbers, const std::vector<TStartMark>& marks, std::int32_t count,
+                          std::uint64_t half)
 {
-    TSecondHalf found{{}, numbers, 0, 0};
+    TStartMark found{};
     for (const TStartMark& mark : marks) {
         if (mark.written >= half)
             break;
-        found = {mark.from, numbers + mark.at, mark.literals, mark.written};
+        found = mark;
     }
-    TRecordReader reader{found.numbers};
+    TRecordReader reader{numbers + found.at};
     std::int32_t k = found.from.first;
     for (; k < count; ++k) {
         if (k % 2 == 1) {
@@ -1376,7 +1368,7 @@ TSecondHalf FindSecondHalf(const std::uint8_t* numbers, const std::vector<TStart
         found.written += reader.Get();
     }
     found.from.first = k;
-    found.numbers = reader.at;
+    found.at = static_cast<std::size_t>(reader.at - numbers);
     return found;
 }
 
@@ -1394,7 +1386,7 @@ bool WriteInHalves(const std::uint8_t* numbers, const std::vector<TStartMark>& m
                    TQvtPatchOutput& output, TQvtPatchSource& old, TQvtUnPatchProgress* progress,
                    TQvtImageAhead* ahead)
 {
-    const TSecondHalf second = FindSecondHalf(numbers, marks, count, static_cast<std::uint64_t>(outputSize) / 2);
+    const TStartMark second = FindSecondHalf(numbers, marks, count, static_cast<std::uint64_t>(outputSize) / 2);
     // While the second half's literal bytes are yet to be inflated, the
     // writing waits for the inflater, and a second writer would only wait
     // beside it, on a processor the inflater needs.
@@ -1414,7 +1406,7 @@ bool WriteInHalves(const std::uint8_t* numbers, const std::vector<TStartMark>& m
     try {
         thread = std::thread([&] {
             try {
-                ApplyRecorded(second.numbers, second.from, count, image, image + literalStart + second.literals,
+                ApplyRecorded(numbers + second.at, second.from, count, image, image + literalStart + second.literals,
                               *secondOutput, *secondOld, true, ahead, [&](std::int32_t k) {
                                   if (stop.load(std::memory_order_relaxed))
                                       throw TStopped{};
@@ -1516,8 +1508,8 @@ void TQvtUnPatchEngine::WriteRecorded(TDecoded& decoded, const TRecorded& record
     };
     const std::uint8_t* numbers = recorded.bytes.data();
     const std::uint8_t* literal = image + decoded.literalStart;
-    if (decoded.outputSize >= kHalvesFrom &&
-        WriteInHalves(numbers, recorded.marks, count, image, decoded.literalStart, decoded.outputSize, output, old, progress, ahead))
+    if (decoded.outputSize >= kHalvesFrom && WriteInHalves(numbers, recorded.marks, count, image, decoded.literalStart,
+                                                           decoded.outputSize, output, old, progress, ahead))
         return;
 #ifdef UPD_HAVE_ISAL
     if (decoded.outputSize >= kWriteBehindFrom) {
