@@ -47,7 +47,10 @@ TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& se
         std::vector<std::string> versions;
         for (const std::string& old : build.OldFiles) {
             TFileSignature signature = SignatureOf(build.TargetPath, old, build.CheckVersion);
-            versions.push_back(build.CheckVersion ? signature.Version : version::GetFileVersionText(old));
+            // Each version line ends in the old file's digest, so that whoever
+            // rebuilds from the patch alone can tell a wrong old file first.
+            versions.push_back((build.CheckVersion ? signature.Version : version::GetFileVersionText(old)) + " md5:" +
+                               signature.Hash);
             patch.OldFiles.Add(std::make_unique<TFileSignature>(std::move(signature)));
             oldContents.push_back(ReadWholeFile(old));
         }
