@@ -12,6 +12,7 @@
 #include "base/File.h"
 #include "tools/Shell.h"
 
+#ifndef _WIN32
 namespace {
 
 namespace fs = std::filesystem;
@@ -95,6 +96,7 @@ void MakeReleases(const fs::path& dir)
 }
 
 } // namespace
+#endif
 
 TEST(UpdkitGuideTest, TheGuideBuildsChecksAndTakesApartAPackage)
 {

@@ -7,6 +7,7 @@
 #include "TestPaths.h"
 #include "tools/Shell.h"
 
+#ifndef _WIN32
 namespace {
 
 const std::string kT = "2026-12-08 14:03:11.042 ";
@@ -19,6 +20,7 @@ std::string LogSummary(const std::string& log)
 }
 
 } // namespace
+#endif
 
 TEST(UpdkitLogTest, DamageIsSkippedWithANoteAndTheSummaryHoldsTogether)
 {

@@ -13,6 +13,7 @@
 #include "package/PackageWriter.h"
 #include "tools/Shell.h"
 
+#ifndef _WIN32
 namespace {
 
 namespace fs = std::filesystem;
@@ -92,6 +93,7 @@ auto Link(const std::string& name, const std::string& target)
 }
 
 } // namespace
+#endif
 
 TEST(UpdkitRefusalsTest, RefusalsNameTheFileAndTheReasonAndChangeNothing)
 {
