@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "TestPaths.h"
 #include "base/File.h"
@@ -240,5 +241,37 @@ TEST(UpdkitRefusalsTest, RefusalsNameTheFileAndTheReasonAndChangeNothing)
             EXPECT_EQ(run.out.substr(0, message.size()), message) << run.out;
         EXPECT_TRUE(upd::test::Snapshot(dir) == before) << "a file was written, changed or deleted";
     }
+#endif
+}
+
+TEST(UpdkitRefusalsTest, SymlinkedFoldersAreFollowedAndTheTableLinesUp)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "runs updkit through a POSIX shell";
+#else
+    upd::test::TTempDir temp;
+    const fs::path dir = temp.Path();
+    MakeReleases(dir);
+    fs::rename(dir / "r3" / "date", dir / "date3");
+    fs::create_symlink("../date3", dir / "r3" / "date");
+    for (int r = 1; r <= 3; ++r)
+        Put(dir / ("r" + std::to_string(r)) / "\xC5\xA2\x61r\xC4\x83.txt", "text " + std::to_string(r)); // Ţară
+    const auto run = RunShell(kBuild + " -o out/setup.exe", dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    // The decision starts at one column on every line, counted in letters.
+    std::vector<std::size_t> columns;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find("patch (");
+        if (at == std::string::npos)
+            continue;
+        std::size_t letters = 0;
+        for (std::size_t i = 0; i < at; ++i)
+            letters += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 ? 1 : 0;
+        columns.push_back(letters);
+    }
+    EXPECT_EQ(columns.size(), 3u) << run.out; // date/a.dat through the link, kp3.exe, the name with ţ
+    for (std::size_t c : columns)
+        EXPECT_EQ(c, columns.front()) << run.out;
 #endif
 }
