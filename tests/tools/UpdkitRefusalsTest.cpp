@@ -275,3 +275,24 @@ TEST(UpdkitRefusalsTest, SymlinkedFoldersAreFollowedAndTheTableLinesUp)
         EXPECT_EQ(c, columns.front()) << run.out;
 #endif
 }
+
+TEST(UpdkitRefusalsTest, FewerVolumesLeaveNoStaleOnes)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "runs updkit through a POSIX shell";
+#else
+    upd::test::TTempDir temp;
+    const fs::path dir = temp.Path();
+    MakeReleases(dir);
+    ASSERT_EQ(RunShell(kBuild + " -o out/setup.exe --volumes 4", dir).status, 0);
+    const auto run = RunShell(kBuild + " -o out/setup.exe --volumes 2", dir);
+    ASSERT_EQ(run.status, 0) << run.out;
+    for (const char* stale : {"out/setup.3", "out/setup.4"}) {
+        EXPECT_FALSE(fs::exists(dir / stale)) << stale;
+        EXPECT_NE(run.out.find(std::string(stale) + ": deleted, a volume of an earlier build with more volumes\n"),
+                  std::string::npos)
+            << run.out;
+    }
+    EXPECT_EQ(RunShell("updkit check out/setup.exe --installed r2", dir).status, 0);
+#endif
+}
