@@ -126,6 +126,8 @@ TEST(UpdkitRefusalsTest, RefusalsNameTheFileAndTheReasonAndChangeNothing)
         {"stale volume that is the stub", Link("out/setup.7", "../wizard.exe"), kBuild + " -o out/setup.exe", 1,
          "updkit: out/setup.7: a volume left by an earlier build would be deleted, but it is an input "
          "(wizard.exe)" + nothing},
+        {"volumes too small, found at the first patch", nullptr, kBuild + " -o out/setup.exe --volume-size 10", 1,
+         "updkit: Datele de actualizare au deja 114 octeti: nu incap in 10 volume (cel mult 100 octeti)\n"},
         // Release folders.
         {"new release spelt as an old one", nullptr, "updkit build --from r1 --from r2 --to ./r1/ -o out/s.exe" + kCommon,
          1, "updkit: the new release ./r1/ is also given as an old release (r1): the package would take users back "
