@@ -1,7 +1,5 @@
 #include "package/InstalledNames.h"
 
-#include <map>
-
 #include "base/Cp1250.h"
 
 namespace upd::package {
@@ -69,17 +67,6 @@ std::string InstalledPathKey(std::string_view cp1250Path)
         key += static_cast<char>(UnicodeToCp1250(lower));
     }
     return key;
-}
-
-std::pair<int, int> FindSameFile(const std::vector<std::string>& cp1250Paths)
-{
-    std::map<std::string, int> seen;
-    for (std::size_t i = 0; i < cp1250Paths.size(); ++i) {
-        const auto [it, added] = seen.emplace(InstalledPathKey(cp1250Paths[i]), static_cast<int>(i));
-        if (!added)
-            return {it->second, static_cast<int>(i)};
-    }
-    return {-1, -1};
 }
 
 std::string WhyNotInstallable(std::string_view utf8Relative, std::string_view cp1250Root)

@@ -6,17 +6,12 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace upd::package {
 
 /// The installed path's identity: '/' read as '\\', runs of '\\' as one, and
 /// the letters of code page 1250 compared without regard to case.
 std::string InstalledPathKey(std::string_view cp1250Path);
-
-/// One name given twice in `cp1250Paths` (by InstalledPathKey): the first
-/// such pair's positions, or {-1, -1}.
-std::pair<int, int> FindSameFile(const std::vector<std::string>& cp1250Paths);
 
 /// Why `utf8Relative` (a path inside a release folder, '/' between folders)
 /// cannot be installed under `cp1250Root` on Windows or stored in the
