@@ -7,6 +7,7 @@
 #include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "base/File.h"
+#include "package/InstalledNames.h"
 #include "package/Md5Hash.h"
 
 namespace upd::package {
@@ -16,12 +17,6 @@ namespace fs = std::filesystem;
 namespace {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-std::string LowerText(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), Lower);
-    return text;
-}
 
 // A file name as the rest of the system opens it: code page 1250 on Windows.
 std::string SystemName(const fs::path& path)
@@ -40,23 +35,93 @@ struct TFolderFile {
     std::string Real;     ///< as the system opens it
 };
 
-// The regular files of a release folder, keyed by their lower-case relative
-// path: the installation's file system does not tell case apart.
-std::map<std::string, TFolderFile> ReadFolder(const std::string& folder)
+using TFolderFiles = std::map<std::string, TFolderFile>;
+
+std::string Utf8Of(const fs::path& path)
 {
-    const fs::path root(folder);
+    const auto u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
+// Walks one folder of a release. Symlinked folders are followed like symlinked
+// files; one that leads back to a folder on the way down is a loop.
+void WalkFolder(const std::string& release, const fs::path& folder, const std::string& prefix,
+                std::vector<fs::path>& chain, const std::string& installedRoot, TFolderFiles& files)
+{
     std::error_code error;
-    if (!fs::is_directory(root, error))
-        throw Exception("not a release folder: " + folder);
-    std::map<std::string, TFolderFile> files;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        if (!it->is_regular_file())
+    const fs::path real = fs::canonical(folder, error);
+    if (error)
+        throw Exception(release + "/" + prefix + ": cannot be read: " + error.message());
+    if (std::find(chain.begin(), chain.end(), real) != chain.end())
+        throw Exception(release + "/" + prefix + ": a symlinked folder that leads back to " + Utf8Of(real) +
+                        " (a loop)");
+    chain.push_back(real);
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        entries.push_back(it->path());
+    if (error)
+        throw Exception(release + "/" + prefix + ": cannot be read: " + error.message());
+    std::sort(entries.begin(), entries.end());
+    for (const fs::path& entry : entries) {
+        const std::string relative = prefix + Utf8Of(entry.filename());
+        const std::string where = release + "/" + relative;
+        const fs::file_status status = fs::status(entry, error);
+        if (fs::is_directory(status)) {
+            WalkFolder(release, entry, relative + "/", chain, installedRoot, files);
             continue;
-        const auto u8 = it->path().lexically_relative(root).generic_u8string();
-        std::string relative(u8.begin(), u8.end());
-        files[LowerText(relative)] = {relative, SystemName(it->path())};
+        }
+        if (!fs::is_regular_file(status))
+            throw Exception(where + ": not a regular file (a broken link, a pipe or a device): the wizard can "
+                                    "only patch files");
+        const std::string why = WhyNotInstallable(relative, installedRoot);
+        if (!why.empty())
+            throw Exception(where + ": cannot be installed on Windows: " + why);
+        const auto [it, added] =
+            files.emplace(InstalledPathKey(Utf8ToCp1250(relative)), TFolderFile{relative, SystemName(entry)});
+        if (!added)
+            throw Exception(release + ": " + it->second.Relative + " and " + relative +
+                            " name the same installed file (Windows does not tell case apart)");
     }
+    chain.pop_back();
+}
+
+// The regular files of a release folder, keyed by their installed path's
+// identity: the installation's file system does not tell case apart.
+TFolderFiles ReadFolder(const std::string& folder, const std::string& installedRoot)
+{
+    std::error_code error;
+    if (!fs::is_directory(fs::path(folder), error))
+        throw Exception("not a release folder: " + folder);
+    TFolderFiles files;
+    std::vector<fs::path> chain;
+    std::string shown = folder;
+    while (shown.size() > 1 && (shown.back() == '/' || shown.back() == '\\'))
+        shown.pop_back();
+    WalkFolder(shown, fs::path(folder), "", chain, installedRoot, files);
     return files;
+}
+
+// Refuses a release folder given twice, whatever the spelling or the link.
+void CheckDistinct(const TReleaseKitInput& input)
+{
+    std::vector<std::pair<std::string, fs::path>> seen;
+    std::vector<std::string> folders = input.OldReleases;
+    folders.push_back(input.NewRelease);
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        std::error_code error;
+        const fs::path real = fs::canonical(fs::path(folders[i]), error);
+        if (error)
+            continue; // ReadFolder names what is wrong with it
+        for (const auto& [name, other] : seen) {
+            if (other != real)
+                continue;
+            if (i + 1 == folders.size())
+                throw Exception("the new release " + folders[i] + " is also given as an old release (" + name +
+                                "): the package would take users back to it");
+            throw Exception("the old release " + folders[i] + " is given twice (also as " + name + ")");
+        }
+        seen.emplace_back(folders[i], real);
+    }
 }
 
 std::string InstalledPath(const std::string& root, const std::string& relative)
@@ -98,10 +163,11 @@ TReleaseKit DeriveReleaseKit(const TReleaseKitInput& input)
 {
     if (input.OldReleases.empty())
         throw Exception("at least one old release folder is needed");
+    CheckDistinct(input);
     TReleaseKit kit;
-    std::vector<std::map<std::string, TFolderFile>> olds;
+    std::vector<TFolderFiles> olds;
     for (const std::string& folder : input.OldReleases) {
-        olds.push_back(ReadFolder(folder));
+        olds.push_back(ReadFolder(folder, input.InstalledRoot));
         const auto u8 = fs::path(folder).lexically_normal().filename().u8string();
         std::string name(u8.begin(), u8.end());
         if (name.empty()) {
@@ -110,7 +176,7 @@ TReleaseKit DeriveReleaseKit(const TReleaseKitInput& input)
         }
         kit.Names.push_back(name);
     }
-    const auto news = ReadFolder(input.NewRelease);
+    const auto news = ReadFolder(input.NewRelease, input.InstalledRoot);
 
     std::map<std::string, std::string> all; // lower-case key -> relative path as first seen
     for (const auto& [key, file] : news)

@@ -25,7 +25,8 @@ TFileSignature SignatureOf(const std::string& installedPath, const std::string& 
     return signature;
 }
 
-TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& segmentData)
+TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& segmentData,
+                   std::int64_t maxSegmentData)
 {
     TUpdate update;
     update.Title = manifest.Title;
@@ -47,7 +48,10 @@ TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& se
         std::vector<std::string> versions;
         for (const std::string& old : build.OldFiles) {
             TFileSignature signature = SignatureOf(build.TargetPath, old, build.CheckVersion);
-            versions.push_back(build.CheckVersion ? signature.Version : version::GetFileVersionText(old));
+            // Each version line ends in the old file's digest, so that whoever
+            // rebuilds from the patch alone can tell a wrong old file first.
+            versions.push_back((build.CheckVersion ? signature.Version : version::GetFileVersionText(old)) + " md5:" +
+                               signature.Hash);
             patch.OldFiles.Add(std::make_unique<TFileSignature>(std::move(signature)));
             oldContents.push_back(ReadWholeFile(old));
         }
@@ -57,6 +61,10 @@ TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& se
         const std::vector<std::uint8_t> patchFile =
             patch::MakePatchFile(olds, newContent, versions, manifest.PatchNote);
         patch.Segment = AppendSegment(segmentData, patchFile);
+        if (static_cast<std::int64_t>(segmentData.size()) > maxSegmentData)
+            throw Exception("Datele de actualizare au deja " + std::to_string(segmentData.size()) +
+                            " octeti: nu incap in 10 volume (cel mult " + std::to_string(maxSegmentData) +
+                            " octeti)");
         patch.NewVersion = target.Version;
         patch.NewSize = target.Size;
         patch.NewHash = target.Hash;
@@ -77,7 +85,9 @@ TPatchHeader BuildPackage(const TBuildManifest& manifest, const std::string& out
         inputs.push_back(patch.NewFile);
     }
     std::vector<std::uint8_t> segmentData;
-    const TUpdate update = MakeUpdate(manifest, segmentData);
+    const std::int64_t limit = volumeSize > 0 && volumeSize <= INT64_MAX / kMaxVolumes ? volumeSize * kMaxVolumes
+                                                                                         : INT64_MAX;
+    const TUpdate update = MakeUpdate(manifest, segmentData, limit);
     std::vector<std::int32_t> volumeSizes;
     if (volumes > 0)
         volumeSizes = SplitIntoVolumes(segmentData.size(), volumes);

@@ -3,6 +3,7 @@
 // the package (see docs/manifest.md for the manifest that updkit reads).
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -41,8 +42,12 @@ struct TBuildManifest {
 /// The signature of a real file stored under another path.
 TFileSignature SignatureOf(const std::string& installedPath, const std::string& sourceFile, bool checkVersion);
 
-/// Builds the description and the segment data (one patch per patch set, in order).
-TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& segmentData);
+/// Builds the description and the segment data (one patch per patch set, in
+/// order). Stops as soon as the segment data grows past `maxSegmentData`
+/// (volumes of a given size, of which a package has at most 10), rather than
+/// after every patch is built.
+TUpdate MakeUpdate(const TBuildManifest& manifest, std::vector<std::uint8_t>& segmentData,
+                   std::int64_t maxSegmentData = INT64_MAX);
 
 /// Builds and writes the package; `volumeSizes` as for WritePackage, or a
 /// function of the segment data size when `volumes` / `volumeSize` is given

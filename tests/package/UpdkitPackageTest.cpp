@@ -107,8 +107,9 @@ TEST(UpdkitPackageTest, BuildInfoAndUnpatchReproduceTheNewFile)
     // Outputs that are inputs are refused, and every file stays as it was.
     const Bytes volume1 = ReadWholeFile(folder.File("setup.1"));
     const Row clashes[] = {
-        {"build kit.json -o setup.1 --volumes 2", 1, "updkit: Volumul 1 ar avea acelasi nume ca pachetul: setup.1\n"},
-        {"build kit.json -o kp3-172.exe", 1, "updkit: Fisierul kp3-172.exe este si fisier de intrare\n"},
+        {"build kit.json -o setup.1 --volumes 2", 1,
+         "updkit: setup.1 (volume 1): is also the package (setup.1); nothing was written\n"},
+        {"build kit.json -o kp3-172.exe", 1, "updkit: kp3-172.exe: is also an input (kp3-172.exe); nothing was written\n"},
         {"build kit.json -o kit.json", 1, "updkit: kit.json: is also an input (kit.json); nothing was written\n"},
     };
     for (const Row& row : clashes) {
@@ -197,9 +198,11 @@ TEST(UpdkitPackageTest, SignedPackagesAreReadToo)
         EXPECT_EQ(info.Find(key)->AsInteger(key), signedInfo.Find(key)->AsInteger(key)) << key;
     EXPECT_EQ(info.Find("package_digest")->AsString("d"), signedInfo.Find("package_digest")->AsString("d"));
 
-    const TRun check = Updkit("check signed.exe --root " + dir, dir);
+    ASSERT_EQ(Shell("mkdir empty", dir).status, 0);
+    const TRun check = Updkit("check signed.exe --installed empty", dir);
     EXPECT_EQ(check.status, 1);
-    EXPECT_NE(check.out.find("must-have set 1/2: NOT satisfied (C:\\Pravion\\borlndmm.dll)"), std::string::npos)
+    EXPECT_NE(check.out.find("must-have set 1/2: NOT satisfied: missing (C:\\Pravion\\borlndmm.dll)"),
+              std::string::npos)
         << check.out;
 #endif
 }
@@ -214,18 +217,25 @@ TEST(UpdkitPackageTest, FailuresAreOneLineWithTheirStatus)
     folder.Write("plain.exe", StubBytes(5000));
     const std::string typo = R"({"stub": "plain.exe", "titel": "x"})";
     folder.Write("typo.json", Bytes(typo.begin(), typo.end()));
-    const Row rows[] = {
+    const std::string kBuildUsage =
+        "usage: updkit build MANIFEST.json -o SETUP.EXE [--volumes N | --volume-size BYTES]\n"
+        "   or: updkit build --from OLD_DIR... --to NEW_DIR -o SETUP.EXE ... (see updkit build --from --help)\n";
+    const struct {
+        const char* arguments;
+        int status;
+        std::string out;
+    } rows[] = {
         {"info plain.exe", 1, "updkit: Nu gasesc header!\n"},
         {"info", 2, "usage: updkit info EXE\n"},
         {"build typo.json -o x.exe", 1, "updkit: manifest: unknown key \"titel\"\n"},
-        {"build typo.json", 2, "usage: updkit build MANIFEST.json -o SETUP.EXE [--volumes N | --volume-size BYTES]\n"},
+        {"build typo.json", 2, kBuildUsage},
         {"build typo.json -o x.exe --volumes 11", 2,
-         "usage: updkit build MANIFEST.json -o SETUP.EXE [--volumes N | --volume-size BYTES]\n"},
+         "updkit: --volumes takes a count from 1 to 10, not '11'\n" + kBuildUsage},
         {"build typo.json -o x.exe --volumes 2 --volume-size 9", 2,
-         "usage: updkit build MANIFEST.json -o SETUP.EXE [--volumes N | --volume-size BYTES]\n"},
-        {"check", 2, "usage: updkit check EXE [--root DIR]\n"},
+         "updkit: give --volumes or --volume-size once, not both or twice\n" + kBuildUsage},
+        {"check", 2, "usage: updkit check EXE [--installed DIR | --root PREFIX]\n"},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);
         const TRun run = Updkit(row.arguments, dir);
         EXPECT_EQ(run.status, row.status);

@@ -105,6 +105,31 @@ void WriteManifest(const std::string& fileName, const TBuildManifest& m, bool st
     pending.Commit();
 }
 
+// The release wizard when no --stub is given: the setup.exe beside updkit.
+std::string DefaultStub()
+{
+    const std::string exe = RunningExeFileName().Text();
+    return exe.substr(0, exe.find_last_of("/\\") + 1) + "setup.exe";
+}
+
+// Letters on the console: a UTF-8 name takes one column per code point.
+std::size_t Columns(const std::string& text)
+{
+    std::size_t columns = 0;
+    for (char c : text)
+        columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return columns;
+}
+
+// `text` padded with blanks to `width` columns.
+std::string Padded(std::string text, std::size_t width)
+{
+    const std::size_t columns = Columns(text);
+    if (columns < width)
+        text.append(width - columns, ' ');
+    return text;
+}
+
 const char* DecisionText(TKitDecision decision)
 {
     switch (decision) {
@@ -128,32 +153,35 @@ void PrintTable(const TReleaseKit& kit, const std::vector<std::pair<std::int64_t
 {
     std::size_t width = 4;
     for (const TKitFile& f : kit.Files)
-        width = std::max(width, f.Relative.size());
+        width = std::max(width, Columns(f.Relative));
     std::string releases;
     for (const std::string& name : kit.Names)
         releases += name + " ";
-    std::printf("%-*s  %-*s  %10s  %6s  %s\n", static_cast<int>(width), "file",
-                static_cast<int>(std::max<std::size_t>(releases.size(), 12)), "old versions", "patch", "ratio",
-                "decision");
-    std::printf("%-*s  %-*s\n", static_cast<int>(width), "", static_cast<int>(releases.size()), releases.c_str());
+    const std::size_t versionsWidth = std::max<std::size_t>(Columns(releases), 12);
+    std::printf("%s  %s  %10s  %6s  %s\n", Padded("file", width).c_str(), Padded("old versions", versionsWidth).c_str(),
+                "patch", "ratio", "decision");
+    std::printf("%s  %s\n", Padded("", width).c_str(), releases.c_str());
     std::size_t patch = 0;
     for (const TKitFile& f : kit.Files) {
         std::string versions;
-        for (std::size_t i = 0; i < f.VersionOf.size(); ++i) {
-            std::string cell = f.VersionOf[i] < 0 ? "-" : std::to_string(f.VersionOf[i] + 1);
-            cell.resize(kit.Names[i].size() + 1, ' ');
-            versions += cell;
-        }
+        for (std::size_t i = 0; i < f.VersionOf.size(); ++i)
+            versions += Padded(f.VersionOf[i] < 0 ? "-" : std::to_string(f.VersionOf[i] + 1),
+                               Columns(kit.Names[i]) + 1);
         std::string size = "-", ratio = "-";
         if (f.Decision == TKitDecision::Patch) {
             if (patch < sizes.size()) {
-                size = std::to_string(sizes[patch].first);
-                char text[16];
-                std::snprintf(text, sizeof text, "%.1f%%",
-                              sizes[patch].second > 0 ? 100.0 * static_cast<double>(sizes[patch].first) /
-                                                            static_cast<double>(sizes[patch].second)
-                                                      : 0.0);
-                ratio = text;
+                const auto [patchSize, newSize] = sizes[patch];
+                size = std::to_string(patchSize);
+                // A share of an empty file means nothing; past ten times the
+                // file the figure only says the patch is no saving.
+                if (newSize > 0 && patchSize < 10 * newSize) {
+                    char text[16];
+                    std::snprintf(text, sizeof text, "%.1f%%",
+                                  100.0 * static_cast<double>(patchSize) / static_cast<double>(newSize));
+                    ratio = text;
+                } else if (newSize > 0) {
+                    ratio = ">999%";
+                }
             }
             ++patch;
         }
@@ -164,9 +192,8 @@ void PrintTable(const TReleaseKit& kit, const std::vector<std::pair<std::int64_t
                 if (f.VersionOf[i] < 0)
                     decision += "; missing in " + kit.Names[i] + ": the validation stops there";
         }
-        std::printf("%-*s  %-*s  %10s  %6s  %s\n", static_cast<int>(width), f.Relative.c_str(),
-                    static_cast<int>(std::max<std::size_t>(releases.size(), 12)), versions.c_str(), size.c_str(),
-                    ratio.c_str(), decision.c_str());
+        std::printf("%s  %s  %10s  %6s  %s\n", Padded(f.Relative, width).c_str(),
+                    Padded(versions, versionsWidth).c_str(), size.c_str(), ratio.c_str(), decision.c_str());
     }
 }
 
@@ -186,8 +213,12 @@ int CmdBuildFrom(const TArgs& args)
             leaveOutAdded = true;
             continue;
         }
+        if (arg == "-h" || arg == "--help") {
+            std::printf("usage: updkit %s\n", kUsage);
+            return 0;
+        }
         if (!hasValue)
-            return Usage(kUsage);
+            return UsageError(arg + " needs a value", kUsage);
         const std::string& value = args[++i];
         if (arg == "--from")
             input.OldReleases.push_back(value);
@@ -217,25 +248,29 @@ int CmdBuildFrom(const TArgs& args)
             stub = value;
         else if (arg == "--patch-note" && note.empty())
             note = upd::Utf8ToCp1250(value);
-        else if (arg == "--volumes" && volumes == 0 && volumeSize == 0 &&
-                 (volumes = PositiveNumber(value)) >= 1 && volumes <= kMaxVolumes)
-            continue;
-        else if (arg == "--volume-size" && volumes == 0 && volumeSize == 0 && (volumeSize = PositiveNumber(value)) >= 1)
-            continue;
-        else
-            return Usage(kUsage);
+        else if (arg == "--volumes" || arg == "--volume-size") {
+            const std::string why = VolumeOption(arg, value, volumes, volumeSize);
+            if (!why.empty())
+                return UsageError(why, kUsage);
+        } else
+            return UsageError("unknown or repeated option " + arg, kUsage);
     }
-    if (input.OldReleases.empty() || input.NewRelease.empty() || output.empty() || !haveTitle || !haveDescription ||
-        release.empty() || releaseDate.empty())
-        return Usage(kUsage);
+    std::string missing;
+    for (const auto& [given, name] : {std::pair{!input.OldReleases.empty(), "--from"},
+                                      {!input.NewRelease.empty(), "--to"}, {!output.empty(), "-o"},
+                                      {haveTitle, "--title"}, {haveDescription, "--description"},
+                                      {!release.empty(), "--release"}, {!releaseDate.empty(), "--release-date"}})
+        if (!given)
+            missing += std::string(missing.empty() ? "" : ", ") + name;
+    if (!missing.empty())
+        return UsageError("missing " + missing, kUsage);
     if (!mustHaveList.empty())
         for (const std::string& name : ReadList(mustHaveList))
             input.MustHave.push_back(name);
 
     TReleaseKit kit = DeriveReleaseKit(input);
     TBuildManifest& manifest = kit.Manifest;
-    const std::string exe = RunningExeFileName().Text();
-    manifest.Stub = stub.empty() ? exe.substr(0, exe.find_last_of("/\\") + 1) + "setup.exe" : stub;
+    manifest.Stub = stub.empty() ? DefaultStub() : stub;
     manifest.Title = title;
     manifest.Description = description;
     manifest.Release = release;
@@ -255,15 +290,28 @@ int CmdBuildFrom(const TArgs& args)
     }
     if (manifest.Patches.empty())
         return Fail("no file changed between the old releases and " + input.NewRelease + ": nothing to update");
-    if (!upd::FileExists(manifest.Stub))
-        return Fail("there is no wizard program " + manifest.Stub + " to append the package to (see --stub)");
+    if (!upd::FileExists(manifest.Stub)) {
+        if (!stub.empty())
+            return Fail("there is no wizard program " + stub + " to append the package to");
+        return Fail("there is no wizard program to append the package to: give it with --stub (the release "
+                    "build's setup.exe; see docs/making-updates.md), or put it beside updkit as " + manifest.Stub);
+    }
 
-    std::vector<std::string> inputs;
+    // Every output is checked before the first patch is built.
+    TOutputPlan plan;
+    if (!mustHaveList.empty())
+        plan.Input(mustHaveList);
+    plan.Input(manifest.Stub);
+    for (const std::string& folder : input.OldReleases)
+        plan.Folder(folder);
+    plan.Folder(input.NewRelease);
+    PlanPackage(plan, output, static_cast<int>(volumes), volumeSize > 0);
+    if (!manifestOut.empty())
+        plan.Output(manifestOut, "the manifest");
+    plan.Check();
+    std::vector<std::string> inputs{manifest.Stub};
     if (!mustHaveList.empty())
         inputs.push_back(mustHaveList);
-    CheckOutput(output, inputs);
-    if (!manifestOut.empty())
-        CheckOutput(manifestOut, inputs);
     TPackageFiles files;
     const TPatchHeader header =
         BuildPackage(manifest, output, static_cast<int>(volumes), volumeSize, &files, inputs);
@@ -276,10 +324,7 @@ int CmdBuildFrom(const TArgs& args)
     PrintTable(kit, sizes);
     if (!manifestOut.empty())
         WriteManifest(manifestOut, manifest, !stub.empty());
-    std::printf("%s: %d bytes of package, patch data digest %s\n", files.ExeFileName.c_str(), header.PackageSize,
-                header.PackageDigest.c_str());
-    for (std::size_t i = 0; i < files.VolumeFileNames.size(); ++i)
-        std::printf("%s: %d bytes\n", files.VolumeFileNames[i].c_str(), header.VolumeSizes[i]);
+    FinishPackage(files, header);
     return 0;
 }
 

@@ -1,5 +1,6 @@
 // updkit mkpatch / unpatch / dump-patch: making a multi-version patch, applying
 // it through the wizard's own engine, and listing what a patch holds.
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -8,6 +9,7 @@
 #include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "base/File.h"
+#include "package/Md5Hash.h"
 #include "patch/PatchIo.h"
 #include "patch/PatchWriter.h"
 #include "patch/UnPatchEngine.h"
@@ -55,6 +57,56 @@ void PrintTable(const char* name, const upd::patch::TQvtHuffmanValueSet& set)
     std::printf("%s: %d values\n", name, set.Count());
     for (int i = 0; i < set.Count(); ++i)
         std::printf("  %d weight %d code %s\n", set.Value(i), set.Weight(i), set.Codes(i).c_str());
+}
+
+/// The old file's digest that a version line ends in (" md5:" and 32
+/// hexadecimal digits), or an empty text for a line without one.
+std::string DigestOfLine(const std::string& line)
+{
+    const std::size_t at = line.rfind(" md5:");
+    if (at == std::string::npos || line.size() != at + 5 + 32)
+        return std::string();
+    std::string digest = line.substr(at + 5);
+    if (digest.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return std::string();
+    for (char& c : digest)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return digest;
+}
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Refuses an old file that is not the patch's old version `index`, before
+// anything is written: applied to another file, a patch either fails half-way
+// with a message that blames the patch or writes a wrong new file.
+// Patches made before the lines carried digests are applied unchecked.
+void CheckOldVersion(const std::string& patchName, const std::string& oldName, int index,
+                     const upd::patch::TQvtUnPatchLimits& limits)
+{
+    upd::patch::TQvtUnPatchEngine engine;
+    engine.LoadFromFile(patchName, limits);
+    engine.CheckVersionIndex(index);
+    const auto& lines = engine.Versions;
+    const std::string expected = DigestOfLine(lines[static_cast<std::size_t>(index)]);
+    if (expected.empty())
+        return;
+    const std::string digest = Upper(upd::package::FileMD5Text(oldName));
+    if (digest == expected)
+        return;
+    const std::string named = "old version " + std::to_string(index) + " (" +
+                              ToConsole(lines[static_cast<std::size_t>(index)]) + ")";
+    for (std::size_t other = 0; other < lines.size(); ++other)
+        if (DigestOfLine(lines[other]) == digest)
+            throw upd::Exception(oldName + " is old version " + std::to_string(other) + " (" +
+                                 ToConsole(lines[other]) + ") of the patch, not " + named +
+                                 "; nothing was written");
+    throw upd::Exception(oldName + " is not " + named + " of the patch: its MD5 digest is " + digest +
+                         "; nothing was written");
 }
 
 /// A byte count: decimal digits only, above 0.
@@ -108,7 +160,8 @@ int CmdMkpatch(const TArgs& args)
     std::vector<std::string> versions;
     for (const auto& name : oldNames) {
         oldFiles.push_back(upd::ReadWholeFile(name));
-        versions.push_back(ToStored(FileNamePart(name)));
+        versions.push_back(ToStored(FileNamePart(name)) + " md5:" +
+                           upd::package::MD5Text(oldFiles.back().data(), oldFiles.back().size()));
     }
     for (const auto& file : oldFiles)
         oldViews.emplace_back(file);
@@ -149,6 +202,7 @@ int CmdUnpatch(const TArgs& args)
     CheckInput(patchName);
     CheckInput(oldName);
     CheckOutput(outName, {patchName, oldName});
+    CheckOldVersion(patchName, oldName, index, limits);
 
     // Read through the block cache rather than mapped: mapped pages of a
     // large old file stay counted as the process's memory, in pieces larger

@@ -1,11 +1,14 @@
-// verify EXE [--root DIR]: the validation stage without a window, for support
-// staff who check an installation against a package without changing it.
+// verify EXE [--installed DIR | --root PREFIX]: the validation stage without a
+// window, for support staff who check an installation against a package
+// without changing it. Where the files are read goes to stderr.
 //
 // One event per line, in the order the stage produces them, texts in UTF-8:
 //   progress DONE/TOTAL      warning TEXT      fatal TEXT
 //   source N INDEX PATH      ok                error CLASS: MESSAGE
-// Exit status: 0 the stage succeeded, 1 a fatal finding, 2 an error (or a
-// usage error).
+// and after the stage, for a package with volumes, one line per volume:
+//   volume N/COUNT ok NAME   volume N/COUNT PROBLEM NAME
+// Exit status: 0 the stage succeeded and every volume is whole, 1 a fatal
+// finding or a volume missing or damaged, 2 an error (or a usage error).
 #include "tools/updkit/Commands.h"
 #include "tools/updkit/Files.h"
 
@@ -15,7 +18,7 @@
 #include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "package/PatchDataEngine.h"
-#include "wizard/FileProbes.h"
+#include "tools/updkit/Installation.h"
 #include "wizard/ValidationStage.h"
 
 namespace updkit {
@@ -73,33 +76,37 @@ int PrintError(const char* className, const std::string& message)
 
 int CmdVerify(const TArgs& args)
 {
-    const char* usage = "verify EXE [--root DIR]";
-    std::string exe, root;
+    const char* usage = "verify EXE [--installed DIR | --root PREFIX]";
+    std::string exe;
+    TInstallation where;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--root") {
-            if (++i == args.size() || !root.empty())
-                return Usage(usage);
-            root = args[i];
-        } else if (exe.empty() && !args[i].empty() && args[i][0] != '-') {
-            exe = args[i];
-        } else {
+        const int taken = where.Take(args, i);
+        if (taken < 0)
             return Usage(usage);
-        }
+        if (taken == 0 && exe.empty() && !args[i].empty() && args[i][0] != '-')
+            exe = args[i];
+        else if (taken == 0)
+            return Usage(usage);
     }
     if (exe.empty())
         return Usage(usage);
     CheckInput(exe);
-
-    std::unique_ptr<upd::wizard::TFileProbe> probe;
-    if (root.empty())
-        probe = std::make_unique<upd::wizard::TSystemFileProbe>();
-    else
-        probe = std::make_unique<upd::wizard::TRootedFileProbe>(root);
+    const std::unique_ptr<upd::wizard::TFileProbe> probe = where.Probe();
+    const std::string note = "updkit: " + where.Where() + "\n";
+    std::fwrite(note.data(), 1, note.size(), stderr);
 
     try {
         upd::package::TPatchDataEngine engine(exe);
         TPrintingSink sink;
         if (!upd::wizard::RunValidation(*engine.Update, sink, *probe))
+            return 1;
+        bool whole = true;
+        for (const TVolumeFinding& volume : CheckVolumes(engine)) {
+            whole = whole && volume.Problem.empty();
+            PrintLine("volume ", std::to_string(volume.Number) + "/" + std::to_string(engine.Header.VolumeCount) +
+                                     " " + (volume.Problem.empty() ? "ok" : volume.Problem) + " " + volume.Name);
+        }
+        if (!whole)
             return 1;
         PrintLine("ok", "");
         return 0;

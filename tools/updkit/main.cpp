@@ -34,10 +34,35 @@ int Usage(const std::string& usage)
     return 2;
 }
 
+int UsageError(const std::string& why, const std::string& usage)
+{
+    Fail(why);
+    return Usage(usage);
+}
+
+std::string VolumeOption(const std::string& option, const std::string& value, std::int64_t& volumes,
+                         std::int64_t& volumeSize)
+{
+    if (volumes != 0 || volumeSize != 0)
+        return "give --volumes or --volume-size once, not both or twice";
+    if (option == "--volumes") {
+        volumes = PositiveNumber(value);
+        if (volumes < 1 || volumes > 10)
+            return "--volumes takes a count from 1 to 10, not '" + value + "'";
+    } else {
+        volumeSize = PositiveNumber(value);
+        if (volumeSize < 1)
+            return "--volume-size takes a size in bytes above 0, not '" + value + "'";
+    }
+    return std::string();
+}
+
 long long PositiveNumber(const std::string& text)
 {
     std::size_t used = 0;
     long long value = 0;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
     try {
         value = std::stoll(text, &used);
     } catch (const std::exception&) {
@@ -57,14 +82,19 @@ struct TCommand {
 constexpr TCommand kCommands[] = {
     {"info", CmdInfo, "info EXE                      the package inside EXE, as JSON"},
     {"build", CmdBuild, "build MANIFEST -o SETUP.EXE   build an update package\n"
-                        "  build --from OLD... --to NEW -o SETUP.EXE --title T --description D --release N\n"
-                        "        --release-date D ...   derive it from release folders (see docs/making-updates.md)"},
-    {"check", CmdCheck, "check EXE [--root DIR]        check an installation against a package"},
-    {"verify", CmdVerify, "verify EXE [--root DIR]       run the validation stage without a window"},
+                        "  build --from OLD --from OLD... --to NEW -o SETUP.EXE --title T --description D\n"
+                        "        --release N --release-date D ...   derive it from release folders\n"
+                        "                                (updkit build --from --help, docs/making-updates.md)"},
+    {"check", CmdCheck, "check EXE [--installed DIR | --root PREFIX]\n"
+                        "                                check an installation against a package: DIR is the\n"
+                        "                                installed folder itself (C:\\Pravion), PREFIX a Wine prefix"},
+    {"verify", CmdVerify, "verify EXE [--installed DIR | --root PREFIX]\n"
+                          "                                run the validation stage without a window"},
+    {"extract", CmdExtract, "extract EXE N -o PATCH         the patch data of patch set N (from 1)"},
     {"log", CmdLog, "log FILE                      how the last run in a wizard's log ended, and why"},
-    {"mkpatch", CmdMkpatch, "mkpatch --old F... --new F -o PATCH [--note T]"},
+    {"mkpatch", CmdMkpatch, "mkpatch --old F [--old F]... --new F -o PATCH [--note T]"},
     {"unpatch", CmdUnpatch, "unpatch PATCH OLD INDEX OUT [--limit BYTES]\n"
-                            "                                rebuild the new file from old version INDEX;\n"
+                            "                                rebuild the new file from old version INDEX (from 0);\n"
                             "                                the new file may have at most BYTES (128 MiB)"},
     {"dump-patch", CmdDumpPatch, "dump-patch PATCH              header, tables and instructions of a patch"},
     {"md5", CmdMd5, "md5 FILE...                   MD5 digest texts"},

@@ -1,0 +1,29 @@
+// One installed file under its many spellings, as Windows sees it.
+#include <gtest/gtest.h>
+
+#include "package/InstalledNames.h"
+
+namespace upd::package {
+
+TEST(InstalledNamesTest, OneFileWhateverTheCaseAndTheSlashes)
+{
+    // Code page 1250 bytes: 0xC3 Ă / 0xE3 ă, 0xAA Ş / 0xBA ş, 0x8A Š / 0x9A š, 0xA3 Ł / 0xB3 ł, 0xBC Ľ / 0xBE ľ.
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } rows[] = {
+        {"C:\\Pravion\\kp3.exe", "c:/pravion//KP3.EXE", true},
+        {"C:\\Pravion\\\xC3\xAA.txt", "C:\\Pravion\\\xE3\xBA.txt", true},
+        {"\x8A\xA3\xBC", "\x9A\xB3\xBE", true},
+        {"C:\\Pravion\\\xE3.txt", "C:\\Pravion\\a.txt", false},
+        {"C:\\Pravion\\\xBA.txt", "C:\\Pravion\\s.txt", false},
+        {"C:\\Pravion\\a\\b.txt", "C:\\Pravion\\ab.txt", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.a) + " / " + row.b);
+        EXPECT_EQ(InstalledPathKey(row.a) == InstalledPathKey(row.b), row.same);
+    }
+}
+
+} // namespace upd::package
