@@ -238,7 +238,8 @@ TEST_F(TUpdateE2ETest, FoldersNamedInAnyScriptWork)
         ASSERT_NO_FATAL_FAILURE(Launch(TPath::FromNative(exe.wstring())));
         ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
         ExpectUpdated();
-        // The run's temporary files went where the system said, and are gone.
+        // Nothing of the run in the user's temporary folder: its work files
+        // go to the wizard's own work folder.
         EXPECT_TRUE(fs::is_empty(temp));
         m_process.reset();
         TearDown();
