@@ -59,7 +59,8 @@ public:
                               " \"" + m_stop + "\" \"" + m_counts + "\"";
         for (const std::string& pattern : patterns)
             command += " \"" + pattern + "\"";
-        STARTUPINFOA startup{sizeof startup};
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
         EXPECT_TRUE(::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                      &m_info));
     }
@@ -241,8 +242,9 @@ TEST_F(TElevatedRunE2ETest, AProgramRewritingTheRunsFilesNeverGetsThemInstalled)
         {
             // Different timings: the attacker's pause and the wizard's pause
             // before each step of the replacement.
+            const int pauses[] = {0, 2, 25, 80};
             TEnvironment slow("UPD_TEST_FILE_OP_DELAY_MS", run * 7 % 31);
-            TAttacker attacker(run % 4, patterns);
+            TAttacker attacker(pauses[run % 4], patterns);
             ASSERT_NO_FATAL_FAILURE(Launch());
             message = RunToEnd();
             hits = attacker.Stop();
@@ -255,6 +257,8 @@ TEST_F(TElevatedRunE2ETest, AProgramRewritingTheRunsFilesNeverGetsThemInstalled)
             EXPECT_TRUE(WhollyNew()) << "success with a file that is not the package's";
         } else {
             ++refused;
+            if (refused == 1)
+                std::printf("[ attacker ] run %d stopped: %s\n", run, message.c_str());
             EXPECT_TRUE(WhollyOld()) << message;
         }
         for (const TInstalledFile& f : m_files)
