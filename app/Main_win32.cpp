@@ -20,6 +20,7 @@
 #include "wizard/UpdateLog.h"
 #include "version/FileOps.h"
 #include "wizard/UpdateTransaction.h"
+#include "wizard/WorkFolder_win32.h"
 #include "wizard/Worker_win32.h"
 
 namespace {
@@ -33,18 +34,15 @@ const char kAlreadyRunningMessage[] =
     "Programul de actualizare este deja pornit. Asteptati sa se termine, apoi porniti-l din nou daca este nevoie.";
 
 // One wizard at a time: a second one would take the first one's replacement
-// for an interrupted one and undo it.
-upd::TKernelHandle TakeSingleInstance()
+// for an interrupted one and undo it. The guard is a file of the work folder
+// opened exclusively: only administrators can open it, so no program of the
+// user can hold it first (a named object could be created by anyone).
+upd::TFileHandle TakeSingleInstance(bool& anotherRuns)
 {
-    for (const wchar_t* name : {L"Global\\Kp3ActualizareInCurs", L"Local\\Kp3ActualizareInCurs"}) {
-        upd::TKernelHandle mutex(::CreateMutexW(nullptr, FALSE, name));
-        if (mutex && ::GetLastError() == ERROR_ALREADY_EXISTS)
-            return upd::TKernelHandle();
-        if (mutex)
-            return mutex;
-    }
-    // Without any mutex the wizard still runs; the journal is its only guard.
-    return upd::TKernelHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    DWORD error = ERROR_SUCCESS;
+    upd::TFileHandle lock = upd::wizard::TakeInstanceLock(upd::wizard::kInstanceLockFile, error);
+    anotherRuns = !lock && error == ERROR_SHARING_VIOLATION;
+    return lock;
 }
 
 int RunWizard()
@@ -78,12 +76,26 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     ::SetErrorMode(::SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     upd::InitCommonControlClasses(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
 
-    upd::TKernelHandle instance = TakeSingleInstance();
-    if (!instance) {
+    // Every work file of the run goes to the administrators-only work folder,
+    // never to the user's temporary folder, which the user's other programs
+    // can change while the elevated wizard uses it.
+    std::string reason;
+    upd::TFileHandle workFolder = upd::wizard::HoldWorkFolder(upd::wizard::kWorkFolder, reason);
+    if (!workFolder) {
+        upd::app::ShowMessageBox(nullptr, upd::wizard::WorkFolderMessage(upd::wizard::kWorkFolder, reason),
+                                 MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    upd::version::SetTempFolder(upd::TPath(upd::wizard::kWorkFolder));
+    bool anotherRuns = false;
+    upd::TFileHandle instance = TakeSingleInstance(anotherRuns);
+    if (anotherRuns) {
         upd::app::ShowMessageBox(nullptr, kAlreadyRunningMessage, MB_OK | MB_ICONWARNING);
         return 1;
     }
-    upd::wizard::RunLog().Open(upd::wizard::kLogFile, upd::version::TempFolder().Text());
+    // No second place for the log: any other would be one the user's
+    // programs can write, or redirect, under an elevated wizard.
+    upd::wizard::RunLog().Open(upd::wizard::kLogFile, std::string());
     upd::wizard::RunLog().Start(upd::package::RunningExeFileName().Text());
     // A run that was killed or lost its power is finished or undone before
     // anything looks at the installation.

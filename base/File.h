@@ -61,6 +61,9 @@ public:
     void WriteAt(std::int64_t position, const void* buffer, std::size_t count);
     /// Makes what was written durable (on the disk, not only in the system's cache).
     void Flush();
+    /// Gives the open file the read-only attribute (on POSIX: takes its write
+    /// bits) through this handle, not by its name, which may since lead elsewhere.
+    void MarkReadOnly();
     void Seek(std::int64_t position);
     /// Ends the file at the current position.
     void Truncate();

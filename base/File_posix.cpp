@@ -180,6 +180,13 @@ void TFile::Flush()
         Fail("Nu pot scrie in fisierul", m_name);
 }
 
+void TFile::MarkReadOnly()
+{
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0 || ::fchmod(m_fd, (st.st_mode & 07777) & ~(S_IWUSR | S_IWGRP | S_IWOTH)) != 0)
+        Fail("Nu pot marca fisierul", m_name);
+}
+
 void TFile::Seek(std::int64_t position)
 {
     if (::lseek(m_fd, position, SEEK_SET) < 0)

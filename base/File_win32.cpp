@@ -152,6 +152,19 @@ void TFile::Flush()
         RaiseOSError(GetLastError(), "Nu pot scrie in fisierul " + m_name.Text());
 }
 
+void TFile::MarkReadOnly()
+{
+    FILE_BASIC_INFO info{};
+    if (!GetFileInformationByHandleEx(AsHandle(m_handle), FileBasicInfo, &info, sizeof info))
+        RaiseOSError(GetLastError(), "Nu pot marca fisierul " + m_name.Text() + " ca fisier doar pentru citire");
+    info.FileAttributes = (info.FileAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY;
+    // Zero times are left as they are.
+    info.CreationTime.QuadPart = info.LastAccessTime.QuadPart = info.LastWriteTime.QuadPart = 0;
+    info.ChangeTime.QuadPart = 0;
+    if (!SetFileInformationByHandle(AsHandle(m_handle), FileBasicInfo, &info, sizeof info))
+        RaiseOSError(GetLastError(), "Nu pot marca fisierul " + m_name.Text() + " ca fisier doar pentru citire");
+}
+
 void TFile::Seek(std::int64_t position)
 {
     LARGE_INTEGER to;

@@ -243,6 +243,19 @@ std::string FileMD5Text(const TPath& fileName)
     return md5.DigestToText(digest);
 }
 
+std::string OpenFileMD5Text(TFile& file)
+{
+    file.Seek(0);
+    auto block = std::make_unique<std::uint8_t[]>(kReadBlock);
+    THashAlgMD5Engine::TContext context;
+    THashAlgMD5Engine::Init(context);
+    while (std::size_t got = file.Read(block.get(), kReadBlock))
+        THashAlgMD5Engine::Update(context, block.get(), got);
+    THashDigest digest{};
+    THashAlgMD5Engine::Final(context, digest.data());
+    return THashAlgMD5().DigestToText(digest);
+}
+
 std::string MD5Text(const void* data, std::size_t size)
 {
     THashAlgMD5 md5;

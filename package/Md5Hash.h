@@ -12,6 +12,10 @@
 
 #include "base/Path.h"
 
+namespace upd {
+class TFile;
+}
+
 namespace upd::package {
 
 /// Receives a digest; only the first DigestSize/8 bytes are meaningful.
@@ -64,6 +68,11 @@ private:
 /// The MD5 digest text of a file; the empty text when the file cannot be read,
 /// which equals no stored digest.
 std::string FileMD5Text(const TPath& fileName);
+
+/// The MD5 digest text of everything an open file holds, read through that
+/// very handle from its start (the file position is left at its end). Raises
+/// EOSError when it cannot be read.
+std::string OpenFileMD5Text(TFile& file);
 
 /// The MD5 digest text of bytes in memory.
 std::string MD5Text(const void* data, std::size_t size);

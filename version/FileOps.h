@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "base/File.h"
 #include "base/Path.h"
 
 namespace upd::version {
@@ -27,6 +28,15 @@ TPath TempFolder();
 /// A trailing separator of the stored temporary folder is removed once. The
 /// file is not created.
 TPath MakeTempFileName(const std::string& prefix, const std::string& extension);
+
+/// Creates a new file <TempFolder>\<Prefix>_<n>.<Extension> for the first n
+/// from 1 whose creation succeeds: a name that anything holds already (a
+/// file, a folder, a link, even one that leads nowhere) fails the creation
+/// and the next n is tried; nothing that exists is ever opened or followed.
+/// The file is open for reading and writing; on Windows nobody else may
+/// write it, rename it or delete it while it stays open. Raises EOSError when the
+/// folder refuses the creation for another reason.
+TFile CreateTempFile(const std::string& prefix, const std::string& extension);
 
 /// Overrides the temporary folder (tests, and tools that work elsewhere).
 void SetTempFolder(const TPath& folder);

@@ -1,5 +1,6 @@
 #include "version/FileOps.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
 
@@ -14,6 +15,12 @@ TPath SystemTempFolder()
     if (folder.back() != '/')
         folder += '/';
     return TPath::FromNative(folder);
+}
+
+bool LastCreationFoundName(const TPath&)
+{
+    // O_EXCL refuses any name that exists, a link (even a dangling one) included.
+    return errno == EEXIST;
 }
 
 std::optional<std::int64_t> FindFileSize(const TPath& fileName)

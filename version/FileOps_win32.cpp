@@ -15,6 +15,16 @@ TPath SystemTempFolder()
     return TPath::FromNative(std::wstring(path, n));
 }
 
+bool LastCreationFoundName(const TPath& name)
+{
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
+        return true;
+    // A folder of that name, or a file whose deletion is pending, answers
+    // "access denied" too; a folder that refuses us does so for every name.
+    return code == ERROR_ACCESS_DENIED && GetFileAttributesW(name.Native().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::optional<std::int64_t> FindFileSize(const TPath& fileName)
 {
     WIN32_FIND_DATAW found{};

@@ -99,10 +99,13 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
     const TStageControl& stage = control ? *control : StageControl();
     const package::TPatchHeader& header = engine.Header;
     const std::int64_t start = static_cast<std::int64_t>(engine.HeaderOffset) + package::kPatchHeaderSize;
-    engine.PatchTotalFileName = version::MakeTempFileName("PatchTotal", "bin");
+    // Created new in the work folder (a name that anything holds is passed
+    // over), and held, refusing other writers, until its digest is taken
+    // through the same handle.
+    TFile total = version::CreateTempFile("PatchTotal", "bin");
+    engine.PatchTotalFileName = total.Name();
     RunJournal().AddTempFile(engine.PatchTotalFileName.Text());
     {
-        TFile total(engine.PatchTotalFileName, TFileMode::Create);
         if (header.VolumeCount == 0) {
             TFile exe(engine.GetExeFileName(), TFileMode::ReadShared);
             exe.Seek(start);
@@ -140,7 +143,8 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
             }
         }
     }
-    const std::string gathered = package::FileMD5Text(engine.PatchTotalFileName);
+    const std::string gathered = package::OpenFileMD5Text(total);
+    total.Close();
     RunLog().Archive(gathered, gathered == header.PackageDigest);
     if (gathered != header.PackageDigest)
         throw Exception(kCorruptExeMessage);

@@ -28,6 +28,12 @@ void TFaultyFileOps::Rename(const std::string& from, const std::string& to)
     m_inner.Rename(from, to);
 }
 
+void TFaultyFileOps::RenameVerified(const std::string& from, const std::string& to, const std::string& digest)
+{
+    Step(from);
+    m_inner.RenameVerified(from, to, digest);
+}
+
 void TFaultyFileOps::RenameOver(const std::string& from, const std::string& to)
 {
     Step(to);
@@ -39,6 +45,8 @@ void TFaultyFileOps::WriteDurable(const std::string& name, const std::string& by
     Step(name);
     m_inner.WriteDurable(name, bytes);
 }
+
+#ifdef UPD_TEST_HOOKS
 
 namespace {
 
@@ -58,5 +66,13 @@ std::unique_ptr<TFileOps> FileOpsFromEnvironment()
         return nullptr;
     return std::make_unique<TFaultyFileOps>(SystemFileOps(), failAt, delay);
 }
+
+#else
+
+// The release program reads nothing from its environment: a stray variable
+// on a user's machine must not fail or slow an update.
+std::unique_ptr<TFileOps> FileOpsFromEnvironment() { return nullptr; }
+
+#endif
 
 } // namespace upd::wizard

@@ -6,6 +6,13 @@
 
 namespace upd::wizard {
 
+std::string StagedCopyChangedMessage(const std::string& staged)
+{
+    return "Copia noua " + staged +
+           " nu mai este cea scrisa de programul de actualizare: a fost schimbata de un alt program. Nu o pun in "
+           "locul fisierului instalat.";
+}
+
 namespace {
 
 class TSystemFileOps : public TFileOps {
@@ -20,9 +27,10 @@ public:
             while (std::size_t got = source.Read(block.data(), block.size()))
                 target.Write(block.data(), got);
             target.Flush();
-            target.Close();
+            // Through the handle: the name may lead elsewhere once it is closed.
             if (readOnly)
-                SetReadOnly(to);
+                target.MarkReadOnly();
+            target.Close();
         } catch (const EOSError& e) {
             target.Close();
             RemoveFile(to);

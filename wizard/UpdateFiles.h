@@ -29,6 +29,18 @@ void ReplaceWithStaged(const std::string& staged, const std::string& target);
 void RenameFile(const std::string& from, const std::string& to);
 /// Creates a folder and every missing parent.
 void ForceFolders(const std::string& folder);
+/// Puts the staged copy `staged` in the place of `target` (which must not
+/// exist) only when it holds exactly what was verified: it is opened as
+/// itself (a link is not followed) so that nobody may write, rename or
+/// delete it meanwhile (one who holds it for writing refuses the open),
+/// refused when it is a link or has a second name, hashed through that
+/// handle, and renamed through the same handle when its MD5 digest text is
+/// `digest`. Raises Exception with StagedCopyChangedMessage when the copy is
+/// not what was written, EOSError when it cannot be opened or renamed; the
+/// copy stays where it was then.
+void RenameVerified(const std::string& staged, const std::string& target, const std::string& digest);
+/// The reason given when a staged copy is not the file that was written.
+std::string StagedCopyChangedMessage(const std::string& staged);
 /// Clears the attributes of a file and deletes it; false when a file of that
 /// name is still there afterwards. Never raises.
 bool RemoveFile(const TPath& path) noexcept;
@@ -53,6 +65,12 @@ public:
     virtual void CopyDurable(const TPath& from, const std::string& to, bool readOnly) = 0;
     /// Renames `from` to `to`, which must not exist.
     virtual void Rename(const std::string& from, const std::string& to) = 0;
+    /// Renames the staged copy `from` to `to` only when it holds what has the
+    /// digest `digest` (see the free RenameVerified).
+    virtual void RenameVerified(const std::string& from, const std::string& to, const std::string& digest)
+    {
+        wizard::RenameVerified(from, to, digest);
+    }
     /// Puts `from` in the place of `to`, whatever to's attributes.
     virtual void RenameOver(const std::string& from, const std::string& to) = 0;
     /// Writes `bytes` to `name` through a temporary name beside it that is
@@ -76,6 +94,7 @@ public:
     }
     void CopyDurable(const TPath& from, const std::string& to, bool readOnly) override;
     void Rename(const std::string& from, const std::string& to) override;
+    void RenameVerified(const std::string& from, const std::string& to, const std::string& digest) override;
     void RenameOver(const std::string& from, const std::string& to) override;
     void WriteDurable(const std::string& name, const std::string& bytes) override;
     bool CanReplace(const std::string& path, std::string& reason) override { return m_inner.CanReplace(path, reason); }
@@ -92,9 +111,10 @@ private:
     int m_steps = 0;
 };
 
-/// The test hook of the environment, or nullptr (use SystemFileOps()):
-/// when UPD_TEST_FAIL_FILE_OP or UPD_TEST_FILE_OP_DELAY_MS is set (tests
-/// only), the system's operations behind a TFaultyFileOps.
+/// The test hook of the environment, or nullptr (use SystemFileOps()): in
+/// the test build (UPD_TEST_HOOKS), when UPD_TEST_FAIL_FILE_OP or
+/// UPD_TEST_FILE_OP_DELAY_MS is set, the system's operations behind a
+/// TFaultyFileOps. The release build always answers nullptr.
 std::unique_ptr<TFileOps> FileOpsFromEnvironment();
 
 } // namespace upd::wizard

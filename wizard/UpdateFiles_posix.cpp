@@ -12,6 +12,7 @@
 
 #include "base/Exception.h"
 #include "base/File.h"
+#include "package/Md5Hash.h"
 
 namespace upd::wizard {
 
@@ -94,6 +95,36 @@ void RenameFile(const std::string& from, const std::string& to)
         Fail(code, "Nu pot redenumi fisierul " + from + " in " + to);
     }
     SyncFolderOf(to);
+}
+
+void RenameVerified(const std::string& staged, const std::string& target, const std::string& digest)
+{
+    // POSIX has no share modes: the copy is hashed through a descriptor that
+    // does not follow a link, and the name is checked to lead to the same
+    // file just before it is renamed.
+    int fd = ::open(staged.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        Fail(errno, "Nu pot deschide fisierul " + staged);
+    struct stat opened {};
+    bool same = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_nlink == 1;
+    package::THashAlgMD5Engine::TContext context;
+    package::THashAlgMD5Engine::Init(context);
+    std::vector<std::uint8_t> block(1 << 20);
+    ssize_t got = 0;
+    while (same && (got = ::read(fd, block.data(), block.size())) > 0)
+        package::THashAlgMD5Engine::Update(context, block.data(), static_cast<std::size_t>(got));
+    const int code = errno;
+    ::close(fd);
+    if (got < 0)
+        Fail(code, "Nu pot citi din fisierul " + staged);
+    package::THashDigest bytes{};
+    package::THashAlgMD5Engine::Final(context, bytes.data());
+    struct stat named {};
+    same = same && ::lstat(staged.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
+           named.st_ino == opened.st_ino;
+    if (!same || package::THashAlgMD5().DigestToText(bytes) != digest)
+        throw Exception(StagedCopyChangedMessage(staged));
+    RenameFile(staged, target);
 }
 
 bool RemoveFile(const TPath& path) noexcept

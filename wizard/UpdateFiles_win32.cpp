@@ -4,6 +4,14 @@
 
 #include <restartmanager.h>
 
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "base/Exception.h"
+#include "base/Handles_win32.h"
+#include "package/Md5Hash.h"
+
 namespace upd::wizard {
 
 bool ClearAttributes(const std::string& path) noexcept
@@ -60,13 +68,67 @@ void RenameFile(const std::string& from, const std::string& to)
         RaiseOSError(::GetLastError(), "Nu pot redenumi fisierul " + from + " in " + to);
 }
 
+void RenameVerified(const std::string& staged, const std::string& target, const std::string& digest)
+{
+    // Read and DELETE (which a rename needs), sharing only reading: a holder
+    // that may write or delete refuses this open, and nobody can start to
+    // while it lasts. A link planted under the name is opened as itself.
+    TFileHandle file(::CreateFileW(Wide(staged).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
+        RaiseOSError(::GetLastError(), "Nu pot deschide fisierul " + staged);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file.Get(), &info))
+        RaiseOSError(::GetLastError(), "Nu pot deschide fisierul " + staged);
+    // A second name would let its owner reach the bytes after the rename.
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        info.nNumberOfLinks != 1 || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
+        throw Exception(StagedCopyChangedMessage(staged));
+    package::THashAlgMD5Engine::TContext context;
+    package::THashAlgMD5Engine::Init(context);
+    std::vector<std::uint8_t> block(1 << 20);
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.Get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr))
+            RaiseOSError(::GetLastError(), "Nu pot citi din fisierul " + staged);
+        if (got == 0)
+            break;
+        package::THashAlgMD5Engine::Update(context, block.data(), got);
+    }
+    package::THashDigest bytes{};
+    package::THashAlgMD5Engine::Final(context, bytes.data());
+    if (package::THashAlgMD5().DigestToText(bytes) != digest)
+        throw Exception(StagedCopyChangedMessage(staged));
+    // Renamed through the handle that was hashed: what is put in place is
+    // what was checked. The name in its system form, which both the system's
+    // conversion and the file system take as it is.
+    wchar_t full[32768];
+    DWORD length = ::GetFullPathNameW(Wide(target).c_str(), 32768, full, nullptr);
+    if (length == 0 || length >= 32768)
+        RaiseOSError(::GetLastError(), "Nu pot redenumi fisierul " + staged + " in " + target);
+    const std::wstring name = std::wstring(L"\\??\\") + full;
+    const std::size_t size = sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t);
+    auto storage = std::make_unique<std::uint8_t[]>(size);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(storage.get());
+    std::memset(storage.get(), 0, size);
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, name.c_str(), name.size() * sizeof(wchar_t));
+    if (!::SetFileInformationByHandle(file.Get(), FileRenameInfo, rename, static_cast<DWORD>(size)))
+        RaiseOSError(::GetLastError(), "Nu pot redenumi fisierul " + staged + " in " + target);
+}
+
 bool RemoveFile(const TPath& path) noexcept
 {
     try {
         const std::wstring& name = path.Native();
-        if (::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES)
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
             return true;
-        ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+        // A link is deleted as itself; the attributes of what it leads to stay.
+        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
         return ::DeleteFileW(name.c_str()) != FALSE || ::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES;
     } catch (...) {
         return false;

@@ -110,6 +110,8 @@ void TUpdateLog::Open(const std::string& preferred, const std::string& fallbackF
         m_fileName = preferred;
         return;
     }
+    if (fallbackFolder.empty())
+        return;
     try {
         std::string folder = fallbackFolder;
         if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')

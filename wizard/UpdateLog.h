@@ -46,7 +46,7 @@ namespace upd::wizard {
 
 /// Where the wizard keeps its log: beside the tag folder, with the journal.
 inline constexpr const char* kLogFile = "C:\\Program Files\\Tarvix\\Kp3Tag\\Actualizare.log";
-/// Its name in the temporary folder when the place above cannot be written.
+/// Its name in a fallback folder when the place above cannot be written.
 inline constexpr const char* kLogFileName = "Actualizare.log";
 /// A log grown beyond this is moved to "<name>.vechi" at the next start.
 inline constexpr std::int64_t kLogLimit = 512 * 1024;
@@ -54,7 +54,9 @@ inline constexpr std::int64_t kLogLimit = 512 * 1024;
 class TUpdateLog {
 public:
     /// Chooses the file: `preferred` when it can be written (its folder is
-    /// made), else kLogFileName in `fallbackFolder`; none when neither can.
+    /// made), else kLogFileName in `fallbackFolder` (none when it is empty,
+    /// as for the wizard, which must not write where the user's programs can
+    /// redirect it); none when neither can.
     void Open(const std::string& preferred, const std::string& fallbackFolder) noexcept;
     const std::string& FileName() const noexcept { return m_fileName; }
 

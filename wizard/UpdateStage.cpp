@@ -41,25 +41,28 @@ private:
     std::int32_t m_done = 0;
 };
 
-// A temporary file deleted when it goes out of scope, whatever happened.
+// A work file held open from its creation (nobody else may write, rename or
+// delete it meanwhile), closed and deleted when it goes out of scope,
+// whatever happened.
 class TScratchFile {
 public:
-    explicit TScratchFile(TPath name) : Name(std::move(name)) {}
+    explicit TScratchFile(TFile file) : File(std::move(file)) {}
     ~TScratchFile()
     {
-        if (FileExists(Name))
-            DeleteFileNamed(Name);
+        const TPath name = File.Name();
+        File.Close();
+        if (FileExists(name))
+            DeleteFileNamed(name);
     }
     TScratchFile(const TScratchFile&) = delete;
     TScratchFile& operator=(const TScratchFile&) = delete;
-    const TPath Name;
+    TFile File;
 };
 
-void CopySegment(TFile& patchData, std::int64_t position, std::int32_t size, const TPath& target,
+void CopySegment(TFile& patchData, std::int64_t position, std::int32_t size, TFile& out,
                  const TStageControl& control)
 {
     patchData.Seek(position);
-    TFile out(target, TFileMode::Create);
     std::vector<std::uint8_t> block(64 * 1024);
     std::int64_t left = size;
     while (left > 0) {
@@ -102,7 +105,7 @@ private:
     int m_reported = 0;
 };
 
-void Rebuild(const TPath& patchFile, const package::TPatchSet& set, TProgress& progress,
+void Rebuild(const TPath& patchFile, const package::TPatchSet& set, TFile& output, TProgress& progress,
              const TStageControl& control)
 {
     // The package says how large the new file is: a patch that would make
@@ -114,7 +117,6 @@ void Rebuild(const TPath& patchFile, const package::TPatchSet& set, TProgress& p
     control.CheckCancelled();
     TFile old(set.SourceFileName, TFileMode::ReadShared);
     patch::TQvtFileSource source(old);
-    TFile output(set.PatchedFileName, TFileMode::Create);
     patch::TQvtFileOutput sink(output);
     TRebuildProgress rebuilt(progress, control);
     // One pass: the patch is inflated once, and every code is checked before
@@ -134,38 +136,46 @@ std::string ReasonOf(const std::exception& e)
     return own ? own->Message() : std::string(e.what());
 }
 
-void BuildNewFile(TFile& patchData, std::int64_t dataStart, package::TPatchSet& set, TProgress& progress,
-                  package::TPatchDataEngine& engine, TUpdateJournal& journal, const TStageControl& control)
+// Builds and checks the new file of one patch set in the work folder. The
+// segment copy is held open from its creation until it is decoded, so the
+// decoder reads the bytes that were hashed; the new file is held open too,
+// hashed through its own handle, and handed back still open: nobody can
+// change it before it is copied beside its target.
+TFile BuildNewFile(TFile& patchData, std::int64_t dataStart, package::TPatchSet& set, TProgress& progress,
+                   package::TPatchDataEngine& engine, TUpdateJournal& journal, const TStageControl& control)
 {
-    set.PatchedFileName = version::MakeTempFileName("Patched", "bin");
+    TFile output = version::CreateTempFile("Patched", "bin");
+    set.PatchedFileName = output.Name();
     engine.TempFiles.push_back(set.PatchedFileName);
     journal.AddTempFile(set.PatchedFileName.Text());
-    TPath segmentName = version::MakeTempFileName("Patch", "Patch");
-    journal.AddTempFile(segmentName.Text());
-    TScratchFile segment(segmentName);
+    TScratchFile segment(version::CreateTempFile("Patch", "Patch"));
+    journal.AddTempFile(segment.File.Name().Text());
     progress.Step();
-    CopySegment(patchData, dataStart + set.Segment.Offset, set.Segment.Size, segment.Name, control);
-    if (version::GetFileSizeOf(segment.Name) != set.Segment.Size)
+    CopySegment(patchData, dataStart + set.Segment.Offset, set.Segment.Size, segment.File, control);
+    if (segment.File.Size() != set.Segment.Size)
         throw Exception(kSegmentSizeMessage);
     progress.Step();
-    if (package::FileMD5Text(segment.Name) != set.Segment.Hash)
+    if (package::OpenFileMD5Text(segment.File) != set.Segment.Hash)
         throw Exception(CorruptSegmentMessage(set.TargetFileName));
     try {
-        Rebuild(segment.Name, set, progress, control);
+        Rebuild(segment.File.Name(), set, output, progress, control);
     } catch (const std::exception& e) {
         // Half a file must not be taken for the new version; the user is told
         // what to do, and support sees the engine's reason after it.
+        output.Close();
         DeleteFileNamed(set.PatchedFileName);
         throw Exception(FailedUpdateMessage(set.TargetFileName) + "\r\n" + ReasonOf(e));
     } catch (...) {
+        output.Close();
         DeleteFileNamed(set.PatchedFileName);
         throw;
     }
     control.CheckCancelled();
-    if (package::FileMD5Text(set.PatchedFileName) != set.NewHash)
+    if (package::OpenFileMD5Text(output) != set.NewHash)
         throw Exception(FailedUpdateMessage(set.TargetFileName));
     RunLog().Rebuilt(set);
     progress.Step();
+    return output;
 }
 
 // Every target and twin must be free before the first one changes: a file
@@ -274,11 +284,13 @@ void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, c
     const std::int64_t dataStart =
         static_cast<std::int64_t>(engine.Header.PackageSize) - static_cast<std::int64_t>(package::kPatchHeaderSize);
     TProgress progress(host, 15 * update.PatchSets.Count());
+    // The new files stay open, refusing writers, until they are copied.
+    std::vector<TFile> built;
     for (int i = 0; i < update.PatchSets.Count(); ++i) {
         control.CheckCancelled();
         package::TPatchSet& set = update.PatchSets.Items(i);
         host.Status(UpdatingStatus(set.TargetFileName));
-        BuildNewFile(patchData, dataStart, set, progress, engine, journal, control);
+        built.push_back(BuildNewFile(patchData, dataStart, set, progress, engine, journal, control));
     }
     if (update.CopySets.Count() > 0)
         throw Exception(kCopySetsMessage);
@@ -287,8 +299,8 @@ void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, c
     std::vector<TReplacement> files;
     for (int i = 0; i < update.PatchSets.Count(); ++i) {
         const package::TPatchSet& set = update.PatchSets.Items(i);
-        files.push_back({set.PatchedFileName, set.SourceFileName});
-        files.push_back({set.PatchedFileName, set.SourceFileName + "vf"});
+        files.push_back({set.PatchedFileName, set.SourceFileName, set.NewHash});
+        files.push_back({set.PatchedFileName, set.SourceFileName + "vf", set.NewHash});
     }
     WaitUntilReplaceable(files, ops, host, control);
     {
@@ -296,6 +308,7 @@ void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, c
         ReplaceAll(files, options.TagFolder + kSeparator + update.TagFileName, TagFileText(update.TagText), journal,
                    ops, [&] { progress.Step(); });
     }
+    built.clear();
     RemoveNewFiles(update.PatchSets);
 }
 

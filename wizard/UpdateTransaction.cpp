@@ -158,11 +158,14 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
         current = journal.FileName();
         journal.State = TJournalState::Replacing;
         journal.Save(ops);
-        for (const TJournalEntry& e : journal.Entries) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const TJournalEntry& e = journal.Entries[i];
             current = e.Target;
             if (e.Existed)
                 ops.Rename(e.Target, e.Backup);
-            ops.Rename(e.Staged, e.Target);
+            // The staged copy lies where other programs may reach it: only
+            // the bytes that hash to the package's digest go into place.
+            ops.RenameVerified(e.Staged, e.Target, files[i].Digest);
             RunLog().Replaced(e.Target);
             afterEach();
         }

@@ -2,7 +2,8 @@
 //
 // Every new file first gets a flushed, read-only copy beside its target (the
 // staged copy). Then each target is renamed to a backup beside it and its
-// staged copy renamed into its place; the tag file is written; the journal
+// staged copy, hashed again and found equal to the package's digest, renamed
+// into its place (a copy that another program changed fails the step); the tag file is written; the journal
 // is marked as committed; only then are the backups removed. When any step
 // fails, every target already replaced is put back from its backup, in the
 // reverse order, and the error names the file and says that the installation
@@ -22,8 +23,9 @@ namespace upd::wizard {
 class TFileOps;
 
 struct TReplacement {
-    TPath NewFile;       ///< the checked new file in the temporary folder
+    TPath NewFile;       ///< the checked new file in the work folder
     std::string Target;  ///< the installed file (or twin) it replaces
+    std::string Digest;  ///< the package's MD5 digest text of the new file
 };
 
 /// Puts every new file in place, or none. `afterEach` runs after each target

@@ -88,16 +88,21 @@ void TFirValidareVersiune::Run() noexcept
 
 namespace {
 
-// Test hook: UPD_TEST_PROGRESS_DELAY_MS slows every stage down at each
-// progress report, so that a test can close the wizard in the middle of it.
+// Test hook of the test build only: UPD_TEST_PROGRESS_DELAY_MS slows every
+// stage down at each progress report, so that a test can close the wizard in
+// the middle of it. The release program has no such hook.
 DWORD ProgressDelay()
 {
+#ifndef UPD_TEST_HOOKS
+    return 0;
+#else
     static const DWORD delay = [] {
         wchar_t text[16] = {};
         DWORD length = ::GetEnvironmentVariableW(L"UPD_TEST_PROGRESS_DELAY_MS", text, 16);
         return length > 0 && length < 16 ? static_cast<DWORD>(_wtoi(text)) : 0u;
     }();
     return delay;
+#endif
 }
 
 } // namespace

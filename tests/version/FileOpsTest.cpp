@@ -33,6 +33,36 @@ TEST(FileOpsTest, MakeTempFileNameSkipsFilesAndFolders)
     SetTempFolder(saved);
 }
 
+// Whatever holds a name (a file, a folder, a link, even one that leads
+// nowhere) makes the creation take the next number; nothing is followed.
+TEST(FileOpsTest, CreateTempFileTakesTheNextNameOverAnythingThatExists)
+{
+    test::TTempDir dir, elsewhere;
+    TPath saved = TempFolder();
+    SetTempFolder(dir.Path());
+    dir.Write("Patched_1.bin", "x");
+    std::filesystem::create_directory(dir.File("Patched_2.bin"));
+    int next = 3;
+#ifndef _WIN32
+    // Links are planted from Linux; a Windows program here cannot make one.
+    std::filesystem::create_symlink(elsewhere.File("planted"), dir.File("Patched_3.bin"));
+    std::filesystem::create_symlink(elsewhere.Write("existing", "old"), dir.File("Patched_4.bin"));
+    next = 5;
+#endif
+    {
+        TFile file = CreateTempFile("Patched", "bin");
+        EXPECT_EQ(file.Name(), dir.File("Patched_" + std::to_string(next) + ".bin"));
+        file.Write("new", 3);
+    }
+    EXPECT_FALSE(FileOrFolderExists(elsewhere.File("planted")));
+#ifndef _WIN32
+    auto old = ReadWholeFile(elsewhere.File("existing"));
+    EXPECT_EQ(std::string(old.begin(), old.end()), "old");
+#endif
+    EXPECT_EQ(ReadWholeFile(dir.File("Patched_1.bin")).size(), 1u);
+    SetTempFolder(saved);
+}
+
 TEST(FileOpsTest, GetFileSizeOf)
 {
     test::TTempDir dir;

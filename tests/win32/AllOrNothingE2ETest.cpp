@@ -17,6 +17,7 @@
 #include "package/UpdateBuilder.h"
 #include "wizard/UpdateJournal.h"
 #include "wizard/UpdateStage.h"
+#include "wizard/WorkFolder_win32.h"
 
 namespace upd::uitest {
 namespace {
@@ -94,8 +95,8 @@ protected:
 
     static std::string Fake(const std::string& name) { return BuildPath("tests/win32/fake_" + name + ".exe"); }
 
-    // Nothing of ours in the installation folder, the tag folder or the
-    // temporary folder, and no journal.
+    // Nothing of ours in the installation folder, the tag folder, the work
+    // folder or the temporary folder, and no journal.
     void Clean()
     {
         WaitUntilWritable(m_files[0].Target, kStepTimeout);
@@ -111,14 +112,20 @@ protected:
             Remove(name);
     }
 
+    // Work files of a run in the work folder, or (as older wizards left
+    // them) in the temporary folder.
     std::vector<std::string> TempLeftovers() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(TempFolder())) {
-            std::string name = entry.path().filename().string();
-            for (const char* prefix : {"PatchTotal_", "Patched_", "Patch_"})
-                if (name.rfind(prefix, 0) == 0)
-                    names.push_back(entry.path().string());
+        for (const std::string folder : {TempFolder(), std::string(wizard::kWorkFolder)}) {
+            if (!fs::is_directory(folder))
+                continue;
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                std::string name = entry.path().filename().string();
+                for (const char* prefix : {"PatchTotal_", "Patched_", "Patch_"})
+                    if (name.rfind(prefix, 0) == 0)
+                        names.push_back(entry.path().string());
+            }
         }
         return names;
     }
@@ -201,7 +208,7 @@ protected:
     }
 
     // Only the installed files and their twins beside each other; nothing of
-    // the run in the temporary folder; no journal.
+    // the run in the work folder or the temporary folder; no journal.
     void ExpectNoLeftovers()
     {
         for (const auto& entry : fs::directory_iterator(kFolder)) {

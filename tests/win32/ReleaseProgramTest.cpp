@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "TestPaths.h"
 #include "UiDriver_win32.h"
@@ -99,6 +100,26 @@ TEST(ReleaseProgramTest, SizeIsAtMostOneMegabyte)
     std::printf("release program: %zu bytes\n", size);
     RecordProperty("release_program_bytes", static_cast<int>(size));
     EXPECT_LE(size, 1024u * 1024u);
+}
+
+// The release program reads nothing from its environment: the names of the
+// test build's hooks are nowhere in its image, neither as single-byte nor as
+// UTF-16 texts (the test build has them, which shows that the search finds them).
+TEST(ReleaseProgramTest, HoldsNoTestHook)
+{
+    auto holds = [](const Bytes& image, const std::string& name) {
+        std::string wide;
+        for (char c : name)
+            wide += std::string(1, c) + '\0';
+        const std::string_view all(reinterpret_cast<const char*>(image.data()), image.size());
+        return all.find(name) != std::string_view::npos || all.find(wide) != std::string_view::npos;
+    };
+    const Bytes release = ReadWholeFile(ReleaseProgram());
+    const Bytes test = ReadWholeFile(BuildPath("app/setup.exe"));
+    for (const char* name : {"UPD_TEST_FAIL_FILE_OP", "UPD_TEST_FILE_OP_DELAY_MS", "UPD_TEST_PROGRESS_DELAY_MS"}) {
+        EXPECT_FALSE(holds(release, name)) << name;
+        EXPECT_TRUE(holds(test, name)) << name;
+    }
 }
 
 // The loader looks beside the program first for any DLL that is not a known

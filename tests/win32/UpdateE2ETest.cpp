@@ -238,7 +238,8 @@ TEST_F(TUpdateE2ETest, FoldersNamedInAnyScriptWork)
         ASSERT_NO_FATAL_FAILURE(Launch(TPath::FromNative(exe.wstring())));
         ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
         ExpectUpdated();
-        // The run's temporary files went where the system said, and are gone.
+        // Nothing of the run in the user's temporary folder: its work files
+        // go to the wizard's own work folder.
         EXPECT_TRUE(fs::is_empty(temp));
         m_process.reset();
         TearDown();
@@ -357,7 +358,9 @@ TEST_F(TUpdateE2ETest, DamagedVolumeIsRefusedWithItsReason)
         ASSERT_TRUE(AnswerMessageBox(box, IDNO));
         ASSERT_TRUE(WaitUntil([&] { return FindMessageBox(m_process->Id()) == nullptr; }, kStepTimeout));
         EXPECT_TRUE(::IsWindow(dialog));
-        EXPECT_FALSE(::IsWindowEnabled(m_main));
+        // The box gives its owner back as it closes; the dialog takes the
+        // wizard again right after.
+        EXPECT_TRUE(WaitUntil([&] { return !::IsWindowEnabled(m_main); }, kStepTimeout));
         Click(::GetDlgItem(dialog, IDCANCEL));
         box = WaitForMessageBox(m_process->Id(), kStepTimeout);
         ASSERT_NE(box, nullptr);

@@ -332,6 +332,76 @@ TEST_F(TUpdateStageTest, AFileInUseIsAskedAboutBeforeAnythingChanges)
     ExpectInstallationUnchanged();
 }
 
+// Another program rewrites a file of the run at the worst moment: the rebuilt
+// file after its check, just before it is copied beside its target, or the
+// staged copy once it is written. What it wrote is never installed: the
+// stage ends in an error with every file as it was, or, where the system
+// refused the rewrite (Windows: the stage holds the rebuilt file open
+// against writers), it ends well with the package's files.
+TEST_F(TUpdateStageTest, AFileRewrittenAfterItsCheckIsNeverInstalled)
+{
+    class TRewriting : public TFileOps {
+    public:
+        explicit TRewriting(bool staged) : m_staged(staged) {}
+        void CopyDurable(const TPath& f, const std::string& t, bool r) override
+        {
+            if (!m_staged)
+                Rewrite(f.Text());
+            SystemFileOps().CopyDurable(f, t, r);
+            if (m_staged)
+                Rewrite(t);
+        }
+        void Rename(const std::string& f, const std::string& t) override { SystemFileOps().Rename(f, t); }
+        void RenameOver(const std::string& f, const std::string& t) override { SystemFileOps().RenameOver(f, t); }
+        void WriteDurable(const std::string& n, const std::string& b) override { SystemFileOps().WriteDurable(n, b); }
+        bool Rewritten = false;
+
+    private:
+        void Rewrite(const std::string& name)
+        {
+            ClearAttributes(name);
+            TFile file;
+            if (file.TryOpen(name, TFileMode::ReadWrite)) {
+                file.Write("MZ atacator", 11);
+                Rewritten = true;
+            }
+        }
+        bool m_staged;
+    };
+    AddFile("kp3.exe", 0);
+    AddFile("date.dll", 1);
+    ASSERT_NO_FATAL_FAILURE(Prepare());
+    // The staged copy first: the second row may end well.
+    for (bool staged : {true, false}) {
+        SCOPED_TRACE(staged ? "the staged copy" : "the rebuilt file");
+        TRewriting ops(staged);
+        TUpdateStageOptions options;
+        options.TagFolder = m_tagFolder;
+        options.Ops = &ops;
+        THost host;
+        std::string message;
+        try {
+            RunUpdateStage(*m_engine, host, options);
+        } catch (const Exception& e) {
+            message = e.Message();
+        }
+        if (ops.Rewritten) {
+            EXPECT_EQ(message.rfind("Nu am putut inlocui fisierul ", 0), 0u) << message;
+            EXPECT_NE(message.find("a fost schimbata de un alt program"), std::string::npos) << message;
+            EXPECT_NE(message.find("instalarea a ramas asa cum era"), std::string::npos) << message;
+            ExpectInstallationUnchanged();
+            for (const auto& entry : std::filesystem::directory_iterator(m_install.Path()))
+                EXPECT_EQ(entry.path().string().find(".nou"), std::string::npos) << entry.path();
+        } else {
+            EXPECT_FALSE(staged) << "a staged copy can be rewritten once it is closed";
+            EXPECT_EQ(message, "");
+            for (std::size_t i = 0; i < m_new.size(); ++i)
+                EXPECT_EQ(Text(m_manifest.Patches[i].TargetPath), m_new[i]);
+            return;
+        }
+    }
+}
+
 TEST(TTagFileNameTest, OnlyPlainNamesOfTheTagFolderAreTaken)
 {
     for (const char* name : {"kp3tag.txt", "Kp3 Tag 2026", "a.b.c", "console.txt"})

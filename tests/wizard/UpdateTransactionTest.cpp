@@ -10,6 +10,7 @@
 #include "TestPaths.h"
 #include "base/Exception.h"
 #include "base/File.h"
+#include "package/Md5Hash.h"
 #include "wizard/UpdateFiles.h"
 #include "wizard/UpdateTransaction.h"
 
@@ -34,6 +35,11 @@ public:
     void Rename(const std::string& from, const std::string& to) override
     {
         SystemFileOps().Rename(from, to);
+        Step();
+    }
+    void RenameVerified(const std::string& from, const std::string& to, const std::string& digest) override
+    {
+        SystemFileOps().RenameVerified(from, to, digest);
         Step();
     }
     void RenameOver(const std::string& from, const std::string& to) override
@@ -66,8 +72,8 @@ protected:
         for (const char* name : {"kp3.exe", "date.dll", "salarii.dat"}) {
             std::string target = m_install.Write(name, std::string("vechi ") + name);
             std::string fresh = m_new.Write(name, std::string("nou, mai lung ") + name);
-            m_files.push_back({fresh, target});
-            m_files.push_back({fresh, target + "vf"});
+            m_files.push_back({fresh, target, package::FileMD5Text(fresh)});
+            m_files.push_back({fresh, target + "vf", package::FileMD5Text(fresh)});
             if (std::string(name) != "salarii.dat") {
                 m_install.Write(std::string(name) + "vf", std::string("vechi ") + name);
                 SetReadOnly(target + "vf");
