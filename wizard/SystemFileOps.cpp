@@ -6,6 +6,12 @@
 
 namespace upd::wizard {
 
+void TFileOps::Remove(const std::string& name)
+{
+    if (!RemoveFile(name))
+        throw Exception("Nu pot sterge fisierul " + name);
+}
+
 namespace {
 
 class TSystemFileOps : public TFileOps {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <map>
 
-#include "TestPaths.h"
+#include "TransactionFixture.h"
 #include "base/Exception.h"
 #include "base/File.h"
 #include "wizard/UpdateFiles.h"
@@ -15,104 +15,6 @@
 
 namespace upd::wizard {
 namespace {
-
-using test::TTempDir;
-using TSnapshot = std::map<std::string, std::string>;
-
-// Stands for a kill: not an error the replacement could catch.
-struct TKilled {};
-
-// Dies right after step `killAfter` has completed.
-class TKillingOps : public TFileOps {
-public:
-    explicit TKillingOps(int killAfter) : m_killAfter(killAfter) {}
-    void CopyDurable(const TPath& from, const std::string& to, bool readOnly) override
-    {
-        SystemFileOps().CopyDurable(from, to, readOnly);
-        Step();
-    }
-    void Rename(const std::string& from, const std::string& to) override
-    {
-        SystemFileOps().Rename(from, to);
-        Step();
-    }
-    void RenameOver(const std::string& from, const std::string& to) override
-    {
-        SystemFileOps().RenameOver(from, to);
-        Step();
-    }
-    void WriteDurable(const std::string& name, const std::string& bytes) override
-    {
-        SystemFileOps().WriteDurable(name, bytes);
-        Step();
-    }
-
-private:
-    void Step()
-    {
-        if (++m_steps == m_killAfter)
-            throw TKilled{};
-    }
-    int m_killAfter;
-    int m_steps = 0;
-};
-
-class TUpdateTransactionTest : public ::testing::Test {
-protected:
-    // Three installed files: two with read-only twins, one without a twin.
-    void SetUp() override
-    {
-        std::filesystem::create_directories(m_install.File("Tag"));
-        for (const char* name : {"kp3.exe", "date.dll", "salarii.dat"}) {
-            std::string target = m_install.Write(name, std::string("vechi ") + name);
-            std::string fresh = m_new.Write(name, std::string("nou, mai lung ") + name);
-            m_files.push_back({fresh, target});
-            m_files.push_back({fresh, target + "vf"});
-            if (std::string(name) != "salarii.dat") {
-                m_install.Write(std::string(name) + "vf", std::string("vechi ") + name);
-                SetReadOnly(target + "vf");
-            }
-        }
-        m_old = Snapshot();
-        m_journal.Open(m_journalFile);
-    }
-
-    TSnapshot Snapshot() const
-    {
-        TSnapshot files;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_install.Path())) {
-            if (!entry.is_regular_file())
-                continue;
-            auto bytes = ReadWholeFile(entry.path().string());
-            files[entry.path().lexically_relative(m_install.Path()).generic_string()] =
-                std::string(bytes.begin(), bytes.end());
-        }
-        return files;
-    }
-
-    TSnapshot NewSnapshot() const
-    {
-        TSnapshot files;
-        for (const TReplacement& f : m_files) {
-            auto bytes = ReadWholeFile(f.NewFile);
-            files[std::filesystem::path(f.Target).filename().string()] = std::string(bytes.begin(), bytes.end());
-        }
-        files["Tag/kp3tag.txt"] = "eticheta\r\n";
-        return files;
-    }
-
-    void Replace(TFileOps& ops)
-    {
-        ReplaceAll(m_files, m_install.File("Tag") + test::kSeparator + "kp3tag.txt", "eticheta\r\n", m_journal, ops,
-                   [] {});
-    }
-
-    TTempDir m_install, m_new, m_state;
-    std::string m_journalFile = m_state.File("Actualizare.jurnal");
-    TUpdateJournal m_journal;
-    std::vector<TReplacement> m_files;
-    TSnapshot m_old;
-};
 
 TEST_F(TUpdateTransactionTest, AFailureAtAnyStepPutsEveryFileBack)
 {
@@ -200,19 +102,18 @@ TEST(TUpdateJournalTest, ReadsBackWhatItWrites)
 {
     TUpdateJournal journal;
     journal.State = TJournalState::Replacing;
-    journal.TempFiles = {"C:\\T\\PatchTotal_1.bin", "C:\\T\\Patched_2.bin"};
-    journal.Entries = {{true, "C:\\Pravion\\kp3.exe", "C:\\Pravion\\kp3.exe.nou1", "C:\\Pravion\\kp3.exe.vechi1"},
-                       {false, "C:\\Pravion\\kp3.exevf", "C:\\Pravion\\kp3.exevf.nou1", "C:\\Pravion\\kp3.exevf.vechi1"}};
-    journal.TagFile = "C:\\Program Files\\Tarvix\\Kp3Tag\\Tag\\kp3.txt";
+    journal.TempFiles = {Abs("T/PatchTotal_1.bin"), Abs("T/Patched_2.bin")};
+    journal.Entries = {{true, Abs("Pravion/kp3.exe"), Abs("Pravion/kp3.exe.nou1"), Abs("Pravion/kp3.exe.vechi1")},
+                       {false, Abs("Pravion/kp3.exevf"), Abs("Pravion/kp3.exevf.nou1"), Abs("Pravion/kp3.exevf.vechi2")}};
+    journal.TagFile = Abs("Program Files/Tarvix/Kp3Tag/Tag/kp3.txt");
     TUpdateJournal read;
     ASSERT_TRUE(TUpdateJournal::Parse(journal.Text(), read));
     EXPECT_EQ(read.Text(), journal.Text());
     EXPECT_EQ(read.Entries[1].Existed, false);
     TUpdateJournal none;
     EXPECT_FALSE(TUpdateJournal::Parse("stare inlocuire\r\n", none));
-    // A damaged line is passed over, not taken for a file.
-    ASSERT_TRUE(TUpdateJournal::Parse("Jurnal de actualizare 1\r\nfisier 1|a|b\r\nfisier 2|a|b|c\r\n", none));
-    EXPECT_TRUE(none.Entries.empty());
+    // A damaged line makes the whole journal damaged: it is not passed over.
+    EXPECT_FALSE(TUpdateJournal::Parse("Jurnal de actualizare 1\r\nstare adunare\r\nfisier 1|a|b\r\n", none));
 }
 
 // The journal keeps names as message texts: a temporary folder named in any
