@@ -19,6 +19,8 @@
 #include "wizard/UpdateJournal.h"
 #include "wizard/UpdateLog.h"
 #include "version/FileOps.h"
+#include "package/Update.h"
+#include "wizard/UpdateFiles.h"
 #include "wizard/UpdateTransaction.h"
 #include "wizard/Worker_win32.h"
 
@@ -28,6 +30,10 @@ namespace {
 // stages look at the cancel flag between blocks, so this is never reached
 // unless a system call hangs.
 constexpr DWORD kWorkerGrace = 3000;
+
+const char kDoneAfterCloseMessage[] =
+    "Actualizarea s-a incheiat cu succes: toate fisierele au fost inlocuite. Deoarece fereastra a fost inchisa "
+    "inainte de ultima pagina, porniti dumneavoastra programul Pravion.";
 
 const char kAlreadyRunningMessage[] =
     "Programul de actualizare este deja pornit. Asteptati sa se termine, apoi porniti-l din nou daca este nevoie.";
@@ -45,6 +51,44 @@ upd::TKernelHandle TakeSingleInstance()
     }
     // Without any mutex the wizard still runs; the journal is its only guard.
     return upd::TKernelHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+}
+
+// Where a journal may name files: the payroll program's folder, the
+// administrators-only folder of the journal and the tag file, and the
+// folders of every file the package names (when it can be read).
+upd::wizard::TJournalPlaces JournalPlaces()
+{
+    upd::wizard::TJournalPlaces places;
+    places.Folders = {"C:\\Pravion", "C:\\Program Files\\Tarvix\\Kp3Tag"};
+    auto addFolderOf = [&](const std::string& file) {
+        std::size_t slash = file.find_last_of("\\/");
+        if (slash != std::string::npos && slash > 2)
+            places.Folders.push_back(file.substr(0, slash));
+    };
+    try {
+        const upd::package::TUpdate& update = *upd::package::GetPatchDataEngine().Update;
+        for (int i = 0; i < update.PatchSets.Count(); ++i) {
+            const upd::package::TPatchSet& set = update.PatchSets.Items(i);
+            addFolderOf(set.TargetFileName);
+            for (const auto& old : set.OldFiles)
+                addFolderOf(old->FileName);
+        }
+    } catch (const std::exception&) {
+        // The intro page reports a package that cannot be read.
+    }
+    return places;
+}
+
+// A window closed while the replacement ran never showed how it ended.
+void ShowUnseenOutcome()
+{
+    upd::wizard::TComunicareFir report;
+    if (!upd::wizard::StageControl().ReplacementBegan() || !upd::wizard::TakeFinalReport(report))
+        return;
+    if (report.Code == upd::wizard::NOTIFY_DONE)
+        upd::app::ShowMessageBox(nullptr, kDoneAfterCloseMessage, MB_OK | MB_ICONINFORMATION);
+    else
+        upd::app::ShowMessageBox(nullptr, report.Text, MB_OK | MB_ICONERROR);
 }
 
 int RunWizard()
@@ -88,7 +132,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // A run that was killed or lost its power is finished or undone before
     // anything looks at the installation.
     try {
-        upd::wizard::TRecovery recovery = upd::wizard::RecoverInterruptedUpdate(upd::wizard::kJournalFile);
+        upd::wizard::TRecovery recovery = upd::wizard::RecoverInterruptedUpdate(
+            upd::wizard::kJournalFile, upd::wizard::SystemFileOps(), JournalPlaces());
         upd::wizard::RunLog().Recovery(static_cast<int>(recovery));
     } catch (const std::exception& e) {
         upd::app::ShowException(nullptr, e);
@@ -110,6 +155,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (!TFirValidareVersiune::WaitForAll(kWorkerGrace))
             ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
     }
+    ShowUnseenOutcome();
     upd::package::FreePatchDataEngine();
     upd::wizard::RunJournal().Finish();
     upd::wizard::RunLog().End(status);

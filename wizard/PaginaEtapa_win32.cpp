@@ -93,6 +93,10 @@ LRESULT TPaginaEtapa::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 void TPaginaEtapa::HandleNotification(const TComunicareFir& notification)
 {
     HWND top = ::GetAncestor(Handle(), GA_ROOT);
+    if (notification.Code == NOTIFY_DONE || notification.Code == NOTIFY_FATAL || notification.Code == NOTIFY_EXCEPTION) {
+        TComunicareFir shown;
+        TakeFinalReport(shown);
+    }
     switch (notification.Code) {
     case NOTIFY_PROGRESS: {
         int position = 0;

@@ -85,6 +85,12 @@ private:
     void Run() noexcept;
 };
 
+/// The last final report of a worker (NOTIFY_DONE, NOTIFY_FATAL or
+/// NOTIFY_EXCEPTION) that no page has handled yet, taken once: by the page
+/// when it handles the report, else by the end of the program (the window
+/// was closed first) so that the user still learns how the update ended.
+bool TakeFinalReport(TComunicareFir& report) noexcept;
+
 /// The text of an error notification: class name, LF, CR, message.
 std::string ExceptionNotificationText(const std::string& className, const std::string& message);
 

@@ -10,6 +10,7 @@
 #include "TransactionFixture.h"
 #include "base/Exception.h"
 #include "base/File.h"
+#include "package/DuplicateNames.h"
 #include "wizard/UpdateFiles.h"
 #include "wizard/UpdateTransaction.h"
 
@@ -95,6 +96,36 @@ TEST_F(TUpdateTransactionTest, ABackupThatCannotGoBackKeepsTheJournalForTheNextS
     EXPECT_TRUE(FileExists(m_journalFile));
     std::filesystem::remove(first);
     EXPECT_EQ(RecoverInterruptedUpdate(m_journalFile), TRecovery::RolledBack);
+    EXPECT_EQ(Snapshot(), m_old);
+}
+
+// Names are settled before anything is planned: a folder in the place of a
+// target or twin is an error, not a file in use; one file named twice (in
+// another spelling) is refused; each target brings its twin.
+TEST_F(TUpdateTransactionTest, PlanningRefusesFoldersAndOneFileNamedTwice)
+{
+    const TPath fresh = m_files[0].NewFile;
+    const std::string exe = m_install.File("kp3.exe"), dat = m_install.File("salarii.dat");
+    const std::vector<TReplacement> planned = PlanReplacements({{fresh, exe}, {fresh, dat}});
+    ASSERT_EQ(planned.size(), 4u);
+    EXPECT_EQ(planned[1].Target, exe + "vf");
+    EXPECT_EQ(planned[3].Target, dat + "vf");
+
+    std::filesystem::create_directory(dat + "vf");
+    const std::string spelled = m_install.Path() + test::kSeparator + "." + test::kSeparator + "kp3.exe";
+    const std::pair<std::vector<TReplacement>, std::string> rows[] = {
+        {{{fresh, exe}, {fresh, dat}}, FolderInPlaceMessage(dat + "vf")},
+        {{{fresh, m_install.File("Tag")}}, FolderInPlaceMessage(m_install.File("Tag"))},
+        {{{fresh, exe}, {fresh, spelled}}, package::SameFileTwiceMessage({exe, spelled})},
+    };
+    for (const auto& [targets, message] : rows) {
+        try {
+            PlanReplacements(targets);
+            ADD_FAILURE() << message;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), message);
+        }
+    }
     EXPECT_EQ(Snapshot(), m_old);
 }
 
