@@ -93,7 +93,8 @@ LRESULT TPaginaEtapa::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 void TPaginaEtapa::HandleNotification(const TComunicareFir& notification)
 {
     HWND top = ::GetAncestor(Handle(), GA_ROOT);
-    if (notification.Code == NOTIFY_DONE || notification.Code == NOTIFY_FATAL || notification.Code == NOTIFY_EXCEPTION) {
+    const std::int32_t code = notification.Code;
+    if (code == NOTIFY_DONE || code == NOTIFY_FATAL || code == NOTIFY_EXCEPTION) {
         TComunicareFir shown;
         TakeFinalReport(shown);
     }

@@ -74,8 +74,9 @@ protected:
     // and the journal gone.
     void RecoverTo(const TSnapshot& expected)
     {
-        if (FileExists(m_journalFile))
+        if (FileExists(m_journalFile)) {
             EXPECT_NO_THROW(RecoverInterruptedUpdate(m_journalFile, SystemFileOps(), Places()));
+        }
         EXPECT_EQ(Snapshot(), expected);
         EXPECT_FALSE(FileExists(m_journalFile));
         EXPECT_FALSE(FileExists(m_journalFile + ".tmp"));
@@ -144,8 +145,9 @@ TEST_F(TRecoveryTest, AKillAtAnyRecoveryStepIsFinishedByTheNextRecovery)
                 killed = true;
             }
             // The journal goes only once everything it names is done.
-            if (FileExists(m_journalFile) == false)
+            if (!FileExists(m_journalFile)) {
                 EXPECT_EQ(Snapshot(), expected);
+            }
             RecoverTo(expected);
             EXPECT_FALSE(FileExists(m_state.File("PatchTotal_1.bin")));
             if (!killed)
