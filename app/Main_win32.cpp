@@ -66,7 +66,10 @@ upd::wizard::TJournalPlaces JournalPlaces()
             places.Folders.push_back(file.substr(0, slash));
     };
     try {
-        const upd::package::TUpdate& update = *upd::package::GetPatchDataEngine().Update;
+        const auto& read = upd::package::GetPatchDataEngine().Update;
+        if (!read)
+            return places;
+        const upd::package::TUpdate& update = *read;
         for (int i = 0; i < update.PatchSets.Count(); ++i) {
             const upd::package::TPatchSet& set = update.PatchSets.Items(i);
             addFolderOf(set.TargetFileName);
@@ -79,7 +82,8 @@ upd::wizard::TJournalPlaces JournalPlaces()
     return places;
 }
 
-// A window closed while the replacement ran never showed how it ended.
+// A window closed while the replacement ran (or on the final page without
+// its hand-off) never showed how the update ended.
 void ShowUnseenOutcome()
 {
     upd::wizard::TComunicareFir report;

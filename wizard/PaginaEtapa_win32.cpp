@@ -93,8 +93,9 @@ LRESULT TPaginaEtapa::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 void TPaginaEtapa::HandleNotification(const TComunicareFir& notification)
 {
     HWND top = ::GetAncestor(Handle(), GA_ROOT);
-    const std::int32_t code = notification.Code;
-    if (code == NOTIFY_DONE || code == NOTIFY_FATAL || code == NOTIFY_EXCEPTION) {
+    // An error shown here is not shown again at the end of the program. A
+    // success is left for the final page's hand-off to take.
+    if (notification.Code == NOTIFY_FATAL || notification.Code == NOTIFY_EXCEPTION) {
         TComunicareFir shown;
         TakeFinalReport(shown);
     }
