@@ -62,7 +62,6 @@ public:
     }
     bool Whole() const noexcept { return m_whole; }
     const TRestoreFailure& Failure() const noexcept { return m_failure; }
-    TFileOps& Ops() noexcept { return m_ops; }
 
 private:
     TFileOps& m_ops;
