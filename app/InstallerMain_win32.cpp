@@ -7,6 +7,7 @@
 #include "base/Win32_win32.h"
 #include "wizard/PaginaValidare_win32.h"
 #include "wizard/Pages_win32.h"
+#include "wizard/Worker_win32.h"
 
 namespace upd::app {
 
@@ -188,6 +189,10 @@ void TInstallerMain::Button1Click()
         SetControlText(m_button1, last ? "Finalizeaza" : "Inainte >>");
         return;
     }
+    // The hand-off is the user's news of a successful update: the end of
+    // the program has nothing left to tell.
+    wizard::TComunicareFir done;
+    wizard::TakeFinalReport(done);
     page.Finish();
     ::SendMessageW(m_window, WM_CLOSE, 0, 0);
 }

@@ -19,6 +19,8 @@
 #include "wizard/UpdateJournal.h"
 #include "wizard/UpdateLog.h"
 #include "version/FileOps.h"
+#include "package/Update.h"
+#include "wizard/UpdateFiles.h"
 #include "wizard/UpdateTransaction.h"
 #include "wizard/WorkFolder_win32.h"
 #include "wizard/Worker_win32.h"
@@ -29,6 +31,10 @@ namespace {
 // stages look at the cancel flag between blocks, so this is never reached
 // unless a system call hangs.
 constexpr DWORD kWorkerGrace = 3000;
+
+const char kDoneAfterCloseMessage[] =
+    "Actualizarea s-a incheiat cu succes: toate fisierele au fost inlocuite. Deoarece fereastra a fost inchisa "
+    "inainte de ultima pagina, porniti dumneavoastra programul Pravion.";
 
 const char kAlreadyRunningMessage[] =
     "Programul de actualizare este deja pornit. Asteptati sa se termine, apoi porniti-l din nou daca este nevoie.";
@@ -43,6 +49,48 @@ upd::TFileHandle TakeSingleInstance(bool& anotherRuns)
     upd::TFileHandle lock = upd::wizard::TakeInstanceLock(upd::wizard::kInstanceLockFile, error);
     anotherRuns = !lock && error == ERROR_SHARING_VIOLATION;
     return lock;
+}
+
+// Where a journal may name files: the payroll program's folder, the
+// administrators-only folder of the journal and the tag file, and the
+// folders of every file the package names (when it can be read).
+upd::wizard::TJournalPlaces JournalPlaces()
+{
+    upd::wizard::TJournalPlaces places;
+    places.Folders = {"C:\\Pravion", "C:\\Program Files\\Tarvix\\Kp3Tag"};
+    auto addFolderOf = [&](const std::string& file) {
+        std::size_t slash = file.find_last_of("\\/");
+        if (slash != std::string::npos && slash > 2)
+            places.Folders.push_back(file.substr(0, slash));
+    };
+    try {
+        const auto& read = upd::package::GetPatchDataEngine().Update;
+        if (!read)
+            return places;
+        const upd::package::TUpdate& update = *read;
+        for (int i = 0; i < update.PatchSets.Count(); ++i) {
+            const upd::package::TPatchSet& set = update.PatchSets.Items(i);
+            addFolderOf(set.TargetFileName);
+            for (const auto& old : set.OldFiles)
+                addFolderOf(old->FileName);
+        }
+    } catch (const std::exception&) {
+        // The intro page reports a package that cannot be read.
+    }
+    return places;
+}
+
+// A window closed while the replacement ran (or on the final page without
+// its hand-off) never showed how the update ended.
+void ShowUnseenOutcome()
+{
+    upd::wizard::TComunicareFir report;
+    if (!upd::wizard::StageControl().ReplacementBegan() || !upd::wizard::TakeFinalReport(report))
+        return;
+    if (report.Code == upd::wizard::NOTIFY_DONE)
+        upd::app::ShowMessageBox(nullptr, kDoneAfterCloseMessage, MB_OK | MB_ICONINFORMATION);
+    else
+        upd::app::ShowMessageBox(nullptr, report.Text, MB_OK | MB_ICONERROR);
 }
 
 int RunWizard()
@@ -100,7 +148,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // A run that was killed or lost its power is finished or undone before
     // anything looks at the installation.
     try {
-        upd::wizard::TRecovery recovery = upd::wizard::RecoverInterruptedUpdate(upd::wizard::kJournalFile);
+        upd::wizard::TRecovery recovery = upd::wizard::RecoverInterruptedUpdate(
+            upd::wizard::kJournalFile, upd::wizard::SystemFileOps(), JournalPlaces());
         upd::wizard::RunLog().Recovery(static_cast<int>(recovery));
     } catch (const std::exception& e) {
         upd::app::ShowException(nullptr, e);
@@ -122,6 +171,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (!TFirValidareVersiune::WaitForAll(kWorkerGrace))
             ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
     }
+    ShowUnseenOutcome();
     upd::package::FreePatchDataEngine();
     upd::wizard::RunJournal().Finish();
     upd::wizard::RunLog().End(status);

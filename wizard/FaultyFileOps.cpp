@@ -46,6 +46,12 @@ void TFaultyFileOps::WriteDurable(const std::string& name, const std::string& by
     m_inner.WriteDurable(name, bytes);
 }
 
+void TFaultyFileOps::Remove(const std::string& name)
+{
+    Step(name);
+    m_inner.Remove(name);
+}
+
 #ifdef UPD_TEST_HOOKS
 
 namespace {

@@ -93,6 +93,12 @@ LRESULT TPaginaEtapa::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 void TPaginaEtapa::HandleNotification(const TComunicareFir& notification)
 {
     HWND top = ::GetAncestor(Handle(), GA_ROOT);
+    // An error shown here is not shown again at the end of the program. A
+    // success is left for the final page's hand-off to take.
+    if (notification.Code == NOTIFY_FATAL || notification.Code == NOTIFY_EXCEPTION) {
+        TComunicareFir shown;
+        TakeFinalReport(shown);
+    }
     switch (notification.Code) {
     case NOTIFY_PROGRESS: {
         int position = 0;

@@ -40,7 +40,10 @@ public:
     bool EnterReplacement() noexcept
     {
         int expected = kRunning;
-        return m_state.compare_exchange_strong(expected, kReplacing);
+        if (!m_state.compare_exchange_strong(expected, kReplacing))
+            return false;
+        m_began.store(true);
+        return true;
     }
     void LeaveReplacement() noexcept
     {
@@ -48,13 +51,22 @@ public:
         m_state.compare_exchange_strong(expected, kRunning);
     }
     bool InReplacement() const noexcept { return m_state.load() == kReplacing; }
+    /// Whether a replacement has begun in this process (whatever its end):
+    /// from then on the installation may have changed, and the end of the
+    /// program owes the user its outcome.
+    bool ReplacementBegan() const noexcept { return m_began.load(); }
 
     /// Back to the start (tests run several stages in one process).
-    void Reset() noexcept { m_state.store(kRunning); }
+    void Reset() noexcept
+    {
+        m_state.store(kRunning);
+        m_began.store(false);
+    }
 
 private:
     enum { kRunning, kCancelled, kReplacing };
     std::atomic<int> m_state{kRunning};
+    std::atomic<bool> m_began{false};
 };
 
 /// The control of this process's stages.

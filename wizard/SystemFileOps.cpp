@@ -13,6 +13,12 @@ std::string StagedCopyChangedMessage(const std::string& staged)
            "locul fisierului instalat.";
 }
 
+void TFileOps::Remove(const std::string& name)
+{
+    if (!RemoveFile(name))
+        throw Exception("Nu pot sterge fisierul " + name);
+}
+
 namespace {
 
 class TSystemFileOps : public TFileOps {

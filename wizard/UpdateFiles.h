@@ -45,6 +45,14 @@ std::string StagedCopyChangedMessage(const std::string& staged);
 /// name is still there afterwards. Never raises.
 bool RemoveFile(const TPath& path) noexcept;
 
+/// The name of an existing file or folder as the file system keeps it: on
+/// Windows every short (8.3) step of the path turned into its long name, so
+/// that "C:\\PRAVION\\SALARI~1.DAT" becomes "C:\\PRAVION\\salarii.dat". A path
+/// that names nothing, or a system without short names, gives the path back.
+std::string LongFileName(const std::string& path) noexcept;
+/// True when the name is an existing folder.
+bool IsFolder(const std::string& path) noexcept;
+
 /// Whether a file could be renamed away and replaced now. False, with the
 /// system's reason, when another program holds it (a running program's
 /// image, an open data file, a scanner's lock). A missing file can be
@@ -77,6 +85,13 @@ public:
     /// flushed, then renamed over `name`: a reader sees the old or the whole
     /// new content, never a part.
     virtual void WriteDurable(const std::string& name, const std::string& bytes) = 0;
+    /// Deletes the file `name`, whatever its attributes (nothing when there
+    /// is none); raises when a file of that name is still there afterwards.
+    /// (The system's removal unless a test's operations count it as a step.)
+    virtual void Remove(const std::string& name);
+    /// How long to wait before a step that failed is tried again (a scanner
+    /// may hold a file for a moment right after it changed).
+    virtual int RetryPauseMs() const { return 200; }
     /// See the free CanReplace (not a step: it changes nothing).
     virtual bool CanReplace(const std::string& path, std::string& reason) { return wizard::CanReplace(path, reason); }
 };
@@ -97,6 +112,8 @@ public:
     void RenameVerified(const std::string& from, const std::string& to, const std::string& digest) override;
     void RenameOver(const std::string& from, const std::string& to) override;
     void WriteDurable(const std::string& name, const std::string& bytes) override;
+    void Remove(const std::string& name) override;
+    int RetryPauseMs() const override { return m_inner.RetryPauseMs(); }
     bool CanReplace(const std::string& path, std::string& reason) override { return m_inner.CanReplace(path, reason); }
 
     /// Steps taken so far (the failed one included).

@@ -79,14 +79,32 @@ void CopyFileOver(const TPath& from, const std::string& to)
 
 void ReplaceWithStaged(const std::string& staged, const std::string& target)
 {
-    if (std::rename(staged.c_str(), target.c_str()) != 0)
+    // Two names of one file (a rename cut short between its link and its
+    // unlink): rename does nothing there, so the extra name goes by itself.
+    struct stat from {}, to {};
+    if (::lstat(staged.c_str(), &from) == 0 && ::lstat(target.c_str(), &to) == 0 && from.st_dev == to.st_dev &&
+        from.st_ino == to.st_ino) {
+        if (::unlink(staged.c_str()) != 0)
+            Fail(errno, "Nu pot inlocui fisierul " + target);
+    } else if (std::rename(staged.c_str(), target.c_str()) != 0) {
         Fail(errno, "Nu pot inlocui fisierul " + target);
+    }
     SyncFolderOf(target);
 }
 
 void RenameFile(const std::string& from, const std::string& to)
 {
-    // link + unlink refuses an existing target, as the Windows rename does.
+    // One step that refuses an existing target, as the Windows rename does;
+    // where the file system cannot, link + unlink (a kill between them leaves
+    // two names of the file, which the rollback knows).
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        SyncFolderOf(to);
+        return;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        Fail(errno, "Nu pot redenumi fisierul " + from + " in " + to);
+#endif
     if (::link(from.c_str(), to.c_str()) != 0)
         Fail(errno, "Nu pot redenumi fisierul " + from + " in " + to);
     if (::unlink(from.c_str()) != 0) {
@@ -133,6 +151,14 @@ bool RemoveFile(const TPath& path) noexcept
     if (::lstat(path.Native().c_str(), &st) != 0)
         return true;
     return ::unlink(path.Native().c_str()) == 0 || errno == ENOENT;
+}
+
+std::string LongFileName(const std::string& path) noexcept { return path; }
+
+bool IsFolder(const std::string& path) noexcept
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool CanReplace(const std::string&, std::string&) noexcept

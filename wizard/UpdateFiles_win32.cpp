@@ -135,6 +135,34 @@ bool RemoveFile(const TPath& path) noexcept
     }
 }
 
+std::string LongFileName(const std::string& path) noexcept
+{
+    try {
+        std::wstring name = Wide(path);
+        DWORD size = ::GetLongPathNameW(name.c_str(), nullptr, 0);
+        if (size == 0)
+            return path;
+        std::wstring full(size, L'\0');
+        DWORD got = ::GetLongPathNameW(name.c_str(), full.data(), size);
+        if (got == 0 || got >= size)
+            return path;
+        full.resize(got);
+        return SystemText(full);
+    } catch (...) {
+        return path;
+    }
+}
+
+bool IsFolder(const std::string& path) noexcept
+{
+    try {
+        DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool CanReplace(const std::string& path, std::string& reason) noexcept
 {
     try {

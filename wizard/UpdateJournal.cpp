@@ -1,8 +1,9 @@
 #include "wizard/UpdateJournal.h"
 
+#include <cctype>
 
 #include "base/File.h"
-#include "package/Update.h"
+#include "package/DuplicateNames.h"
 #include "wizard/UpdateFiles.h"
 
 namespace upd::wizard {
@@ -40,14 +41,153 @@ bool SplitEntry(const std::string& text, TJournalEntry& entry)
             break;
         start = bar + 1;
     }
-    if (fields.size() != 4 || (fields[0] != "0" && fields[0] != "1") || fields[1].empty() || fields[2].empty() ||
-        fields[3].empty())
+    if (fields.size() != 4 || (fields[0] != "0" && fields[0] != "1"))
         return false;
     entry.Existed = fields[0] == "1";
     entry.Target = fields[1];
     entry.Staged = fields[2];
     entry.Backup = fields[3];
     return true;
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// An absolute path of this system without "." or ".." steps: what the wizard
+// itself writes. Anything relative would depend on the folder the next start
+// happens to run in.
+bool IsPlainAbsolutePath(const std::string& path)
+{
+#ifdef _WIN32
+    const bool absolute = (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                           IsSeparator(path[2])) ||
+                          (path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]));
+#else
+    const bool absolute = !path.empty() && path[0] == '/';
+#endif
+    if (!absolute || path.find('|') != std::string::npos)
+        return false;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = start;
+        while (end < path.size() && !IsSeparator(path[end]))
+            ++end;
+        std::string step = path.substr(start, end - start);
+        if (step == "." || step == "..")
+            return false;
+        if (end == path.size())
+            return !step.empty();
+        start = end + 1;
+    }
+}
+
+bool IsUnder(const std::string& path, const TJournalPlaces& places)
+{
+    if (places.Folders.empty())
+        return true;
+    const std::string name = package::CanonicalPathName(path);
+    for (const std::string& folder : places.Folders) {
+        std::string root = package::CanonicalPathName(folder);
+        if (!root.empty() && root.back() != '\\')
+            root += '\\';
+        if (name.size() > root.size() && name.compare(0, root.size(), root) == 0)
+            return true;
+    }
+    return false;
+}
+
+// `name` is `target` + `suffix` + a number from 1 without leading zeros.
+bool IsNumberedName(const std::string& name, const std::string& target, const std::string& suffix)
+{
+    const std::string stem = target + suffix;
+    if (name.size() <= stem.size() || name.compare(0, stem.size(), stem) != 0 || name[stem.size()] == '0')
+        return false;
+    for (std::size_t i = stem.size(); i < name.size(); ++i)
+        if (!std::isdigit(static_cast<unsigned char>(name[i])))
+            return false;
+    return name.size() - stem.size() <= 9;
+}
+
+// The temporary files of a run: PatchTotal_n.bin, Patch_n.Patch, Patched_n.bin.
+bool IsOwnTempName(const std::string& path)
+{
+    std::size_t slash = path.find_last_of("\\/");
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    static const std::pair<const char*, const char*> kKinds[] = {
+        {"PatchTotal_", ".bin"}, {"Patch_", ".Patch"}, {"Patched_", ".bin"}};
+    for (const auto& [prefix, extension] : kKinds) {
+        const std::string head = prefix, tail = extension;
+        if (name.size() <= head.size() + tail.size() || name.compare(0, head.size(), head) != 0 ||
+            name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+            continue;
+        bool digits = true;
+        for (std::size_t i = head.size(); i < name.size() - tail.size(); ++i)
+            digits = digits && std::isdigit(static_cast<unsigned char>(name[i]));
+        if (digits)
+            return true;
+    }
+    return false;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// What is wrong with one line (empty when nothing), the line added to `journal`.
+std::string LineProblem(const std::string& line, TUpdateJournal& journal, bool& stateSeen, bool& tagSeen,
+                        const TJournalPlaces& places)
+{
+    std::size_t space = line.find(' ');
+    if (space == std::string::npos)
+        return "linia " + Quoted(line) + " nu este de forma \"cheie valoare\"";
+    const std::string key = line.substr(0, space);
+    const std::string value = line.substr(space + 1);
+    auto placed = [&](const std::string& path) -> std::string {
+        if (!IsPlainAbsolutePath(path))
+            return "calea " + Quoted(path) + " nu este o cale completa";
+        if (!IsUnder(path, places))
+            return "fisierul " + path + " nu face parte din instalare";
+        return {};
+    };
+    if (key == "stare") {
+        if (stateSeen)
+            return "starea apare de doua ori";
+        for (const TStateName& s : kStates) {
+            if (value == s.Name) {
+                journal.State = s.State;
+                stateSeen = true;
+                return {};
+            }
+        }
+        return "starea " + Quoted(value) + " nu este cunoscuta";
+    }
+    if (key == "temp") {
+        if (!IsPlainAbsolutePath(value) || !IsOwnTempName(value))
+            return "fisierul " + Quoted(value) + " nu este un fisier temporar al programului de actualizare";
+        journal.TempFiles.push_back(value);
+        return {};
+    }
+    if (key == "fisier") {
+        TJournalEntry entry;
+        if (!SplitEntry(value, entry))
+            return "linia " + Quoted(line) + " nu descrie un fisier";
+        for (const std::string* path : {&entry.Target, &entry.Staged, &entry.Backup})
+            if (std::string problem = placed(*path); !problem.empty())
+                return problem;
+        if (!IsNumberedName(entry.Staged, entry.Target, ".nou"))
+            return Quoted(entry.Staged) + " nu este o copie noua a fisierului " + entry.Target;
+        if (!IsNumberedName(entry.Backup, entry.Target, ".vechi"))
+            return Quoted(entry.Backup) + " nu este o copie veche a fisierului " + entry.Target;
+        journal.Entries.push_back(entry);
+        return {};
+    }
+    if (key == "eticheta") {
+        if (tagSeen)
+            return "fisierul de marcaj apare de doua ori";
+        if (std::string problem = placed(value); !problem.empty())
+            return problem;
+        journal.TagFile = value;
+        tagSeen = true;
+        return {};
+    }
+    return "cheia " + Quoted(key) + " nu este cunoscuta";
 }
 
 } // namespace
@@ -96,44 +236,74 @@ std::string TUpdateJournal::Text() const
     return text;
 }
 
-bool TUpdateJournal::Parse(const std::string& text, TUpdateJournal& journal)
+bool TUpdateJournal::Parse(const std::string& text, TUpdateJournal& journal, std::string& problem,
+                           const TJournalPlaces& places)
 {
-    bool first = true;
-    for (const std::string& line : package::SplitLines(text)) {
-        if (first) {
-            if (line != kHeader)
-                return false;
-            first = false;
-            continue;
-        }
-        std::size_t space = line.find(' ');
-        if (space == std::string::npos)
-            continue;
-        std::string key = line.substr(0, space);
-        std::string value = line.substr(space + 1);
-        if (key == "stare") {
-            for (const TStateName& s : kStates)
-                if (value == s.Name)
-                    journal.State = s.State;
-        } else if (key == "temp" && !value.empty()) {
-            journal.TempFiles.push_back(value);
-        } else if (key == "fisier") {
-            TJournalEntry entry;
-            if (SplitEntry(value, entry))
-                journal.Entries.push_back(entry);
-        } else if (key == "eticheta") {
-            journal.TagFile = value;
+    journal.State = TJournalState::Gathering;
+    journal.TempFiles.clear();
+    journal.Entries.clear();
+    journal.TagFile.clear();
+    // Every line the wizard writes ends in CR LF: anything after the last
+    // one is a line cut short.
+    if (text.size() < 2 || text.compare(text.size() - 2, 2, "\r\n") != 0) {
+        problem = text.empty() ? "jurnalul este gol" : "ultima linie este incompleta";
+        return false;
+    }
+    bool stateSeen = false, tagSeen = false;
+    int number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find("\r\n", start);
+        const std::string line = text.substr(start, end - start);
+        start = end + 2;
+        ++number;
+        std::string wrong;
+        if (line.find_first_of("\r\n") != std::string::npos)
+            wrong = "linia se termina altfel decat cu CR LF";
+        else if (number == 1)
+            wrong = line == kHeader ? std::string() : "prima linie nu este " + Quoted(kHeader);
+        else
+            wrong = LineProblem(line, journal, stateSeen, tagSeen, places);
+        if (!wrong.empty()) {
+            problem = "linia " + std::to_string(number) + ": " + wrong;
+            return false;
         }
     }
-    return !first;
+    if (!stateSeen) {
+        problem = "lipseste linia \"stare\"";
+        return false;
+    }
+    if (journal.State == TJournalState::Gathering && (!journal.Entries.empty() || !journal.TagFile.empty())) {
+        problem = "starea \"adunare\" nu poate avea fisiere inlocuite";
+        return false;
+    }
+    return true;
+}
+
+bool TUpdateJournal::Parse(const std::string& text, TUpdateJournal& journal)
+{
+    std::string problem;
+    return Parse(text, journal, problem);
+}
+
+TUpdateJournal::TRead TUpdateJournal::Load(const std::string& fileName, TUpdateJournal& journal,
+                                           std::string& problem, const TJournalPlaces& places)
+{
+    try {
+        if (!FileOrFolderExists(fileName))
+            return TRead::None;
+        std::vector<std::uint8_t> bytes = ReadWholeFile(fileName);
+        return Parse(std::string(bytes.begin(), bytes.end()), journal, problem, places) ? TRead::Whole
+                                                                                          : TRead::Damaged;
+    } catch (const std::exception& e) {
+        problem = e.what();
+        return TRead::Damaged;
+    }
 }
 
 bool TUpdateJournal::Load(const std::string& fileName, TUpdateJournal& journal)
 {
-    if (!FileExists(fileName))
-        return false;
-    std::vector<std::uint8_t> bytes = ReadWholeFile(fileName);
-    return Parse(std::string(bytes.begin(), bytes.end()), journal);
+    std::string problem;
+    return Load(fileName, journal, problem) == TRead::Whole;
 }
 
 TUpdateJournal& RunJournal()

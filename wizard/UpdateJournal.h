@@ -19,6 +19,15 @@
 // put every file in place (the commit point). A journal left behind in the
 // states "pregatire" and "inlocuire" is undone at the next start, one in
 // "incheiat" is finished; the temporary files are removed in every case.
+//
+// A journal is acted on only when it is whole and every line is understood:
+// the header, CR LF after every line (the last one included), exactly one
+// known state, known keys only, absolute paths without "." or ".." steps,
+// every target (and the tag file) inside the installation's folders, staged
+// copies and backups named after their target (target + ".nou" + n, target +
+// ".vechi" + n), temporary files named as the wizard names its own
+// (PatchTotal_n.bin, Patch_n.Patch, Patched_n.bin). Anything else is a
+// damaged journal: it is kept and nothing it names is touched.
 #pragma once
 
 #include <string>
@@ -30,6 +39,13 @@ class TFileOps;
 
 /// Where the wizard keeps its journal.
 inline constexpr const char* kJournalFile = "C:\\Program Files\\Tarvix\\Kp3Tag\\Actualizare.jurnal";
+
+/// Where the files that a journal names may be: under one of these folders
+/// (the installation's folders and the administrators-only folder). Empty:
+/// the paths are checked for their form only.
+struct TJournalPlaces {
+    std::vector<std::string> Folders;
+};
 
 enum class TJournalState { Gathering, Preparing, Replacing, Committed };
 
@@ -68,9 +84,19 @@ public:
     void Finish() noexcept;
 
     std::string Text() const;
-    /// Reads a journal's text; false when it is not one (no header line).
+    /// Reads a journal's text. False when it is not whole or not understood,
+    /// with `problem` saying what is wrong (in words for the user, e.g.
+    /// "linia 3: starea \"gata\" nu este cunoscuta"); `journal` must then
+    /// not be acted on.
+    static bool Parse(const std::string& text, TUpdateJournal& journal, std::string& problem,
+                      const TJournalPlaces& places = {});
     static bool Parse(const std::string& text, TUpdateJournal& journal);
-    /// Reads the journal file `fileName`; false when there is none or it is not one.
+    /// Reads the journal file `fileName`: None when there is none, Damaged
+    /// (with `problem`) when it cannot be read or understood. Never raises.
+    enum class TRead { None, Whole, Damaged };
+    static TRead Load(const std::string& fileName, TUpdateJournal& journal, std::string& problem,
+                      const TJournalPlaces& places = {});
+    /// True when the file exists and is a whole journal.
     static bool Load(const std::string& fileName, TUpdateJournal& journal);
 
 private:

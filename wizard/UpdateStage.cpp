@@ -296,12 +296,12 @@ void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, c
         throw Exception(kCopySetsMessage);
     host.Status(kFinishingStatus);
 
-    std::vector<TReplacement> files;
+    std::vector<TReplacement> targets;
     for (int i = 0; i < update.PatchSets.Count(); ++i) {
         const package::TPatchSet& set = update.PatchSets.Items(i);
-        files.push_back({set.PatchedFileName, set.SourceFileName, set.NewHash});
-        files.push_back({set.PatchedFileName, set.SourceFileName + "vf", set.NewHash});
+        targets.push_back({set.PatchedFileName, set.SourceFileName, set.NewHash});
     }
+    const std::vector<TReplacement> files = PlanReplacements(targets);
     WaitUntilReplaceable(files, ops, host, control);
     {
         TReplacementScope replacing(control);

@@ -5,6 +5,7 @@
 
 #include "base/Exception.h"
 #include "base/File.h"
+#include "package/DuplicateNames.h"
 #include "wizard/UpdateFiles.h"
 #include "wizard/UpdateLog.h"
 
@@ -12,10 +13,10 @@ namespace upd::wizard {
 
 namespace {
 
-// A scanner may hold a file for a moment right after it changed: putting a
-// file back is tried a few times before it counts as failed.
+// A scanner may hold a file for a moment right after it changed: a step of
+// putting things back is tried a few times before it counts as failed.
 template <class TStep>
-void Persist(TStep step)
+void Persist(TFileOps& ops, TStep step)
 {
     for (int attempt = 1;; ++attempt) {
         try {
@@ -24,7 +25,7 @@ void Persist(TStep step)
         } catch (const Exception&) {
             if (attempt == 3)
                 throw;
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            std::this_thread::sleep_for(std::chrono::milliseconds(ops.RetryPauseMs()));
         }
     }
 }
@@ -34,68 +35,118 @@ struct TRestoreFailure {
     std::string Reason;
 };
 
-// Undoes the journal's entries, the last first. Every entry is looked at
-// whatever became of the others; the first failure is returned.
-bool RollBack(const TUpdateJournal& journal, TRestoreFailure& failure)
-{
-    bool whole = true;
-    auto attempt = [&](const std::string& file, auto step) {
-        try {
-            Persist(step);
-        } catch (const Exception& e) {
-            if (whole)
-                failure = {file, e.Message()};
-            whole = false;
-        }
-    };
-    for (auto it = journal.Entries.rbegin(); it != journal.Entries.rend(); ++it) {
-        const TJournalEntry& e = *it;
-        bool staged = FileExists(e.Staged);
-        if (e.Existed) {
-            if (FileExists(e.Backup)) {
-                if (!FileExists(e.Target))
-                    attempt(e.Target, [&] { RenameFile(e.Backup, e.Target); });
-                else if (!staged)
-                    // The new file stands in the target's place: the backup goes back over it.
-                    attempt(e.Target, [&] { ReplaceWithStaged(e.Backup, e.Target); });
-            }
-        } else if (!staged && FileExists(e.Target)) {
-            // A twin that did not exist before the run.
-            attempt(e.Target, [&] {
-                if (!RemoveFile(e.Target))
-                    throw Exception("Nu pot sterge fisierul " + e.Target);
-            });
-        }
-        if (staged)
-            RemoveFile(e.Staged);
-    }
-    if (!journal.TagFile.empty()) {
-        RemoveFile(journal.TagFile);
-        RemoveFile(journal.TagFile + ".tmp");
-    }
-    return whole;
-}
+class TRestore {
+public:
+    explicit TRestore(TFileOps& ops) : m_ops(ops) {}
 
-void RemoveBackups(const TUpdateJournal& journal)
+    // Runs one step of putting things back; the first failure is kept.
+    template <class TStep>
+    void Attempt(const std::string& file, TStep step)
+    {
+        try {
+            Persist(m_ops, step);
+        } catch (const Exception& e) {
+            Fail(file, e.Message());
+        }
+    }
+    void RemoveIfThere(const std::string& name)
+    {
+        if (FileOrFolderExists(name))
+            Attempt(name, [&] { m_ops.Remove(name); });
+    }
+    void Fail(const std::string& file, const std::string& reason)
+    {
+        if (m_whole)
+            m_failure = {file, reason};
+        m_whole = false;
+    }
+    bool Whole() const noexcept { return m_whole; }
+    const TRestoreFailure& Failure() const noexcept { return m_failure; }
+
+private:
+    TFileOps& m_ops;
+    bool m_whole = true;
+    TRestoreFailure m_failure;
+};
+
+// Whether the installation is as it was before the run: every target that
+// existed is a file again with no backup left (a backup is made only by
+// renaming the target, so while there is none the target holds its own
+// bytes), every target that did not exist is absent, no staged copy is left,
+// nor the tag file the run wrote.
+void CheckRestored(const TUpdateJournal& journal, TRestore& restore)
 {
     for (const TJournalEntry& e : journal.Entries) {
-        RemoveFile(e.Staged);
-        RemoveFile(e.Backup);
+        if (e.Existed && FileOrFolderExists(e.Backup))
+            restore.Fail(e.Target, "Fisierul vechi se afla inca in " + e.Backup + ".");
+        else if (e.Existed && !FileExists(e.Target))
+            restore.Fail(e.Target, "Fisierul lipseste, iar copia lui " + e.Backup + " nu mai exista.");
+        else if (!e.Existed && FileOrFolderExists(e.Target))
+            restore.Fail(e.Target, "Fisierul nu exista inainte de actualizare si nu a putut fi sters.");
+        if (FileOrFolderExists(e.Staged))
+            restore.Fail(e.Staged, "Copia noua a fisierului nu a putut fi stearsa.");
+    }
+    for (const std::string& name : {journal.TagFile, journal.TagFile + ".tmp"})
+        if (!journal.TagFile.empty() && FileOrFolderExists(name))
+            restore.Fail(name, "Fisierul de marcaj scris de actualizare nu a putut fi sters.");
+}
+
+// Undoes the journal's entries, the last first, from whatever state of
+// target, staged copy and backup a failed step or a kill left. Every entry
+// is looked at whatever became of the others; true only when CheckRestored
+// finds the installation as it was.
+bool RollBack(const TUpdateJournal& journal, TFileOps& ops, TRestoreFailure& failure)
+{
+    TRestore restore(ops);
+    for (auto it = journal.Entries.rbegin(); it != journal.Entries.rend(); ++it) {
+        const TJournalEntry& e = *it;
+        if (e.Existed && FileOrFolderExists(e.Backup)) {
+            // The user's bytes are in the backup alone. Over the target goes
+            // whatever stands there: the new file, a file a program created
+            // meanwhile, or a second name of the backup itself.
+            if (FileOrFolderExists(e.Target))
+                restore.Attempt(e.Target, [&] { ops.RenameOver(e.Backup, e.Target); });
+            else
+                restore.Attempt(e.Target, [&] { ops.Rename(e.Backup, e.Target); });
+        } else if (!e.Existed) {
+            // A twin that did not exist before the run.
+            restore.RemoveIfThere(e.Target);
+        }
+        restore.RemoveIfThere(e.Staged);
+    }
+    if (!journal.TagFile.empty()) {
+        restore.RemoveIfThere(journal.TagFile);
+        restore.RemoveIfThere(journal.TagFile + ".tmp");
+    }
+    if (restore.Whole())
+        CheckRestored(journal, restore);
+    failure = restore.Failure();
+    return restore.Whole();
+}
+
+// After the commit point: the new files are in place; what is left are the
+// backups and copies. One that cannot go now is only a file too many.
+void RemoveBackups(const TUpdateJournal& journal, TFileOps& ops)
+{
+    TRestore cleanup(ops);
+    for (const TJournalEntry& e : journal.Entries) {
+        cleanup.RemoveIfThere(e.Staged);
+        cleanup.RemoveIfThere(e.Backup);
     }
     if (!journal.TagFile.empty())
-        RemoveFile(journal.TagFile + ".tmp");
+        cleanup.RemoveIfThere(journal.TagFile + ".tmp");
 }
 
 // Back to gathering, without the files of the replacement; best effort:
 // a journal that keeps the old entries is only undone once more.
-void ForgetReplacement(TUpdateJournal& journal) noexcept
+void ForgetReplacement(TUpdateJournal& journal, TFileOps& ops)
 {
     journal.State = TJournalState::Gathering;
     journal.Entries.clear();
     journal.TagFile.clear();
     try {
-        journal.Save(SystemFileOps());
-    } catch (...) {
+        journal.Save(ops);
+    } catch (const Exception&) {
     }
 }
 
@@ -185,41 +236,91 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
         const auto* own = dynamic_cast<const Exception*>(&e);
         std::string reason = own ? own->Message() : std::string(e.what());
         TRestoreFailure failure;
-        const bool whole = RollBack(journal, failure);
+        const bool whole = RollBack(journal, ops, failure);
         RunLog().RolledBack(whole);
         if (!whole)
             throw Exception(RestoreFailedMessage(current, reason, failure.File, failure.Reason));
-        ForgetReplacement(journal);
+        ForgetReplacement(journal, ops);
         throw Exception(ReplaceFailedMessage(current, reason));
     }
-    RemoveBackups(journal);
-    ForgetReplacement(journal);
+    RemoveBackups(journal, ops);
+    ForgetReplacement(journal, ops);
 }
 
-TRecovery RecoverInterruptedUpdate(const std::string& journalFile)
+TRecovery RecoverInterruptedUpdate(const std::string& journalFile, TFileOps& ops, const TJournalPlaces& places)
 {
     TUpdateJournal journal;
-    if (!TUpdateJournal::Load(journalFile, journal)) {
-        RemoveFile(journalFile + ".tmp");
-        if (FileExists(journalFile))
-            RemoveFile(journalFile);
+    std::string problem;
+    switch (TUpdateJournal::Load(journalFile, journal, problem, places)) {
+    case TUpdateJournal::TRead::None:
+        // A kill while the first journal was written: nothing was changed.
+        if (FileExists(journalFile + ".tmp"))
+            ops.Remove(journalFile + ".tmp");
         return TRecovery::Nothing;
+    case TUpdateJournal::TRead::Damaged:
+        throw Exception(DamagedJournalMessage(journalFile, problem));
+    case TUpdateJournal::TRead::Whole:
+        break;
     }
     TRecovery done = TRecovery::TempFilesOnly;
     if (journal.State == TJournalState::Committed) {
-        RemoveBackups(journal);
+        RemoveBackups(journal, ops);
         done = TRecovery::Finished;
-    } else if (!journal.Entries.empty()) {
+    } else if (!journal.Entries.empty() || !journal.TagFile.empty()) {
         TRestoreFailure failure;
-        if (!RollBack(journal, failure))
+        if (!RollBack(journal, ops, failure))
             throw Exception(InterruptedRestoreMessage(failure.File, failure.Reason));
         done = TRecovery::RolledBack;
     }
     for (const std::string& name : journal.TempFiles)
-        RemoveFile(name);
-    RemoveFile(journalFile);
-    RemoveFile(journalFile + ".tmp");
+        if (FileExists(name))
+            ops.Remove(name);
+    // The journal goes last: until then the next start does all this again.
+    ops.Remove(journalFile);
+    if (FileExists(journalFile + ".tmp"))
+        ops.Remove(journalFile + ".tmp");
     return done;
+}
+
+TRecovery RecoverInterruptedUpdate(const std::string& journalFile)
+{
+    return RecoverInterruptedUpdate(journalFile, SystemFileOps());
+}
+
+std::vector<TReplacement> PlanReplacements(const std::vector<TReplacement>& targets)
+{
+    std::vector<TReplacement> files;
+    std::vector<std::string> names;
+    for (const TReplacement& t : targets) {
+        // The file system's own long name: a short (8.3) name renamed to the
+        // backup would leave a file literally named by the short name.
+        const std::string target = LongFileName(t.Target);
+        const std::string twin = LongFileName(target + "vf");
+        for (const std::string& name : {target, twin})
+            if (IsFolder(name))
+                throw Exception(FolderInPlaceMessage(name));
+        files.push_back({t.NewFile, target, t.Digest});
+        files.push_back({t.NewFile, twin, t.Digest});
+        names.push_back(target);
+    }
+    if (auto same = package::FindSameFileTwice(names))
+        throw Exception(package::SameFileTwiceMessage(*same));
+    return files;
+}
+
+std::string DamagedJournalMessage(const std::string& journalFile, const std::string& problem)
+{
+    return "Jurnalul actualizarii anterioare, " + journalFile + ", este deteriorat: " + problem +
+           ".\r\nNu pot afla ce fisiere trebuie readuse la starea de dinainte, asa ca nu am schimbat niciun fisier. "
+           "Nu stergeti jurnalul si nu porniti programele Pravion si Kelmira: contactati Tarvix pentru refacerea "
+           "instalarii.";
+}
+
+std::string FolderInPlaceMessage(const std::string& path)
+{
+    return "In locul fisierului " + path +
+           " se afla un director, iar un director nu poate fi inlocuit. Niciun fisier instalat nu a fost schimbat. "
+           "Mutati sau stergeti directorul, apoi porniti din nou programul de actualizare.";
 }
 
 } // namespace upd::wizard

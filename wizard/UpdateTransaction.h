@@ -44,10 +44,20 @@ enum class TRecovery { Nothing, RolledBack, Finished, TempFilesOnly };
 /// At the start of the wizard, before anything reads the installation: undoes
 /// (or, after the commit point, finishes) a replacement that a kill left half
 /// done, removes the staged copies, backups and temporary files that the
-/// journal names, then the journal itself. Raises Exception with
-/// InterruptedRestoreMessage when a file cannot be put back (the journal is
-/// kept, so the next start tries again).
+/// journal names, then the journal itself, every step through `ops`. Raises
+/// Exception with InterruptedRestoreMessage when a file cannot be put back,
+/// and with DamagedJournalMessage, before touching anything, when the journal
+/// cannot be read whole or understood (a file outside `places` included); in
+/// both cases the journal is kept.
+TRecovery RecoverInterruptedUpdate(const std::string& journalFile, TFileOps& ops, const TJournalPlaces& places = {});
 TRecovery RecoverInterruptedUpdate(const std::string& journalFile);
+
+/// The replacements of the update stage: for each {new file, installed file},
+/// the installed file and its twin (its name followed by "vf"), both by the
+/// long names the file system keeps. Raises Exception with
+/// FolderInPlaceMessage when either is a folder, and with the package's
+/// SameFileTwiceMessage when two of them are one file.
+std::vector<TReplacement> PlanReplacements(const std::vector<TReplacement>& targets);
 
 /// A free name beside `target`: target + suffix + n for the first n from 1
 /// that names nothing yet.
@@ -57,5 +67,7 @@ std::string ReplaceFailedMessage(const std::string& file, const std::string& rea
 std::string RestoreFailedMessage(const std::string& file, const std::string& reason, const std::string& restoreFile,
                                  const std::string& restoreReason);
 std::string InterruptedRestoreMessage(const std::string& file, const std::string& reason);
+std::string DamagedJournalMessage(const std::string& journalFile, const std::string& problem);
+std::string FolderInPlaceMessage(const std::string& path);
 
 } // namespace upd::wizard

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/Exception.h"
+#include "package/DuplicateNames.h"
 #include "package/Update.h"
 #include "version/VersionText.h"
 #include "wizard/UpdateLog.h"
@@ -253,6 +254,15 @@ bool RunValidation(const TValidationInput& input, TValidationSink& sink, const T
     auto total = static_cast<std::int32_t>(input.MustHaveSets.size() + input.PatchSets.size());
     std::int32_t done = 0;
     sink.Progress(done, total);
+    // Two patch sets replacing one file could never both succeed: refused
+    // before any file is looked at.
+    std::vector<std::string> targets;
+    for (const TPatchSetView& set : input.PatchSets)
+        targets.push_back(set.TargetFileName);
+    if (auto same = upd::package::FindSameFileTwice(targets)) {
+        sink.Fatal(upd::package::SameFileTwiceMessage(*same));
+        return false;
+    }
 
     auto mustHaveCount = static_cast<std::int32_t>(input.MustHaveSets.size());
     for (std::int32_t i = 0; i < mustHaveCount; ++i) {

@@ -68,7 +68,9 @@ struct TValidationInput {
     std::vector<TPatchSetView> PatchSets;
 };
 
-/// Runs the whole stage. Returns true when every set passed (the caller then
+/// Runs the whole stage. A package whose patch sets name one file twice
+/// (see package/DuplicateNames.h) is refused first, as a fatal finding.
+/// Returns true when every set passed (the caller then
 /// reports "Ok"), false after a fatal finding (reported to the sink). Errors of
 /// the file access or of a version comparison propagate as Exception; so does a
 /// must-have set without any signature ("List index out of bounds (0)").

@@ -14,7 +14,38 @@ namespace {
 
 std::atomic<int> g_running{0};
 
+// The final report that no page has taken yet.
+SRWLOCK g_reportLock = SRWLOCK_INIT;
+bool g_reportPending = false;
+TComunicareFir g_report;
+
+bool IsFinal(std::int32_t code) { return code == NOTIFY_DONE || code == NOTIFY_FATAL || code == NOTIFY_EXCEPTION; }
+
+void KeepFinalReport(std::int32_t code, const std::string& text)
+{
+    ::AcquireSRWLockExclusive(&g_reportLock);
+    try {
+        g_report.Code = code;
+        g_report.Text = text;
+        g_reportPending = true;
+    } catch (...) {
+        g_reportPending = false;
+    }
+    ::ReleaseSRWLockExclusive(&g_reportLock);
+}
+
 } // namespace
+
+bool TakeFinalReport(TComunicareFir& report) noexcept
+{
+    ::AcquireSRWLockExclusive(&g_reportLock);
+    bool pending = g_reportPending;
+    g_reportPending = false;
+    if (pending)
+        std::swap(report, g_report);
+    ::ReleaseSRWLockExclusive(&g_reportLock);
+    return pending;
+}
 
 std::unique_ptr<TComunicareFir> TakeNotification(WPARAM wParam)
 {
@@ -111,6 +142,9 @@ void TFirValidareVersiune::Notify(std::int32_t code, const std::string& text, bo
 {
     if (code == NOTIFY_DONE)
         RunLog().StepDone();
+    // Kept before it is sent: a window closed meanwhile never handles it.
+    if (IsFinal(code))
+        KeepFinalReport(code, text);
     if (code == NOTIFY_PROGRESS && ProgressDelay() > 0)
         ::Sleep(ProgressDelay());
     auto notification = std::make_unique<TComunicareFir>();

@@ -85,6 +85,13 @@ private:
     void Run() noexcept;
 };
 
+/// The last final report of a worker (NOTIFY_DONE, NOTIFY_FATAL or
+/// NOTIFY_EXCEPTION) that the user has not seen yet, taken once: an error by
+/// the page that shows it, a success by the final page's hand-off, else by
+/// the end of the program (the window was closed first), so that the user
+/// still learns how an update ended.
+bool TakeFinalReport(TComunicareFir& report) noexcept;
+
 /// The text of an error notification: class name, LF, CR, message.
 std::string ExceptionNotificationText(const std::string& className, const std::string& message);
 

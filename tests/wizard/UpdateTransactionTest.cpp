@@ -7,118 +7,16 @@
 #include <fstream>
 #include <map>
 
-#include "TestPaths.h"
+#include "TransactionFixture.h"
 #include "base/Exception.h"
 #include "base/File.h"
+#include "package/DuplicateNames.h"
 #include "package/Md5Hash.h"
 #include "wizard/UpdateFiles.h"
 #include "wizard/UpdateTransaction.h"
 
 namespace upd::wizard {
 namespace {
-
-using test::TTempDir;
-using TSnapshot = std::map<std::string, std::string>;
-
-// Stands for a kill: not an error the replacement could catch.
-struct TKilled {};
-
-// Dies right after step `killAfter` has completed.
-class TKillingOps : public TFileOps {
-public:
-    explicit TKillingOps(int killAfter) : m_killAfter(killAfter) {}
-    void CopyDurable(const TPath& from, const std::string& to, bool readOnly) override
-    {
-        SystemFileOps().CopyDurable(from, to, readOnly);
-        Step();
-    }
-    void Rename(const std::string& from, const std::string& to) override
-    {
-        SystemFileOps().Rename(from, to);
-        Step();
-    }
-    void RenameVerified(const std::string& from, const std::string& to, const std::string& digest) override
-    {
-        SystemFileOps().RenameVerified(from, to, digest);
-        Step();
-    }
-    void RenameOver(const std::string& from, const std::string& to) override
-    {
-        SystemFileOps().RenameOver(from, to);
-        Step();
-    }
-    void WriteDurable(const std::string& name, const std::string& bytes) override
-    {
-        SystemFileOps().WriteDurable(name, bytes);
-        Step();
-    }
-
-private:
-    void Step()
-    {
-        if (++m_steps == m_killAfter)
-            throw TKilled{};
-    }
-    int m_killAfter;
-    int m_steps = 0;
-};
-
-class TUpdateTransactionTest : public ::testing::Test {
-protected:
-    // Three installed files: two with read-only twins, one without a twin.
-    void SetUp() override
-    {
-        std::filesystem::create_directories(m_install.File("Tag"));
-        for (const char* name : {"kp3.exe", "date.dll", "salarii.dat"}) {
-            std::string target = m_install.Write(name, std::string("vechi ") + name);
-            std::string fresh = m_new.Write(name, std::string("nou, mai lung ") + name);
-            m_files.push_back({fresh, target, package::FileMD5Text(fresh)});
-            m_files.push_back({fresh, target + "vf", package::FileMD5Text(fresh)});
-            if (std::string(name) != "salarii.dat") {
-                m_install.Write(std::string(name) + "vf", std::string("vechi ") + name);
-                SetReadOnly(target + "vf");
-            }
-        }
-        m_old = Snapshot();
-        m_journal.Open(m_journalFile);
-    }
-
-    TSnapshot Snapshot() const
-    {
-        TSnapshot files;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_install.Path())) {
-            if (!entry.is_regular_file())
-                continue;
-            auto bytes = ReadWholeFile(entry.path().string());
-            files[entry.path().lexically_relative(m_install.Path()).generic_string()] =
-                std::string(bytes.begin(), bytes.end());
-        }
-        return files;
-    }
-
-    TSnapshot NewSnapshot() const
-    {
-        TSnapshot files;
-        for (const TReplacement& f : m_files) {
-            auto bytes = ReadWholeFile(f.NewFile);
-            files[std::filesystem::path(f.Target).filename().string()] = std::string(bytes.begin(), bytes.end());
-        }
-        files["Tag/kp3tag.txt"] = "eticheta\r\n";
-        return files;
-    }
-
-    void Replace(TFileOps& ops)
-    {
-        ReplaceAll(m_files, m_install.File("Tag") + test::kSeparator + "kp3tag.txt", "eticheta\r\n", m_journal, ops,
-                   [] {});
-    }
-
-    TTempDir m_install, m_new, m_state;
-    std::string m_journalFile = m_state.File("Actualizare.jurnal");
-    TUpdateJournal m_journal;
-    std::vector<TReplacement> m_files;
-    TSnapshot m_old;
-};
 
 TEST_F(TUpdateTransactionTest, AFailureAtAnyStepPutsEveryFileBack)
 {
@@ -202,23 +100,52 @@ TEST_F(TUpdateTransactionTest, ABackupThatCannotGoBackKeepsTheJournalForTheNextS
     EXPECT_EQ(Snapshot(), m_old);
 }
 
+// Names are settled before anything is planned: a folder in the place of a
+// target or twin is an error, not a file in use; one file named twice (in
+// another spelling) is refused; each target brings its twin.
+TEST_F(TUpdateTransactionTest, PlanningRefusesFoldersAndOneFileNamedTwice)
+{
+    const TPath fresh = m_files[0].NewFile;
+    const std::string exe = m_install.File("kp3.exe"), dat = m_install.File("salarii.dat");
+    const std::vector<TReplacement> planned = PlanReplacements({{fresh, exe}, {fresh, dat}});
+    ASSERT_EQ(planned.size(), 4u);
+    EXPECT_EQ(planned[1].Target, exe + "vf");
+    EXPECT_EQ(planned[3].Target, dat + "vf");
+
+    std::filesystem::create_directory(dat + "vf");
+    const std::string spelled = m_install.Path() + test::kSeparator + "." + test::kSeparator + "kp3.exe";
+    const std::pair<std::vector<TReplacement>, std::string> rows[] = {
+        {{{fresh, exe}, {fresh, dat}}, FolderInPlaceMessage(dat + "vf")},
+        {{{fresh, m_install.File("Tag")}}, FolderInPlaceMessage(m_install.File("Tag"))},
+        {{{fresh, exe}, {fresh, spelled}}, package::SameFileTwiceMessage({exe, spelled})},
+    };
+    for (const auto& [targets, message] : rows) {
+        try {
+            PlanReplacements(targets);
+            ADD_FAILURE() << message;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.Message(), message);
+        }
+    }
+    EXPECT_EQ(Snapshot(), m_old);
+}
+
 TEST(TUpdateJournalTest, ReadsBackWhatItWrites)
 {
     TUpdateJournal journal;
     journal.State = TJournalState::Replacing;
-    journal.TempFiles = {"C:\\T\\PatchTotal_1.bin", "C:\\T\\Patched_2.bin"};
-    journal.Entries = {{true, "C:\\Pravion\\kp3.exe", "C:\\Pravion\\kp3.exe.nou1", "C:\\Pravion\\kp3.exe.vechi1"},
-                       {false, "C:\\Pravion\\kp3.exevf", "C:\\Pravion\\kp3.exevf.nou1", "C:\\Pravion\\kp3.exevf.vechi1"}};
-    journal.TagFile = "C:\\Program Files\\Tarvix\\Kp3Tag\\Tag\\kp3.txt";
+    journal.TempFiles = {Abs("T/PatchTotal_1.bin"), Abs("T/Patched_2.bin")};
+    journal.Entries = {{true, Abs("Pravion/kp3.exe"), Abs("Pravion/kp3.exe.nou1"), Abs("Pravion/kp3.exe.vechi1")},
+                       {false, Abs("Pravion/kp3.exevf"), Abs("Pravion/kp3.exevf.nou1"), Abs("Pravion/kp3.exevf.vechi2")}};
+    journal.TagFile = Abs("Program Files/Tarvix/Kp3Tag/Tag/kp3.txt");
     TUpdateJournal read;
     ASSERT_TRUE(TUpdateJournal::Parse(journal.Text(), read));
     EXPECT_EQ(read.Text(), journal.Text());
     EXPECT_EQ(read.Entries[1].Existed, false);
     TUpdateJournal none;
     EXPECT_FALSE(TUpdateJournal::Parse("stare inlocuire\r\n", none));
-    // A damaged line is passed over, not taken for a file.
-    ASSERT_TRUE(TUpdateJournal::Parse("Jurnal de actualizare 1\r\nfisier 1|a|b\r\nfisier 2|a|b|c\r\n", none));
-    EXPECT_TRUE(none.Entries.empty());
+    // A damaged line makes the whole journal damaged: it is not passed over.
+    EXPECT_FALSE(TUpdateJournal::Parse("Jurnal de actualizare 1\r\nstare adunare\r\nfisier 1|a|b\r\n", none));
 }
 
 // The journal keeps names as message texts: a temporary folder named in any

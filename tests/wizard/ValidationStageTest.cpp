@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/Exception.h"
+#include "package/DuplicateNames.h"
 
 namespace upd::wizard {
 namespace {
@@ -365,6 +366,59 @@ TEST(ValidationStageTest, ErrorsPropagate)
             EXPECT_STREQ(e.what(), "List index out of bounds (0)");
         }
     }
+}
+
+// Two patch sets that replace one file (in another case or with other
+// slashes, or one set's target being another's twin) are refused before any
+// installed file is looked at.
+TEST(ValidationStageTest, OneFileNamedTwiceIsRefusedBeforeAnyFileIsRead)
+{
+    struct TRow {
+        const char* Second;
+        const char* Repeated;
+    };
+    const TRow rows[] = {
+        {"C:\\Pravion\\kp3.exe", "C:\\Pravion\\kp3.exe"},
+        {"C:\\PRAVION\\KP3.EXE", "C:\\PRAVION\\KP3.EXE"},
+        {"C:/Pravion//kp3.exe", "C:/Pravion//kp3.exe"},
+        {"C:\\Pravion\\.\\Date\\..\\kp3.exe. ", "C:\\Pravion\\.\\Date\\..\\kp3.exe. "},
+        {"C:\\Pravion\\KP3.EXEVF", "C:\\Pravion\\KP3.EXEVF"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Second);
+        TScenario s;
+        for (const std::string& target : {kExe, std::string(row.Second)}) {
+            TPatchSetView patch;
+            patch.TargetFileName = target;
+            patch.OldFiles = {s.Sig(target, "1.0", "OLD")};
+            s.Input.PatchSets.push_back(patch);
+        }
+        s.Input.MustHaveSets.push_back({s.Sig(kTxt, "", "T")});
+        EXPECT_FALSE(s.Run());
+        const std::string first = std::string(row.Repeated).back() == 'F' ? kExe + "vf" : kExe;
+        EXPECT_EQ(s.Sink.Findings(), std::vector<std::string>{"fatal Pachetul de actualizare numeste de doua ori "
+                                                              "acelasi fisier: " + first + " si " + row.Repeated +
+                                                              ". Pachetul de actualizare este deteriorat; va rugam "
+                                                              "descarcati de pe internet din nou programul de "
+                                                              "actualizare."});
+        EXPECT_TRUE(s.Probe.VersionReads.empty());
+    }
+}
+
+TEST(ValidationStageTest, CanonicalNamesFoldCaseSlashesAndSteps)
+{
+    using upd::package::CanonicalPathName;
+    const std::pair<const char*, const char*> rows[] = {
+        {"C:\\Pravion\\Kp3.Exe", "c:\\pravion\\kp3.exe"},
+        {"C:/Pravion//Date\\", "c:\\pravion\\date"},
+        {"C:\\Pravion\\..\\..\\x.dat", "c:\\x.dat"},
+        {"\\\\Server\\Share\\A.DAT", "\\\\server\\share\\a.dat"},
+        // Romanian letters (code page 1250).
+        {"C:\\\xAATEFAN\\\xC3\xCE\xDE\x8A.dat", "c:\\\xBAtefan\\\xE3\xEE\xFE\x9A.dat"},
+    };
+    for (const auto& [in, out] : rows)
+        EXPECT_EQ(CanonicalPathName(in), out) << in;
+    EXPECT_FALSE(upd::package::FindSameFileTwice({"C:\\P\\a.dat", "C:\\P\\b.dat", "C:\\Q\\a.dat"}));
 }
 
 } // namespace
