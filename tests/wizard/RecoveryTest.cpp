@@ -33,6 +33,11 @@ public:
         Step(from, to);
         SystemFileOps().Rename(from, to);
     }
+    void RenameVerified(const std::string& from, const std::string& to, const std::string& digest) override
+    {
+        Step(from, to);
+        SystemFileOps().RenameVerified(from, to, digest);
+    }
     void RenameOver(const std::string& from, const std::string& to) override
     {
         Step(from, to);
