@@ -60,10 +60,11 @@ std::thread RefuseThread(std::function<void()>)
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
 }
 
-// A new file in memory whose outputs beside it write their own parts; the
-// write numbered `failAt` of the first (0) or second (1) half raises.
+// A new file in memory whose outputs beside it write their own parts (the
+// room is made first: the halves write at once); the write numbered `failAt`
+// of the first (0) or second (1) half raises.
 struct TShared {
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(1100 * 4096);
     int half = -1;
     int failAt = 0;
     std::function<void()> raise;
@@ -81,15 +82,13 @@ public:
             ++m_shared.raised;
             m_shared.raise();
         }
-        if (m_shared.bytes.size() < m_at + count)
-            m_shared.bytes.resize(m_at + count);
+        ASSERT_LE(m_at + count, m_shared.bytes.size());
         std::copy(data, data + count, m_shared.bytes.begin() + static_cast<std::ptrdiff_t>(m_at));
         m_at += count;
     }
     bool Restart() override
     {
         ++m_shared.restarts;
-        m_shared.bytes.clear();
         m_at = 0;
         return true;
     }
