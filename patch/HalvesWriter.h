@@ -5,7 +5,7 @@
 // Under Wine the writing pass of a large file is mostly the system's time per
 // read of the old file, and the two halves take it on two processors (the
 // update stage's patches of mostly copied runs were written in about half the
-// time; docs/benchmarks-apply.md).
+// time; docs/benchmarks.md).
 #pragma once
 
 #include <cstddef>
