@@ -90,9 +90,11 @@ public:
     }
     /// Consumes `count` bits that PeekBits reported as available.
     void SkipBits(unsigned count) noexcept { m_position += count; }
-    /// True while sixteen whole bytes follow the current one: PeekFast may then
-    /// be called after each step of a code of up to 64 bits.
-    bool CanPeekFast() const noexcept { return (m_position >> 3) + 16 <= m_size; }
+    /// Bytes from the current one that CanPeekFast promises.
+    static constexpr std::size_t kFastBytes = 16;
+    /// True while kFastBytes whole bytes follow from the current one: PeekFast
+    /// may then be called after each step of a code of up to 64 bits.
+    bool CanPeekFast() const noexcept { return (m_position >> 3) + kFastBytes <= m_size; }
     /// The next `count` (1..32) bits, most significant first; the eight bytes
     /// from the current one must exist (CanPeekFast() assures it for a code).
     std::uint32_t PeekFast(unsigned count) const noexcept

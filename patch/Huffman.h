@@ -55,6 +55,11 @@ public:
 
 class TQvtHuffmanValueSet {
 public:
+    /// Codes never grow longer from weights that fit in 32 bits; deeper trees
+    /// only come from negative weights, which no encoder writes, and are
+    /// refused ("Arborele de coduri Huffman este prea adanc").
+    static constexpr unsigned kMaxCodeLength = 64;
+
     TQvtHuffmanValueSet();
     ~TQvtHuffmanValueSet();
     TQvtHuffmanValueSet(const TQvtHuffmanValueSet&) = delete;

@@ -1,52 +1,14 @@
 // The Copy and Dump instructions: their coded, plain and tagged forms, their
 // listing, and what each appends to the new file.
+#include "patch/Instructions.h"
+
 #include <algorithm>
 
 #include "base/Exception.h"
 #include "patch/PatchHeader.h"
-#include "patch/UnPatchEngine.h"
+#include "patch/PatchLimits.h"
 
 namespace upd::patch {
-
-std::int32_t LengthSymbol(std::int32_t value)
-{
-    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    std::int32_t bits = 0;
-    while (bits < 32 && (magnitude >> bits) != 0)
-        ++bits;
-    return value < 0 ? -bits : bits;
-}
-
-std::int32_t ReadLengthCoded(TQvtBitStream& bits, const TQvtHuffmanValueSet& lengthCodes)
-{
-    std::int32_t symbol = lengthCodes.Decode(bits);
-    std::uint32_t count = symbol < 0 ? 0u - static_cast<std::uint32_t>(symbol) : static_cast<std::uint32_t>(symbol);
-    // Bits of weight 2^32 and above drop out, as in 32-bit arithmetic.
-    std::uint32_t magnitude = static_cast<std::uint32_t>(bits.ReadBitsLsbFirst(std::min<std::uint32_t>(count, 32)));
-    for (std::uint32_t i = 32; i < count; ++i)
-        bits.ReadBit();
-    return static_cast<std::int32_t>(symbol < 0 ? 0u - magnitude : magnitude);
-}
-
-std::int32_t ReadLengthCoded(TQvtBitReader& bits, const TQvtHuffmanValueSet& lengthCodes)
-{
-    std::int32_t symbol = lengthCodes.Decode(bits);
-    std::uint32_t count = symbol < 0 ? 0u - static_cast<std::uint32_t>(symbol) : static_cast<std::uint32_t>(symbol);
-    // Bits of weight 2^32 and above drop out, as in 32-bit arithmetic.
-    std::uint32_t magnitude = static_cast<std::uint32_t>(bits.ReadBitsLsbFirst(std::min<std::uint32_t>(count, 32)));
-    for (std::uint32_t i = 32; i < count; ++i)
-        bits.ReadBit();
-    return static_cast<std::int32_t>(symbol < 0 ? 0u - magnitude : magnitude);
-}
-
-void WriteLengthCoded(TQvtBitStream& bits, const TQvtHuffmanValueSet& lengthCodes, std::int32_t value)
-{
-    std::int32_t symbol = LengthSymbol(value);
-    lengthCodes.WriteCode(bits, symbol);
-    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    for (std::int32_t i = 0; i < (symbol < 0 ? -symbol : symbol); ++i)
-        bits.WriteBit((magnitude >> i) & 1);
-}
 
 // ---- Copy ----------------------------------------------------------------
 
@@ -103,11 +65,11 @@ std::int32_t TQvtUnPatchCopyInstruction::Offset(int versionIndex) const
     return m_each[static_cast<std::size_t>(versionIndex)];
 }
 
-void TQvtUnPatchCopyInstruction::CountValues(TQvtUnPatchEngine& engine) const
+void TQvtUnPatchCopyInstruction::CountValues(TQvtCodeTables& tables) const
 {
-    engine.CopyLengths.Add(m_length, 1);
+    tables.CopyLengths.Add(m_length, 1);
     if (m_form == TForm::Shared) {
-        engine.CopyOffsets.Add(m_first, m_versionCount);
+        tables.CopyOffsets.Add(m_first, m_versionCount);
         return;
     }
     std::vector<std::int32_t> offsets;
@@ -118,7 +80,7 @@ void TQvtUnPatchCopyInstruction::CountValues(TQvtUnPatchEngine& engine) const
         std::size_t j = i;
         while (j < offsets.size() && offsets[j] == offsets[i])
             ++j;
-        engine.CopyOffsets.Add(offsets[i], static_cast<std::int32_t>(j - i));
+        tables.CopyOffsets.Add(offsets[i], static_cast<std::int32_t>(j - i));
         i = j;
     }
 }
@@ -229,18 +191,18 @@ void TQvtUnPatchCopyInstruction::ReadPlain(TQvtBitStream& bits)
     ReadOffsets(bits, [&] { return bits.ReadNumber(); }, 3);
 }
 
-void TQvtUnPatchCopyInstruction::WriteCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine) const
+void TQvtUnPatchCopyInstruction::WriteCoded(TQvtBitStream& bits, const TQvtCodeTables& tables) const
 {
-    engine.CopyLengths.WriteCode(bits, m_length);
-    WriteOffsets(bits, [&](std::int32_t value) { engine.CopyOffsets.WriteCode(bits, value); }, m_versionCount);
+    tables.CopyLengths.WriteCode(bits, m_length);
+    WriteOffsets(bits, [&](std::int32_t value) { tables.CopyOffsets.WriteCode(bits, value); }, m_versionCount);
 }
 
-void TQvtUnPatchCopyInstruction::ReadCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine)
+void TQvtUnPatchCopyInstruction::ReadCoded(TQvtBitStream& bits, const TQvtCodeTables& tables)
 {
-    m_length = engine.CopyLengths.Decode(bits);
+    m_length = tables.CopyLengths.Decode(bits);
     if (m_length < 0)
         throw Exception(Format(kNegativeLength, m_length));
-    ReadOffsets(bits, [&] { return engine.CopyOffsets.Decode(bits); }, std::min(m_versionCount, 3));
+    ReadOffsets(bits, [&] { return tables.CopyOffsets.Decode(bits); }, std::min(m_versionCount, 3));
 }
 
 void TQvtUnPatchCopyInstruction::ListTo(std::vector<std::string>& lines) const
@@ -271,7 +233,7 @@ void TQvtUnPatchDumpInstruction::TakeBytes(TQvtSharedBytes bytes)
     m_bytes = std::move(bytes);
 }
 
-void TQvtUnPatchDumpInstruction::CountValues(TQvtUnPatchEngine& engine) const { engine.DumpLengths.Add(m_length, 1); }
+void TQvtUnPatchDumpInstruction::CountValues(TQvtCodeTables& tables) const { tables.DumpLengths.Add(m_length, 1); }
 
 void TQvtUnPatchDumpInstruction::Apply(TQvtPatchOutput& output, TQvtPatchSource&, int, std::int32_t&) const
 {
@@ -307,9 +269,9 @@ void TQvtUnPatchDumpInstruction::ReadPlain(TQvtBitStream& bits)
     TakeBytes(bits.ReadRawShared(static_cast<std::size_t>(m_length)));
 }
 
-void TQvtUnPatchDumpInstruction::WriteCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine) const
+void TQvtUnPatchDumpInstruction::WriteCoded(TQvtBitStream& bits, const TQvtCodeTables& tables) const
 {
-    engine.DumpLengths.WriteCode(bits, m_length);
+    tables.DumpLengths.WriteCode(bits, m_length);
 }
 
 void TQvtUnPatchDumpInstruction::WriteData(TQvtBitStream& bits) const
@@ -318,9 +280,9 @@ void TQvtUnPatchDumpInstruction::WriteData(TQvtBitStream& bits) const
         bits.WriteRaw(m_bytes.data(), m_bytes.size);
 }
 
-void TQvtUnPatchDumpInstruction::ReadCoded(TQvtBitStream& bits, const TQvtUnPatchEngine& engine)
+void TQvtUnPatchDumpInstruction::ReadCoded(TQvtBitStream& bits, const TQvtCodeTables& tables)
 {
-    m_length = engine.DumpLengths.Decode(bits);
+    m_length = tables.DumpLengths.Decode(bits);
     if (m_length < 0)
         throw Exception(Format(kNegativeLength, m_length));
     // The bytes come later from the literal section; nothing is allocated here,

@@ -120,7 +120,7 @@ std::vector<std::uint8_t> WritePatchImage(TQvtUnPatchEngine& engine)
 {
     // The values are counted aside: the three tables' weights are their counts,
     // the LengthCodes symbols are chosen from the numbers the tables write.
-    TQvtUnPatchEngine counter;
+    TQvtCodeTables counter;
     for (int i = 0; i < engine.Count(); ++i)
         engine.Instructions(i).CountValues(counter);
     TQvtHuffmanValueSet* counted[] = {&counter.CopyLengths, &counter.CopyOffsets, &counter.DumpLengths};

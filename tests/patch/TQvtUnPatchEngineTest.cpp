@@ -454,6 +454,15 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         }
         return CompressPatchImage(upd::patch::WritePatchImage(writer));
     };
+    // A few KB that inflate to megabytes: the image outgrows every first
+    // guess of its size many times over.
+    const auto zeros = [] {
+        TQvtUnPatchEngine writer;
+        writer.Versions = {"old"};
+        writer.Add(std::make_unique<upd::patch::TQvtUnPatchCopyInstruction>(2, std::vector<std::int32_t>{2}));
+        writer.Add(std::make_unique<upd::patch::TQvtUnPatchDumpInstruction>(std::vector<std::uint8_t>(6 << 20)));
+        return CompressPatchImage(upd::patch::WritePatchImage(writer));
+    }();
     struct TRow {
         const char* name;
         std::vector<std::uint8_t> file;
@@ -491,6 +500,7 @@ TEST(TQvtUnPatchEngineTest, ApplyFileWritesAndRefusesAsLoadingThenApplying)
         {"a run outside the old file, then literals cut short", cut, 1, {}, "ZZ"},
         {"literals cut short after 320 KB of new bytes", longCut, 0, {}},
         {"a header of 100 KB", longHeader, 0, {}},
+        {"a patch of a few KB whose image is 6 MB", zeros, 0, {}},
         {"a long header cut short", headerCut, 0, {}},
         {"over 4 MB of new bytes from all over the old file", wandering({}), 0, {}, bigOld},
         // Whichever half fails first, the verdict is the first failing run's.
