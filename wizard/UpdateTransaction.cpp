@@ -6,6 +6,7 @@
 #include "base/Exception.h"
 #include "base/File.h"
 #include "wizard/UpdateFiles.h"
+#include "wizard/RunOutcome.h"
 #include "wizard/UpdateLog.h"
 
 namespace upd::wizard {
@@ -184,6 +185,7 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
         TRestoreFailure failure;
         const bool whole = RollBack(journal, failure);
         RunLog().RolledBack(whole);
+        RunOutcome().RolledBack(whole);
         if (!whole)
             throw Exception(RestoreFailedMessage(current, reason, failure.File, failure.Reason));
         ForgetReplacement(journal);
