@@ -31,6 +31,7 @@ constexpr DWORD kRunTimeout = 60000;
 const std::string kKp3 = "C:\\Pravion\\kp3.exe";
 const std::string kData = "C:\\Pravion\\salarii.dat";
 const std::string kStarted = "C:\\Pravion\\kp3-started.txt";
+const std::string kKelmira = "C:\\Pravion\\kelmira.dll";
 const std::string kKits = "C:\\upd-unattended";
 const std::string kLog = "C:\\upd-unattended-log\\pc 7\\actualizare.log";
 const std::string kTagName = "kp3tag-unattended.txt";
@@ -102,7 +103,7 @@ protected:
     {
         // The hand-off of an earlier run may still be running from kp3.exe.
         WaitUntilWritable(kKp3, 20000);
-        for (const std::string& name : {kKp3, kKp3 + "vf", kData, kData + "vf", kTag, kStarted, kLog})
+        for (const std::string& name : {kKp3, kKp3 + "vf", kData, kData + "vf", kKelmira, kTag, kStarted, kLog})
             Remove(name);
         Remove(kJournalFile);
         std::error_code ignored;
@@ -183,6 +184,10 @@ protected:
 
 TEST_F(TUnattendedE2ETest, QuietRunUpdatesAndHandsOver)
 {
+    // A companion library of the known version with other content: the
+    // warning goes to the log and the run goes on, as after its OK.
+    m_manifest.MustHaveSets.push_back({{kKelmira, Fake("v2"), true}});
+    Put(kKelmira, Text(Fake("v2b")));
     std::string exe = Build();
     EXPECT_EQ(RunQuiet(exe), static_cast<DWORD>(kExitUpdated));
     ExpectNew();
@@ -190,7 +195,8 @@ TEST_F(TUnattendedE2ETest, QuietRunUpdatesAndHandsOver)
     ASSERT_TRUE(WaitUntil([] { return FileExists(kStarted); }, 20000)) << "the payroll program was not started";
     ::Sleep(100); // the recorder's one line
     EXPECT_EQ(Text(kStarted), "\"" + kKp3 + "\" pregateste_kelmira\n");
-    ExpectLog(kExitUpdated, {"committed every file is in place", "end success update"});
+    ExpectLog(kExitUpdated, {"finding warning must-have 1/1 verdict 1 (modified)", "committed every file is in place",
+                             "end success update"});
 }
 
 TEST_F(TUnattendedE2ETest, QuietRunStopsAtEachFailureWithItsCode)
