@@ -283,6 +283,25 @@ TEST_F(TUnattendedE2ETest, WrongCommandLineListsTheOptions)
     ExpectOld();
 }
 
+// While one run waits for a file in use, a second one ends at once; the first
+// goes on when the file is freed within its wait.
+TEST_F(TUnattendedE2ETest, SecondRunEndsAtOnceAndTheFirstGoesOnWhenTheFileIsFreed)
+{
+    std::string exe = Build();
+    HANDLE lock = ::CreateFileA(kData.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    TEnvironment wait("UPD_TEST_IN_USE_WAIT_MS", 30000);
+    TWizardProcess first(exe, "/quiet /log \"" + kLog + "\"");
+    EXPECT_TRUE(WaitUntil([] { return FileExists(kLog) && Text(kLog).find(" busy ") != std::string::npos; }, 20000));
+    EXPECT_EQ(RunQuiet(exe, "/S "), static_cast<DWORD>(kExitAlreadyRunning));
+    ::CloseHandle(lock);
+    DWORD code = 255;
+    EXPECT_TRUE(first.WaitForExit(kRunTimeout, &code));
+    EXPECT_EQ(code, static_cast<DWORD>(kExitUpdated));
+    ExpectNew();
+}
+
 // The graphical run with a command line ends with the same codes.
 TEST_F(TUnattendedE2ETest, GraphicalRunWithALogEndsWithTheCodes)
 {
