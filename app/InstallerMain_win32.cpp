@@ -1,4 +1,6 @@
 #include "app/InstallerMain_win32.h"
+#include "wizard/CommandLine.h"
+#include "wizard/RunOutcome.h"
 #include "wizard/StageControl.h"
 
 #include "app/ControlIds.h"
@@ -110,6 +112,9 @@ void TInstallerMain::Create()
 
 void TInstallerMain::Show()
 {
+    // A quiet run keeps every window hidden from start to end.
+    if (wizard::RunMode().Quiet())
+        return;
     ::ShowWindow(m_window, SW_SHOWNORMAL);
     ::UpdateWindow(m_window);
 }
@@ -155,8 +160,19 @@ void TInstallerMain::FormCreate()
     Pages->AddPageClass(&MakePage<wizard::TPaginaFinal>);
     CurrentPage = 0;
     Pages->GetPage(0).Show();
-    SetButton1(Pages->GetPage(0).CanAdvance());
+    const bool opened = Pages->GetPage(0).CanAdvance();
+    if (!opened)
+        wizard::RunOutcome().PackageUnreadable();
+    SetButton1(opened);
     ::SetTimer(m_window, kTimer1, kTimer1Interval, nullptr);
+    // An unattended run starts with the first stage, before the window is
+    // on show; without a package there is nothing to run.
+    if (wizard::RunMode().Unattended()) {
+        if (opened)
+            Button1Click();
+        else
+            ::PostMessageW(m_window, WM_CLOSE, 0, 0);
+    }
 }
 
 void TInstallerMain::SetButton1(bool enabled) { ::EnableWindow(m_button1, enabled ? TRUE : FALSE); }
@@ -181,6 +197,14 @@ void TInstallerMain::Button1Click()
         // The next page is made before CurrentPage moves, so a page that cannot
         // be made leaves the wizard on a page that exists (and can be closed).
         TPaginaActualizare& next = Pages->GetPage(CurrentPage + 1);
+        // The final page follows only the update stage's success.
+        if (CurrentPage + 1 == Pages->PageCount() - 1) {
+            wizard::RunOutcome().Updated();
+            if (wizard::RunMode().Unattended()) {
+                FinishUnattended(next);
+                return;
+            }
+        }
         ++CurrentPage;
         next.Show();
         page.Hide();
@@ -197,6 +221,18 @@ void TInstallerMain::Button1Click()
     ::SendMessageW(m_window, WM_CLOSE, 0, 0);
 }
 
+void TInstallerMain::FinishUnattended(TPaginaActualizare& finalPage)
+{
+    // The hand-off of the final page, without the page: the update is done
+    // whether or not the payroll program starts (the log says which).
+    try {
+        finalPage.Finish();
+    } catch (const std::exception& e) {
+        ShowException(m_window, e);
+    }
+    ::SendMessageW(m_window, WM_CLOSE, 0, 0);
+}
+
 void TInstallerMain::Button2Click() { ::SendMessageW(m_window, WM_CLOSE, 0, 0); }
 
 bool TInstallerMain::CloseQuery()
@@ -210,11 +246,15 @@ bool TInstallerMain::CloseQuery()
     bool busy = false;
     if (Pages && Pages->HasPage(CurrentPage))
         busy = Pages->GetPage(CurrentPage).IsBusy();
-    CloseAccepted = !busy || ShowMessageBox(m_window, kCloseQuestion, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    // A passive run's user stops it without a question: nothing has changed.
+    CloseAccepted = !busy || wizard::RunMode().Unattended() ||
+                    ShowMessageBox(m_window, kCloseQuestion, MB_YESNO | MB_ICONQUESTION) == IDYES;
     // The stage stops at its next block; a replacement that began while the
     // question was open is waited for at the end of the program instead.
-    if (CloseAccepted && busy)
+    if (CloseAccepted && busy) {
         wizard::StageControl().Cancel();
+        wizard::RunOutcome().Cancelled();
+    }
     return CloseAccepted;
 }
 
@@ -234,6 +274,12 @@ LRESULT CALLBACK TInstallerMain::StaticWindowProc(HWND window, UINT message, WPA
         return self->WindowProc(message, wParam, lParam);
     } catch (const std::exception& e) {
         ShowException(window, e);
+        // Nobody can go on from here in an unattended run (a page that
+        // cannot be made): it ends.
+        if (wizard::RunMode().Unattended()) {
+            wizard::RunOutcome().Failed(false);
+            ::PostQuitMessage(0);
+        }
         return 0;
     }
 }

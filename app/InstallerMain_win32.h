@@ -57,6 +57,8 @@ private:
     void Timer1Timer();
     void Button1Click();
     void Button2Click();
+    /// An unattended run's end after the update: the final page's hand-off.
+    void FinishUnattended(TPaginaActualizare& finalPage);
     bool CloseQuery();
     void SetButton1(bool enabled);
 

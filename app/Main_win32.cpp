@@ -1,6 +1,9 @@
-// The wizard's entry: the main window and its message loop. No command line,
-// settings file or registry is read; the package appended to this program
-// carries everything.
+// The wizard's entry: the main window and its message loop. No settings file
+// or registry is read; the package appended to this program carries
+// everything. The command line may ask for an unattended run (CommandLine.h);
+// without one the wizard runs as it always has, and ends with 0 (1 when it
+// could not start). With one, the exit code says how the run ended
+// (RunOutcome.h).
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -10,11 +13,16 @@
 
 #include <exception>
 
+#include "app/ControlIds.h"
 #include "app/InstallerMain_win32.h"
 #include "app/PaginaActualizare_win32.h"
 #include "base/Handles_win32.h"
+#include "base/Cp1250.h"
 #include "base/SystemLibrary_win32.h"
+#include "base/Win32_win32.h"
 #include "package/PatchDataEngine.h"
+#include "wizard/CommandLine.h"
+#include "wizard/RunOutcome.h"
 #include "wizard/StageControl.h"
 #include "wizard/UpdateJournal.h"
 #include "wizard/UpdateLog.h"
@@ -101,6 +109,7 @@ int RunWizard()
         main.Show();
     } catch (const std::exception& e) {
         upd::app::ShowException(main.Handle(), e);
+        upd::wizard::RunOutcome().Failed(false);
         return 1;
     }
     MSG message;
@@ -111,6 +120,49 @@ int RunWizard()
         ::DispatchMessageW(&message);
     }
     return 0;
+}
+
+using upd::wizard::RunMode;
+
+upd::wizard::TRunMode ReadCommandLine()
+{
+    const wchar_t* line = ::GetCommandLineW();
+    upd::wizard::TRunMode mode =
+        upd::wizard::ParseCommandLine(upd::Utf16ToUtf8(reinterpret_cast<const char16_t*>(line ? line : L"")));
+#ifdef UPD_TEST_HOOKS
+    // The tests' build only: a shorter wait for files in use, so that a test
+    // can show the whole wait.
+    wchar_t wait[16] = {};
+    DWORD length = ::GetEnvironmentVariableW(L"UPD_TEST_IN_USE_WAIT_MS", wait, 16);
+    if (length > 0 && length < 16)
+        mode.FileInUseWaitMs = static_cast<std::uint32_t>(_wtoi(wait));
+#endif
+    return mode;
+}
+
+// The /log file as the log names files: code page 1250, other letters kept.
+std::string LogFileName() { return upd::TPath::FromUtf8(RunMode().LogFile).Text(); }
+
+// A run that ends before it began (a wrong command line, another wizard
+// running) still tells the /log file why; the wizard's own log is not opened.
+int EndBeforeStart(const std::string& why, int status)
+{
+    if (!RunMode().LogFile.empty()) {
+        upd::wizard::RunLog().AlsoWriteTo(LogFileName());
+        upd::wizard::RunLog().Start(upd::package::RunningExeFileName().Text());
+        upd::wizard::RunLog().Error("Exception", why);
+        upd::wizard::RunLog().End(status);
+    }
+    return status;
+}
+
+std::string ModeText()
+{
+    static const char* const kNames[] = {"full", "passive", "quiet"};
+    std::string text = kNames[static_cast<int>(RunMode().Interaction)];
+    if (!RunMode().LogFile.empty())
+        text += ", log " + LogFileName();
+    return text;
 }
 
 } // namespace
@@ -124,27 +176,44 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     ::SetErrorMode(::SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     upd::InitCommonControlClasses(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
 
+    RunMode() = ReadCommandLine();
+    const bool given = RunMode().Given;
+    if (RunMode().Error != upd::wizard::TCommandLineError::None) {
+        // Asked for by whoever typed the line, so shown even in a passive run.
+        const std::string message = upd::wizard::CommandLineMessage(RunMode());
+        if (!RunMode().Quiet())
+            ::MessageBoxW(nullptr, upd::Wide(message).c_str(), upd::Wide(upd::app::kWizardCaption).c_str(),
+                          MB_OK | MB_ICONWARNING);
+        return EndBeforeStart(message, upd::wizard::kExitBadCommandLine);
+    }
+
     // Every work file of the run goes to the administrators-only work folder,
     // never to the user's temporary folder, which the user's other programs
     // can change while the elevated wizard uses it.
     std::string reason;
     upd::TFileHandle workFolder = upd::wizard::HoldWorkFolder(upd::wizard::kWorkFolder, reason);
     if (!workFolder) {
-        upd::app::ShowMessageBox(nullptr, upd::wizard::WorkFolderMessage(upd::wizard::kWorkFolder, reason),
-                                 MB_OK | MB_ICONERROR);
-        return 1;
+        const std::string message = upd::wizard::WorkFolderMessage(upd::wizard::kWorkFolder, reason);
+        if (!RunMode().Quiet())
+            upd::app::ShowMessageBox(nullptr, message, MB_OK | MB_ICONERROR);
+        return given ? EndBeforeStart(message, upd::wizard::kExitFailedRestored) : 1;
     }
     upd::version::SetTempFolder(upd::TPath(upd::wizard::kWorkFolder));
     bool anotherRuns = false;
     upd::TFileHandle instance = TakeSingleInstance(anotherRuns);
     if (anotherRuns) {
-        upd::app::ShowMessageBox(nullptr, kAlreadyRunningMessage, MB_OK | MB_ICONWARNING);
-        return 1;
+        if (!RunMode().Quiet())
+            upd::app::ShowMessageBox(nullptr, kAlreadyRunningMessage, MB_OK | MB_ICONWARNING);
+        return given ? EndBeforeStart(kAlreadyRunningMessage, upd::wizard::kExitAlreadyRunning) : 1;
     }
     // No second place for the log: any other would be one the user's
     // programs can write, or redirect, under an elevated wizard.
     upd::wizard::RunLog().Open(upd::wizard::kLogFile, std::string());
+    if (!RunMode().LogFile.empty())
+        upd::wizard::RunLog().AlsoWriteTo(LogFileName());
     upd::wizard::RunLog().Start(upd::package::RunningExeFileName().Text());
+    if (given)
+        upd::wizard::RunLog().Write("mode", ModeText());
     // A run that was killed or lost its power is finished or undone before
     // anything looks at the installation.
     try {
@@ -153,8 +222,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         upd::wizard::RunLog().Recovery(static_cast<int>(recovery));
     } catch (const std::exception& e) {
         upd::app::ShowException(nullptr, e);
-        upd::wizard::RunLog().End(1);
-        return 1;
+        const int status = given ? upd::wizard::kExitFailedUnrestored : 1;
+        upd::wizard::RunLog().End(status);
+        return status;
     }
     upd::wizard::RunJournal().Open(upd::wizard::kJournalFile);
 
@@ -169,11 +239,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         while (upd::wizard::StageControl().InReplacement())
             ::Sleep(50);
         if (!TFirValidareVersiune::WaitForAll(kWorkerGrace))
-            ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(status));
+            ::TerminateProcess(::GetCurrentProcess(),
+                               static_cast<UINT>(given ? upd::wizard::RunOutcome().ExitCode() : status));
     }
-    ShowUnseenOutcome();
+    if (!RunMode().Quiet())
+        ShowUnseenOutcome();
     upd::package::FreePatchDataEngine();
     upd::wizard::RunJournal().Finish();
+    if (given)
+        status = upd::wizard::RunOutcome().ExitCode();
     upd::wizard::RunLog().End(status);
     return status;
 }

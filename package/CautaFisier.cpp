@@ -113,4 +113,36 @@ void ServeVolumeRequest(TRequestVolume& request, const TPath& exeFileName, TVolu
     request.Abandoned = closed;
 }
 
+namespace {
+
+const char kUnattendedStop[] = "Actualizarea s-a oprit si niciun fisier instalat nu a fost schimbat.";
+
+} // namespace
+
+std::string VolumeNotFoundMessage(const TPath& fileName, bool fromDiskette)
+{
+    return "Programul de actualizare are nevoie de fisierul " + fileName.Text() +
+           ", dar nu l-a gasit nici langa el, nici in folderele alaturate" + (fromDiskette ? ", nici pe discheta" : "") +
+           ". " + kUnattendedStop;
+}
+
+void FindVolumeUnattended(TRequestVolume& request, const TPath& exeFileName, TVolumeSearchHost& host)
+{
+    request.Path = {};
+    const TPath drive = DisketteDrive(exeFileName);
+    if (request.Attempt > 0) {
+        // The worker's reason says what was wrong with the file found before.
+        request.Error = request.Message.empty() ? VolumeNotFoundMessage(request.FileName, !drive.Empty())
+                                                : request.Message + ". " + kUnattendedStop;
+        return;
+    }
+    if (SearchNearExecutable(request, ExtractFolder(exeFileName), host))
+        return;
+    if (!drive.Empty() && host.FileExists(drive + "\\" + request.FileName)) {
+        request.Path = drive + "\\" + request.FileName;
+        return;
+    }
+    request.Error = VolumeNotFoundMessage(request.FileName, !drive.Empty());
+}
+
 } // namespace upd::package

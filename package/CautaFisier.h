@@ -73,6 +73,16 @@ std::string CheckChosenFile(const TPath& text, TVolumeSearchHost& host);
 /// was chosen) and `request.Abandoned`. Raises nothing of its own.
 void ServeVolumeRequest(TRequestVolume& request, const TPath& exeFileName, TVolumeSearchHost& host);
 
+/// Serves one request of an unattended run, which asks nobody: for Attempt 0
+/// the search of ServeVolumeRequest (beside the executable, the sibling
+/// folders, the diskette drive it runs from) without prompts or dialog. When
+/// nothing is found, or for a repeated request (nothing new can be looked
+/// at), `request.Path` is empty and `request.Error` says why the run stops.
+void FindVolumeUnattended(TRequestVolume& request, const TPath& exeFileName, TVolumeSearchHost& host);
+
+/// Why an unattended run stops when it did not find a volume file.
+std::string VolumeNotFoundMessage(const TPath& fileName, bool fromDiskette);
+
 inline constexpr const char* kEmptyFileNameMessage = "Nu ati completat numele fisierului";
 
 } // namespace upd::package

@@ -1,8 +1,12 @@
 #include "wizard/EfectueazaActualizarea_win32.h"
 
+#include <algorithm>
 #include <functional>
 
 #include "package/PatchDataEngine.h"
+#include "wizard/CommandLine.h"
+#include "wizard/RunOutcome.h"
+#include "wizard/StageControl.h"
 #include "wizard/UpdateFiles.h"
 #include "wizard/UpdateLog.h"
 #include "wizard/UpdateStage.h"
@@ -23,9 +27,41 @@ public:
         m_notify(NOTIFY_PROGRESS, std::to_string(done) + "|" + std::to_string(total));
     }
     void Status(const std::string& text) override { m_notify(NOTIFY_STATUS, text); }
-    bool AskRetry(const std::string& message) override { return m_ask(message); }
+    bool AskRetry(const std::string& message) override
+    {
+        if (!RunMode().Unattended())
+            return m_ask(message);
+        return WaitWhileInUse(message);
+    }
 
 private:
+    // Nobody can be asked: the files get RunMode's wait in all, from the
+    // first one found in use, tried again every second; then the update
+    // stops with nothing changed.
+    bool WaitWhileInUse(const std::string& message)
+    {
+        const std::uint32_t wait = RunMode().FileInUseWaitMs;
+        const ULONGLONG now = ::GetTickCount64();
+        if (m_deadline == 0) {
+            m_deadline = now + wait;
+            RunLog().Write("busy", message + "\r\n(waiting up to " + std::to_string(wait / 1000) + " s)");
+        }
+        if (now >= m_deadline) {
+            RunLog().Write("busy", "still in use after " + std::to_string(wait / 1000) +
+                                       " s: the update stops, nothing changed");
+            // The page's question, which an unattended run answers by itself
+            // with Cancel: the program ends as when a user stops there.
+            return m_ask(message);
+        }
+        const ULONGLONG until = std::min<ULONGLONG>(m_deadline, now + 1000);
+        // A passive run's user may stop it meanwhile: the stage looks at that
+        // as soon as this returns.
+        while (::GetTickCount64() < until && !StageControl().Cancelled())
+            ::Sleep(50);
+        return true;
+    }
+
+    ULONGLONG m_deadline = 0;
     std::function<void(std::int32_t, const std::string&)> m_notify;
     std::function<bool(const std::string&)> m_ask;
 };
@@ -39,6 +75,7 @@ void TFirActualizarePropriuzisa::Execute()
     // The tests' hook for failing or slowing the replacement's steps.
     std::unique_ptr<TFileOps> testOps = FileOpsFromEnvironment();
     RunLog().Step("update");
+    RunOutcome().Stage(TRunStage::Update);
     TUpdateStageOptions options;
     options.Ops = testOps.get();
     RunUpdateStage(package::GetPatchDataEngine(), host, options);

@@ -4,7 +4,9 @@
 #include "package/CautaFisier_win32.h"
 #include "package/PatchDataEngine.h"
 #include "wizard/ArchiveStage.h"
+#include "wizard/CommandLine.h"
 #include "wizard/PaginaEtapa_win32.h"
+#include "wizard/RunOutcome.h"
 #include "wizard/UpdateLog.h"
 
 #include <functional>
@@ -65,6 +67,7 @@ void TFirCitescArhiva::Execute()
 {
     TWorkerHost host(PageWindow, [this](std::int32_t code, const std::string& text) { Notify(code, text); });
     RunLog().Step("archive");
+    RunOutcome().Stage(TRunStage::Archive);
     try {
         RunArchiveStage(package::GetPatchDataEngine(), host);
     } catch (const TStageAbandoned&) {
@@ -81,7 +84,11 @@ LRESULT HandleVolumeRequest(HWND page, WPARAM wParam)
         return 0;
     try {
         package::TWin32VolumeSearchHost host(::GetAncestor(page, GA_ROOT));
-        package::ServeVolumeRequest(*request, package::GetPatchDataEngine().GetExeFileName(), host);
+        // Nobody to ask: a volume that is not where the wizard looks ends the run.
+        if (RunMode().Unattended())
+            package::FindVolumeUnattended(*request, package::GetPatchDataEngine().GetExeFileName(), host);
+        else
+            package::ServeVolumeRequest(*request, package::GetPatchDataEngine().GetExeFileName(), host);
     } catch (const Exception& e) {
         request->Path = {};
         request->Error = e.Message();

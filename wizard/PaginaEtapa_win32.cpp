@@ -8,6 +8,7 @@
 #include "base/Exception.h"
 #include "package/PatchDataEngine.h"
 #include "text/LetterCodes.h"
+#include "wizard/RunOutcome.h"
 #include "wizard/StageControl.h"
 
 namespace upd::wizard {
@@ -76,6 +77,7 @@ LRESULT TPaginaEtapa::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         question->Retry = ShowMessageBox(top, question->Text, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
         if (!question->Retry) {
             // The user stopped the update: the program ends, nothing changed.
+            RunOutcome().FileInUse();
             StageControl().Cancel();
             ::PostQuitMessage(0);
         }

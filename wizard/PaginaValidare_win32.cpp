@@ -4,6 +4,7 @@
 
 #include "package/PatchDataEngine.h"
 #include "wizard/FileProbes.h"
+#include "wizard/RunOutcome.h"
 #include "wizard/StageControl.h"
 #include "wizard/UpdateLog.h"
 #include "wizard/ValidationStage.h"
@@ -26,11 +27,17 @@ public:
         m_notify(NOTIFY_PROGRESS, std::to_string(done) + "|" + std::to_string(total), false);
     }
     void Warning(const std::string& text) override { m_notify(NOTIFY_WARNING, text, true); }
-    void Fatal(const std::string& text) override { m_notify(NOTIFY_FATAL, text, false); }
+    void AlreadyUpdated() override { m_alreadyUpdated = true; }
+    void Fatal(const std::string& text) override
+    {
+        RunOutcome().Finding(m_alreadyUpdated);
+        m_notify(NOTIFY_FATAL, text, false);
+    }
     void SourceChosen(std::int32_t, std::int32_t, const std::string&) override {}
 
 private:
     std::function<void(std::int32_t, const std::string&, bool)> m_notify;
+    bool m_alreadyUpdated = false;
 };
 
 } // namespace
@@ -41,6 +48,7 @@ void TFirValidareVersiune::Execute()
     TSystemFileProbe probe;
     RunLog().Package(package::GetPatchDataEngine());
     RunLog().Step("validation");
+    RunOutcome().Stage(TRunStage::Validation);
     if (RunValidation(*package::GetPatchDataEngine().Update, sink, probe))
         Notify(NOTIFY_DONE, "Ok");
 }

@@ -122,15 +122,36 @@ void TUpdateLog::Open(const std::string& preferred, const std::string& fallbackF
     }
 }
 
+void TUpdateLog::AlsoWriteTo(const std::string& file) noexcept
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_copyName.clear();
+    try {
+        std::string folder = FolderOf(file);
+        if (!folder.empty())
+            ForceFolders(folder);
+        if (Append(file, std::string()))
+            m_copyName = file;
+    } catch (...) {
+    }
+}
+
 void TUpdateLog::Write(const char* event, const std::string& text) noexcept
 {
     try {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_fileName.empty())
+        if (m_fileName.empty() && m_copyName.empty())
             return;
         std::string line = Now() + " " + event + " " + LogText(text) + "\r\n";
-        if (!Append(m_fileName, line))
-            m_fileName.clear(); // skipped from now on: no retry at every event
+        // Each file is skipped from its first failure on: no retry at every event.
+        for (std::string* name : {&m_fileName, &m_copyName}) {
+            try {
+                if (!name->empty() && !Append(*name, line))
+                    name->clear();
+            } catch (...) {
+                name->clear();
+            }
+        }
     } catch (...) {
     }
 }

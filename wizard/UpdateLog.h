@@ -26,6 +26,8 @@
 //   done       <stage>: the stage ended well
 //   error      <stage> <class> | <message, line breaks as " | ">
 //   abandoned  <stage>: the user closed the wizard or stopped it
+//   mode       <quiet | passive | full>, log <file>: the command line of the run
+//   busy       a file that another program holds, while an unattended run waits for it
 //   end        <success | finding | error | closed> <stage> (status <n>)
 //
 // A line never breaks: line breaks inside a message are written as " | ".
@@ -59,6 +61,10 @@ public:
     /// redirect it); none when neither can.
     void Open(const std::string& preferred, const std::string& fallbackFolder) noexcept;
     const std::string& FileName() const noexcept { return m_fileName; }
+    /// Writes every line from now on to `file` as well (the /log of an
+    /// unattended run), made with its folder when missing; the file is
+    /// neither moved aside nor replaced. Nothing when it cannot be written.
+    void AlsoWriteTo(const std::string& file) noexcept;
 
     /// Writes one event line; `text` is code page 1250, as every text of the wizard.
     void Write(const char* event, const std::string& text) noexcept;
@@ -92,6 +98,7 @@ public:
 private:
     std::mutex m_mutex;
     std::string m_fileName;
+    std::string m_copyName;       ///< the second file of AlsoWriteTo, or empty
     std::string m_stage = "start";
     std::string m_ending;         ///< the first "finding" or "error" of the run
     std::string m_lastPath;       ///< the path of the last version read, for the finding that follows

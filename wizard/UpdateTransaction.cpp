@@ -7,6 +7,7 @@
 #include "base/File.h"
 #include "package/DuplicateNames.h"
 #include "wizard/UpdateFiles.h"
+#include "wizard/RunOutcome.h"
 #include "wizard/UpdateLog.h"
 
 namespace upd::wizard {
@@ -238,6 +239,7 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
         TRestoreFailure failure;
         const bool whole = RollBack(journal, ops, failure);
         RunLog().RolledBack(whole);
+        RunOutcome().RolledBack(whole);
         if (!whole)
             throw Exception(RestoreFailedMessage(current, reason, failure.File, failure.Reason));
         ForgetReplacement(journal, ops);

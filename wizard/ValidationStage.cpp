@@ -169,10 +169,12 @@ bool CheckPatchSet(const TPatchSetView& set, std::int32_t n, std::int32_t count,
         return true;
     }
     TVerdict verdict = RangeVerdict(flags);
-    if (verdict == TVerdict::Newer && version == set.NewVersion)
+    if (verdict == TVerdict::Newer && version == set.NewVersion) {
+        sink.AlreadyUpdated();
         sink.Fatal(AlreadyUpdatedMessage(path, version));
-    else
+    } else {
         sink.Fatal(PatchMessage(verdict, path, version, n, count));
+    }
     return false;
 }
 
@@ -305,6 +307,7 @@ public:
         RunLog().Finding(true, text);
         m_next.Fatal(text);
     }
+    void AlreadyUpdated() override { m_next.AlreadyUpdated(); }
     void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) override
     {
         auto& set = m_update.PatchSets.Items(n - 1);

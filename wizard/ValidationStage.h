@@ -36,6 +36,9 @@ public:
     virtual void Warning(const std::string& text) = 0;
     /// A finding that ends the stage; nothing else is reported after it.
     virtual void Fatal(const std::string& text) = 0;
+    /// Comes right before the Fatal of a file to patch that already has the
+    /// update's own version (the package ran here before).
+    virtual void AlreadyUpdated() {}
     /// Patch set `n` (1-based) will be rebuilt from its old version `index`
     /// (0-based), the installed file `path`.
     virtual void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) = 0;

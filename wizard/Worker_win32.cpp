@@ -5,6 +5,7 @@
 #include "base/Handles_win32.h"
 #include "base/Exception.h"
 #include "base/Win32_win32.h"
+#include "wizard/RunOutcome.h"
 #include "wizard/StageControl.h"
 #include "wizard/UpdateLog.h"
 
@@ -103,12 +104,15 @@ void TFirValidareVersiune::Run() noexcept
             // The program is closing, or the user stopped: nothing to report.
             RunLog().Abandoned();
         } catch (const Exception& e) {
+            RunOutcome().Failed(dynamic_cast<const EOSError*>(&e) == nullptr);
             RunLog().Error(e.ClassName(), e.Message());
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText(e.ClassName(), e.what()));
         } catch (const std::bad_alloc&) {
+            RunOutcome().Failed(false);
             RunLog().Error("EOutOfMemory", "Out of memory");
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText("EOutOfMemory", "Out of memory"));
         } catch (const std::exception& e) {
+            RunOutcome().Failed(false);
             RunLog().Error("Exception", e.what());
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText("Exception", e.what()));
         }

@@ -116,7 +116,8 @@ TEST(ReleaseProgramTest, HoldsNoTestHook)
     };
     const Bytes release = ReadWholeFile(ReleaseProgram());
     const Bytes test = ReadWholeFile(BuildPath("app/setup.exe"));
-    for (const char* name : {"UPD_TEST_FAIL_FILE_OP", "UPD_TEST_FILE_OP_DELAY_MS", "UPD_TEST_PROGRESS_DELAY_MS"}) {
+    for (const char* name : {"UPD_TEST_FAIL_FILE_OP", "UPD_TEST_FILE_OP_DELAY_MS", "UPD_TEST_PROGRESS_DELAY_MS",
+                             "UPD_TEST_IN_USE_WAIT_MS"}) {
         EXPECT_FALSE(holds(release, name)) << name;
         EXPECT_TRUE(holds(test, name)) << name;
     }

@@ -15,11 +15,13 @@ namespace upd::uitest {
 
 using namespace upd::app;
 
-TWizardProcess::TWizardProcess(const TPath& exe)
+TWizardProcess::TWizardProcess(const TPath& exe, const std::string& arguments)
 {
     const std::wstring& wide = exe.Native();
     std::wstring folder = wide.substr(0, wide.find_last_of(L'\\'));
     std::wstring commandLine = L"\"" + wide + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + Wide(arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     if (!::CreateProcessW(wide.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,

@@ -19,8 +19,9 @@ namespace upd::uitest {
 /// A wizard started for a test; ended by force when the object goes away.
 class TWizardProcess {
 public:
-    /// Starts `exe` in its own folder. Raises on failure.
-    explicit TWizardProcess(const TPath& exe);
+    /// Starts `exe` in its own folder, with `arguments` (code page 1250) after
+    /// its quoted name. Raises on failure.
+    explicit TWizardProcess(const TPath& exe, const std::string& arguments = {});
     ~TWizardProcess();
     TWizardProcess(const TWizardProcess&) = delete;
     TWizardProcess& operator=(const TWizardProcess&) = delete;

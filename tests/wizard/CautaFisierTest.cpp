@@ -198,4 +198,47 @@ TEST(TCautaFisierTest, OkNeedsAnExistingFile)
 }
 
 } // namespace
+// An unattended run looks where the wizard looks by itself and asks nobody:
+// no diskette prompt, no dialog, no close; what it cannot find stops the run.
+TEST(TCautaFisierTest, UnattendedRunLooksWithoutAsking)
+{
+    const std::string stop = "Actualizarea s-a oprit si niciun fisier instalat nu a fost schimbat.";
+    const std::string notFound = "Programul de actualizare are nevoie de fisierul setup.1, dar nu l-a gasit nici "
+                                 "langa el, nici in folderele alaturate";
+    struct Row {
+        const char* name;
+        std::string exe;
+        std::set<std::string> files;
+        std::int32_t attempt;
+        std::string expectedPath;
+        std::string expectedError;
+    };
+    const Row rows[] = {
+        {"beside the executable", "C:\\Down\\Kit1\\setup.exe", {"C:\\Down\\Kit1\\setup.1"}, 0,
+         "C:\\Down\\Kit1\\setup.1", ""},
+        {"in a sibling folder", "C:\\Down\\Kit1\\setup.exe", {"C:\\Down\\Kit2\\setup.1"}, 0,
+         "C:\\Down\\Kit2\\setup.1", ""},
+        {"on the diskette the program runs from", "A:\\kit\\setup.exe", {"A:\\setup.1"}, 0, "A:\\setup.1", ""},
+        {"nowhere", "C:\\Down\\Kit1\\setup.exe", {}, 0, "", notFound + ". " + stop},
+        {"not on the diskette", "b:\\setup.exe", {}, 0, "", notFound + ", nici pe discheta. " + stop},
+        // A repeat means the file found was not the volume: nothing else to try.
+        {"repeat", "C:\\Down\\Kit1\\setup.exe", {"C:\\Down\\Kit1\\setup.1"}, 1, "",
+         "Programul de actualizare are nevoie de urmatorul fisier. " + stop},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TFakeHost host;
+        host.Files = row.files;
+        host.Folders = {{"C:\\Down", {"Kit1", "Kit2"}}};
+        TRequestVolume request = Request(row.attempt, "old");
+        FindVolumeUnattended(request, row.exe, host);
+        EXPECT_EQ(request.Path, row.expectedPath);
+        EXPECT_EQ(request.Error, row.expectedError);
+        EXPECT_FALSE(request.Abandoned);
+        EXPECT_TRUE(host.Prompts.empty());
+        EXPECT_EQ(host.Dialogs, 0);
+        EXPECT_EQ(host.CloseRequests, 0);
+    }
+}
+
 } // namespace upd::package

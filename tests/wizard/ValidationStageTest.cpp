@@ -46,6 +46,8 @@ public:
     }
     void Warning(const std::string& text) override { Events.push_back("warning " + text); }
     void Fatal(const std::string& text) override { Events.push_back("fatal " + text); }
+    void AlreadyUpdated() override { ++AlreadyUpdatedCalls; }
+    int AlreadyUpdatedCalls = 0;
     void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) override
     {
         Events.push_back("source " + std::to_string(n) + " " + std::to_string(index) + " " + path);
@@ -259,6 +261,8 @@ TEST(ValidationStageTest, PatchDecisionTable)
         else
             EXPECT_EQ(findings[0], kind + " " + text);
         EXPECT_EQ(ok, kind == "warning");
+        // Only the already-updated finding is told apart (its run ends "up to date").
+        EXPECT_EQ(s.Sink.AlreadyUpdatedCalls, std::string(row.name) == "already updated" ? 1 : 0);
         if (row.source.empty()) {
             EXPECT_EQ(findings.size(), 1u);
         } else {
