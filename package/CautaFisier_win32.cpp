@@ -7,6 +7,7 @@
 
 #include "base/Handles_win32.h"
 #include "app/PaginaActualizare_win32.h"
+#include "base/Dpi_win32.h"
 #include "base/File.h"
 #include "base/SystemLibrary_win32.h"
 #include "base/Win32_win32.h"
@@ -26,7 +27,7 @@ constexpr int kAnimationStopFrame = 29;
 TFontHandle MakeTitleFont()
 {
     LOGFONTW font{};
-    font.lfHeight = -15;
+    font.lfHeight = -Scaled(15);
     font.lfWeight = FW_BOLD;
     font.lfCharSet = EASTEUROPE_CHARSET;
     font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
@@ -85,8 +86,11 @@ void RegisterClassOnce()
 HWND TCautaFisier::AddControl(const wchar_t* className, const TPath& text, DWORD style, int id, int x, int y,
                               int width, int height, HFONT font)
 {
+    // Places are those of the 96-dpi layout, scaled.
+    const RECT r = Scaled(RECT{x, y, x + width, y + height});
     HWND control = ::CreateWindowExW(className == std::wstring(L"EDIT") ? WS_EX_CLIENTEDGE : 0, className,
-                                     text.Native().c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+                                     text.Native().c_str(), WS_CHILD | WS_VISIBLE | style, r.left, r.top,
+                                     r.right - r.left, r.bottom - r.top,
                                      m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                      ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -117,7 +121,7 @@ bool TCautaFisier::Run(const std::string& explanation, const TPath& startPath, c
     m_filter = filter;
     DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
     DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, kClientWidth, kClientHeight};
+    RECT frame{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
     ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     m_window = ::CreateWindowExW(exStyle, kClassName, Wide(kCautaFisierCaption).c_str(), style, 0, 0,
                                  frame.right - frame.left, frame.bottom - frame.top, m_owner, nullptr,
