@@ -99,8 +99,10 @@ HWND TCautaFisier::AddControl(const wchar_t* className, const TPath& text, DWORD
 
 void TCautaFisier::CreateControls(const std::string& explanation, const TPath& startPath)
 {
+    // As wide as the dialog: a bold title grows faster than its font at
+    // larger scales (its strokes are rounded up to whole pixels).
     AddControl(L"STATIC", "Programul de actualizare nu gaseste un fisier", SS_LEFTNOWORDWRAP | SS_NOPREFIX,
-               kIdCautaLabel2, 8, 8, 320, 18, m_titleFont.Get());
+               kIdCautaLabel2, 8, 8, kClientWidth - 16, 18, m_titleFont.Get());
     HWND animation = AddControl(ANIMATE_CLASSW, "", ACS_TRANSPARENT, kIdCautaAnimate1, 18, 47, 80, 50,
                                 m_font.Get());
     if (::SendMessageW(animation, ACM_OPENW, reinterpret_cast<WPARAM>(::GetModuleHandleW(L"shell32.dll")),

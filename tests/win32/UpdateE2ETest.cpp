@@ -32,29 +32,34 @@ const std::string kKits = "C:\\upd-stages";
 const std::wstring kScriptHome = L"C:\\upd-names \u0218tefan \u0416 \u4E2D";
 const std::string kTag = std::string(wizard::kTagFolder) + "\\kp3tag-e2e.txt";
 
+struct TCautaFisierSearch {
+    DWORD Pid;
+    HWND Found;
+};
+
+// A callback of the system's calling convention (a lambda has the compiler's,
+// which differs in a 32-bit program).
+BOOL CALLBACK FindCautaFisier(HWND window, LPARAM parameter)
+{
+    auto* s = reinterpret_cast<TCautaFisierSearch*>(parameter);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    if (owner == s->Pid && ::IsWindowVisible(window) && lstrcmpW(name, L"TCautaFisier") == 0) {
+        s->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The "Cauta fisier" dialog of the wizard, once it is on show.
 HWND WaitForCautaFisier(DWORD pid, DWORD milliseconds)
 {
-    struct TSearch {
-        DWORD Pid;
-        HWND Found;
-    } search{pid, nullptr};
+    TCautaFisierSearch search{pid, nullptr};
     WaitUntil(
         [&] {
-            ::EnumWindows(
-                [](HWND window, LPARAM parameter) -> BOOL {
-                    auto* s = reinterpret_cast<TSearch*>(parameter);
-                    DWORD owner = 0;
-                    ::GetWindowThreadProcessId(window, &owner);
-                    wchar_t name[64] = {};
-                    ::GetClassNameW(window, name, 64);
-                    if (owner == s->Pid && ::IsWindowVisible(window) && lstrcmpW(name, L"TCautaFisier") == 0) {
-                        s->Found = window;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&search));
+            ::EnumWindows(&FindCautaFisier, reinterpret_cast<LPARAM>(&search));
             return search.Found != nullptr;
         },
         milliseconds);
