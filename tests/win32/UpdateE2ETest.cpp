@@ -366,7 +366,9 @@ TEST_F(TUpdateE2ETest, DamagedVolumeIsRefusedWithItsReason)
         ASSERT_TRUE(AnswerMessageBox(box, IDNO));
         ASSERT_TRUE(WaitUntil([&] { return FindMessageBox(m_process->Id()) == nullptr; }, kStepTimeout));
         EXPECT_TRUE(::IsWindow(dialog));
-        EXPECT_FALSE(::IsWindowEnabled(m_main));
+        // The box gives its owner back as it closes; the dialog takes the
+        // wizard again right after.
+        EXPECT_TRUE(WaitUntil([&] { return !::IsWindowEnabled(m_main); }, kStepTimeout));
         Click(::GetDlgItem(dialog, IDCANCEL));
         box = WaitForMessageBox(m_process->Id(), kStepTimeout);
         ASSERT_NE(box, nullptr);
