@@ -42,8 +42,9 @@ TPaginaActualizare::TPaginaActualizare(HWND host, int id)
     RegisterPageClass();
     const RECT r = Scaled(RECT{kPageLeft, 0, kPageLeft + kPageWidth, kPageHeight});
     m_window = ::CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD | WS_CLIPCHILDREN, r.left, r.top,
-                                 r.right - r.left, r.bottom - r.top, host, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 ::GetModuleHandleW(nullptr), nullptr);
+                                 r.right - r.left, r.bottom - r.top, host,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
+                                 nullptr);
     if (!m_window)
         RaiseLastOSError();
     ::SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

@@ -156,7 +156,8 @@ void TPatchDataEngine::Open()
             reach(set->Segment);
         for (const auto& set : Update->CopySets)
             reach(set->Segment);
-        SignerPadding = static_cast<std::int32_t>(std::clamp<std::int64_t>(DataEnd - segmentsEnd, 0, zerosBeforeTable));
+        SignerPadding =
+            static_cast<std::int32_t>(std::clamp<std::int64_t>(DataEnd - segmentsEnd, 0, zerosBeforeTable));
     }
 }
 

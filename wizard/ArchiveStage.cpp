@@ -132,7 +132,6 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
     const std::int64_t start = static_cast<std::int64_t>(engine.HeaderOffset) + package::kPatchHeaderSize;
     engine.PatchTotalFileName = version::MakeTempFileName("PatchTotal", "bin");
     RunJournal().AddTempFile(engine.PatchTotalFileName.Text());
-    int held = 0; // zero bytes before a certificate table not copied yet
     {
         TFile total(engine.PatchTotalFileName, TFileMode::Create);
         if (header.VolumeCount == 0) {
@@ -144,7 +143,6 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
             const std::int64_t rest = engine.DataEnd - start - engine.SignerPadding;
             TByteCounter counter(host, rest, stage);
             counter.CopyRest(exe, total, rest);
-            held = engine.SignerPadding;
         } else {
             // The header stays in the executable: only what follows it is copied.
             std::int64_t all = static_cast<std::int64_t>(header.PackageSize) - package::kPatchHeaderSize;
@@ -176,7 +174,8 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
     }
     std::string gathered;
     if (header.VolumeCount == 0) {
-        const int zeros = ZerosThatMatch(engine.PatchTotalFileName, held, header.PackageDigest, gathered);
+        const int zeros =
+            ZerosThatMatch(engine.PatchTotalFileName, engine.SignerPadding, header.PackageDigest, gathered);
         if (zeros > 0) {
             const std::uint8_t padding[8] = {};
             TFile total(engine.PatchTotalFileName, TFileMode::ReadWrite);

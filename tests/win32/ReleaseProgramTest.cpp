@@ -65,8 +65,8 @@ struct TImage {
     {
         const bool delay = directory == 13;
         const std::size_t size = delay ? 32 : 20, nameAt = delay ? 4 : 12;
-        const std::uint64_t base =
-            wide ? U32(bytes, optional + 24) | (std::uint64_t{U32(bytes, optional + 28)} << 32) : U32(bytes, optional + 28);
+        const std::uint64_t base = wide ? U32(bytes, optional + 24) | (std::uint64_t{U32(bytes, optional + 28)} << 32)
+                                        : U32(bytes, optional + 28);
         std::vector<std::string> names;
         auto at = Offset(DirectoryRva(directory));
         // The delay directory's size counts its descriptors; the import table ends with an empty one.
