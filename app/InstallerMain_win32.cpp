@@ -5,6 +5,7 @@
 
 #include "app/ControlIds.h"
 #include "app/Resources.h"
+#include "base/Dpi_win32.h"
 #include "base/Exception.h"
 #include "base/Win32_win32.h"
 #include "wizard/PaginaValidare_win32.h"
@@ -100,7 +101,7 @@ void TInstallerMain::Create()
 {
     RegisterClasses();
     DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-    RECT frame{0, 0, kClientWidth, kClientHeight};
+    RECT frame{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
     ::AdjustWindowRectEx(&frame, style, FALSE, 0);
     m_window = ::CreateWindowExW(WS_EX_CONTROLPARENT, kMainClass, Wide(kWizardCaption).c_str(), style,
                                  CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
@@ -129,9 +130,12 @@ void TInstallerMain::FormCreate()
                    (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    // Places are those of the 96-dpi layout, scaled.
     auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, HWND parent,
                      int id) {
-        HWND control = ::CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+        const RECT r = Scaled(RECT{x, y, x + w, y + h});
+        HWND control = ::CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, r.left, r.top,
+                                         r.right - r.left, r.bottom - r.top, parent,
                                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
         if (!control)
             RaiseLastOSError();
@@ -139,12 +143,12 @@ void TInstallerMain::FormCreate()
     };
     m_panel1 = child(kPanelClass, L"", WS_CLIPCHILDREN, 0, 0, kClientWidth, kPanelHeight, m_window, kIdPanel1);
     ::SetWindowLongPtrW(m_panel1, GWL_EXSTYLE, WS_EX_CONTROLPARENT);
-    m_picture.Reset(static_cast<HBITMAP>(
-        ::LoadImageW(instance, MAKEINTRESOURCEW(kSidePictureId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+    m_picture.Reset(LoadScaledBitmap(instance, kSidePictureId));
     HWND image = child(L"STATIC", L"", SS_BITMAP, 0, 0, kPictureWidth, kPanelHeight, m_panel1, kIdImage1);
     ::SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(m_picture.Get()));
 
-    HFONT buttonFont = static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+    m_buttonFont = MakeButtonFont();
+    HFONT buttonFont = m_buttonFont.Get();
     m_button1 = child(L"BUTTON", Wide("Inainte >>").c_str(), WS_TABSTOP | BS_DEFPUSHBUTTON, 329, 324, 75, 25,
                       m_window, kIdButton1);
     m_button2 = child(L"BUTTON", Wide("Renunt").c_str(), WS_TABSTOP | BS_PUSHBUTTON, 409, 324, 75, 25, m_window,

@@ -67,6 +67,7 @@ private:
     HWND m_button1 = nullptr;
     HWND m_button2 = nullptr;
     TBitmapHandle m_picture;
+    TFontHandle m_buttonFont;
     std::unique_ptr<TPageArray> Pages;
     int CurrentPage = 0;
 };

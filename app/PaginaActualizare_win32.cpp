@@ -1,6 +1,7 @@
 #include "app/PaginaActualizare_win32.h"
 
 #include "app/ControlIds.h"
+#include "base/Dpi_win32.h"
 #include "base/Win32_win32.h"
 #include "wizard/CommandLine.h"
 #include "wizard/UpdateLog.h"
@@ -40,9 +41,11 @@ TPaginaActualizare* PageOf(HWND window)
 TPaginaActualizare::TPaginaActualizare(HWND host, int id)
 {
     RegisterPageClass();
-    m_window = ::CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD | WS_CLIPCHILDREN, kPageLeft, 0,
-                                 kPageWidth, kPageHeight, host, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 ::GetModuleHandleW(nullptr), nullptr);
+    const RECT r = Scaled(RECT{kPageLeft, 0, kPageLeft + kPageWidth, kPageHeight});
+    m_window = ::CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"", WS_CHILD | WS_CLIPCHILDREN, r.left, r.top,
+                                 r.right - r.left, r.bottom - r.top, host,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
+                                 nullptr);
     if (!m_window)
         RaiseLastOSError();
     ::SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -111,6 +114,11 @@ HWND TPaginaActualizare::AddLabel(int id, int x, int y, int width, int height, i
     m_fonts.push_back(MakeArialFont(fontHeight));
     HFONT font = m_fonts.back().Get();
     std::wstring wide = Wide(text);
+    const RECT place = Scaled(RECT{x, y, x + width, y + height});
+    x = place.left;
+    y = place.top;
+    width = width ? place.right - place.left : 0;
+    height = height ? place.bottom - place.top : 0;
     if (width == 0 || height == 0) {
         TScreenDc screen;
         TSelectGuard select(screen.Dc(), font);
@@ -181,7 +189,7 @@ void ShowException(HWND owner, const std::exception& error)
 TFontHandle MakeArialFont(int height)
 {
     LOGFONTW font{};
-    font.lfHeight = -height;
+    font.lfHeight = -Scaled(height);
     font.lfWeight = FW_NORMAL;
     font.lfCharSet = EASTEUROPE_CHARSET;
     font.lfOutPrecision = OUT_DEFAULT_PRECIS;
@@ -189,6 +197,21 @@ TFontHandle MakeArialFont(int height)
     font.lfQuality = DEFAULT_QUALITY;
     font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
     lstrcpyW(font.lfFaceName, L"Arial");
+    TFontHandle handle(::CreateFontIndirectW(&font));
+    if (!handle)
+        RaiseLastOSError();
+    return handle;
+}
+
+TFontHandle MakeButtonFont()
+{
+    // The dialog font's face (MS Shell Dlg), at the size of 8 points on a
+    // 96-dpi screen, scaled like the rest: the stock GUI font keeps a fixed
+    // size on some systems and grows on others.
+    LOGFONTW font{};
+    ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+    font.lfHeight = -Scaled(11);
+    font.lfWidth = 0;
     TFontHandle handle(::CreateFontIndirectW(&font));
     if (!handle)
         RaiseLastOSError();

@@ -13,7 +13,7 @@ namespace upd::app {
 /// Posted by a page to the top-level window: press Next.
 inline constexpr UINT WM_ADVANCE_PAGE = WM_USER + 5;
 
-/// Page size and place inside the host panel.
+/// Page size and place inside the host panel, in pixels of the 96-dpi layout.
 inline constexpr int kPageLeft = 164;
 inline constexpr int kPageWidth = 328;
 inline constexpr int kPageHeight = 314;
@@ -49,7 +49,8 @@ protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
 
     /// A static label in Arial of `fontHeight` pixels, East European letters.
-    /// Width or height 0: sized to its text.
+    /// Place, size and font height are those of the 96-dpi layout (scaled to
+    /// the system's DPI). Width or height 0: sized to its text.
     HWND AddLabel(int id, int x, int y, int width, int height, int fontHeight, bool wordWrap,
                   const std::string& text);
     HWND Control(int id) const { return ::GetDlgItem(m_window, id); }
@@ -70,7 +71,10 @@ std::string ControlText(HWND control);
 int ShowMessageBox(HWND owner, const std::string& text, UINT flags);
 /// The standard display of an error on the main thread: its message in an error box.
 void ShowException(HWND owner, const std::exception& error);
-/// An Arial font of `height` pixels with the East European character set.
+/// An Arial font of `height` pixels (at 96 dpi, scaled to the system's DPI)
+/// with the East European character set.
 TFontHandle MakeArialFont(int height);
+/// The buttons' font: the system's dialog face, scaled to the system's DPI.
+TFontHandle MakeButtonFont();
 
 } // namespace upd::app

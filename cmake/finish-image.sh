@@ -30,10 +30,19 @@ put() {
 pe=$(u32 60)
 [ "$(od -An -c -j"$pe" -N2 "$image" | tr -d ' ')" = PE ] || { echo "$image: not a PE image" >&2; exit 1; }
 optional=$((pe + 24))
-[ "$(u16 $optional)" = 523 ] || { echo "$image: not a PE32+ image" >&2; exit 1; }
-base=$(od -An -tu8 -j$((optional + 24)) -N8 "$image" | tr -d ' ')
+# PE32+ (64-bit) or PE32 (32-bit): where the data directories begin, the size
+# of the load configuration structure that app/LoadConfig_win32.cpp defines,
+# and the leading underscore that 32-bit C names carry (dlltool's descriptor
+# names have none of their own).
+case $(u16 $optional) in
+523) directories=$((optional + 112)) config_size=112 prefix=""
+     base=$(od -An -tu8 -j$((optional + 24)) -N8 "$image" | tr -d ' ') ;;
+267) directories=$((optional + 96)) config_size=64 prefix="_"
+     base=$(u32 $((optional + 28))) ;;
+*) echo "$image: not a PE32 or PE32+ image" >&2; exit 1 ;;
+esac
 
-symbol=$("$nm" "$image" | awk '$3 == "_load_config_used" { print $1 }')
+symbol=$("$nm" "$image" | awk -v name="${prefix}_load_config_used" '$3 == name { print $1 }')
 [ -n "$symbol" ] || { echo "$image: no _load_config_used" >&2; exit 1; }
 rva=$((0x$symbol - base))
 
@@ -51,7 +60,7 @@ if [ -n "$strip" ]; then
 fi
 
 put 2 $((pe + 4 + 18)) $(($(u16 $((pe + 4 + 18))) | 0x0C00))
-put 4 $((optional + 112 + 10 * 8)) "$rva"
-put 4 $((optional + 112 + 10 * 8 + 4)) 112 # the size of the 64-bit structure
-put 4 $((optional + 112 + 13 * 8)) "$delay_rva"
-put 4 $((optional + 112 + 13 * 8 + 4)) "$delay_size"
+put 4 $((directories + 10 * 8)) "$rva"
+put 4 $((directories + 10 * 8 + 4)) "$config_size"
+put 4 $((directories + 13 * 8)) "$delay_rva"
+put 4 $((directories + 13 * 8 + 4)) "$delay_size"

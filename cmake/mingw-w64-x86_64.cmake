@@ -1,6 +1,7 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(UPD_MINGW_TRIPLE x86_64-w64-mingw32)
 
 # The posix thread model: the default win32 model has no std::thread/std::mutex.
 set(CMAKE_C_COMPILER   x86_64-w64-mingw32-gcc-posix)

@@ -7,6 +7,7 @@
 
 #include "base/Handles_win32.h"
 #include "app/PaginaActualizare_win32.h"
+#include "base/Dpi_win32.h"
 #include "base/File.h"
 #include "base/SystemLibrary_win32.h"
 #include "base/Win32_win32.h"
@@ -26,7 +27,7 @@ constexpr int kAnimationStopFrame = 29;
 TFontHandle MakeTitleFont()
 {
     LOGFONTW font{};
-    font.lfHeight = -15;
+    font.lfHeight = -Scaled(15);
     font.lfWeight = FW_BOLD;
     font.lfCharSet = EASTEUROPE_CHARSET;
     font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
@@ -85,8 +86,11 @@ void RegisterClassOnce()
 HWND TCautaFisier::AddControl(const wchar_t* className, const TPath& text, DWORD style, int id, int x, int y,
                               int width, int height, HFONT font)
 {
+    // Places are those of the 96-dpi layout, scaled.
+    const RECT r = Scaled(RECT{x, y, x + width, y + height});
     HWND control = ::CreateWindowExW(className == std::wstring(L"EDIT") ? WS_EX_CLIENTEDGE : 0, className,
-                                     text.Native().c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width, height,
+                                     text.Native().c_str(), WS_CHILD | WS_VISIBLE | style, r.left, r.top,
+                                     r.right - r.left, r.bottom - r.top,
                                      m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                      ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -95,8 +99,10 @@ HWND TCautaFisier::AddControl(const wchar_t* className, const TPath& text, DWORD
 
 void TCautaFisier::CreateControls(const std::string& explanation, const TPath& startPath)
 {
+    // As wide as the dialog: a bold title grows faster than its font at
+    // larger scales (its strokes are rounded up to whole pixels).
     AddControl(L"STATIC", "Programul de actualizare nu gaseste un fisier", SS_LEFTNOWORDWRAP | SS_NOPREFIX,
-               kIdCautaLabel2, 8, 8, 320, 18, m_titleFont.Get());
+               kIdCautaLabel2, 8, 8, kClientWidth - 16, 18, m_titleFont.Get());
     HWND animation = AddControl(ANIMATE_CLASSW, "", ACS_TRANSPARENT, kIdCautaAnimate1, 18, 47, 80, 50,
                                 m_font.Get());
     if (::SendMessageW(animation, ACM_OPENW, reinterpret_cast<WPARAM>(::GetModuleHandleW(L"shell32.dll")),
@@ -117,7 +123,7 @@ bool TCautaFisier::Run(const std::string& explanation, const TPath& startPath, c
     m_filter = filter;
     DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
     DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, kClientWidth, kClientHeight};
+    RECT frame{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
     ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     m_window = ::CreateWindowExW(exStyle, kClassName, Wide(kCautaFisierCaption).c_str(), style, 0, 0,
                                  frame.right - frame.left, frame.bottom - frame.top, m_owner, nullptr,

@@ -122,16 +122,23 @@ std::int32_t LocatePackage(const std::uint8_t* data, std::size_t size, std::vect
 void TPatchDataEngine::Open()
 {
     std::vector<std::uint8_t> package;
-    {
+    std::int32_t zerosBeforeTable = 0;
+    const std::int64_t descriptionEnd = [&] {
         const TMemMappedFile file(m_exeFileName, true, true);
         HeaderOffset = LocatePackage(file.Data(), file.Size(), package);
+        const std::int64_t end = static_cast<std::int64_t>(HeaderOffset) + static_cast<std::int64_t>(package.size());
         // A table that would start inside the package is not a signature over it.
         CertificateTable = TrailingCertificateTable(file.Data(), file.Size());
-        if (CertificateTable && CertificateTable->Offset < static_cast<std::int64_t>(HeaderOffset) +
-                                                               static_cast<std::int64_t>(package.size()))
+        if (CertificateTable && CertificateTable->Offset < end)
             CertificateTable.reset();
         DataEnd = CertificateTable ? CertificateTable->Offset : static_cast<std::int64_t>(file.Size());
-    }
+        // A signer pads the file to a multiple of 8 bytes with zeros before
+        // its table: up to 7 of them, after the update description.
+        while (CertificateTable && zerosBeforeTable < 7 && DataEnd - zerosBeforeTable > end &&
+               file.Data()[DataEnd - zerosBeforeTable - 1] == 0)
+            ++zerosBeforeTable;
+        return end;
+    }();
     Header = TPatchHeader::Parse(package.data());
     // The header has room for ten volumes; a count outside that would send the
     // archive stage past the end of the volume tables.
@@ -139,6 +146,19 @@ void TPatchDataEngine::Open()
         throw Exception(kCannotReadDataDirMessage);
     TTaggedValueReader reader(package.data() + kPatchHeaderSize, package.size() - kPatchHeaderSize);
     Update->ReadFrom(reader);
+    if (Header.VolumeCount == 0 && zerosBeforeTable > 0) {
+        std::int64_t segmentsEnd = descriptionEnd;
+        auto reach = [&](const TUpdateData& segment) {
+            segmentsEnd = std::max(segmentsEnd, descriptionEnd + static_cast<std::int64_t>(segment.Offset) +
+                                                    static_cast<std::int64_t>(segment.Size));
+        };
+        for (const auto& set : Update->PatchSets)
+            reach(set->Segment);
+        for (const auto& set : Update->CopySets)
+            reach(set->Segment);
+        SignerPadding =
+            static_cast<std::int32_t>(std::clamp<std::int64_t>(DataEnd - segmentsEnd, 0, zerosBeforeTable));
+    }
 }
 
 TPatchDataEngine::~TPatchDataEngine()

@@ -72,6 +72,11 @@ public:
     /// certificate table, else the end of the file. A single-file package's
     /// segments run up to here.
     std::int64_t DataEnd = 0;
+    /// How many of the zero bytes right before that certificate table may be
+    /// a signer's padding rather than the package's own: 0 to 7, never
+    /// reaching back into the last segment (the segment records say where it
+    /// ends). The package's digest tells how many of them are its own.
+    std::int32_t SignerPadding = 0;
 
     /// The executable the package was read from (the running one for the process-wide engine).
     const TPath& GetExeFileName() const { return m_exeFileName; }

@@ -9,7 +9,8 @@
 #
 # The prefix has a virtual desktop (no window manager needed), no crash
 # dialog, Wine's Tahoma and the metric-compatible replacements for Arial,
-# Times New Roman and Courier New.
+# Times New Roman and Courier New. With the 32-bit Wine installed the 64-bit
+# prefix runs 32-bit programs too (WoW64).
 
 _wine_env_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
@@ -36,6 +37,16 @@ wine_env_start() {
         done
     fi
 
+    # A prefix made before the 32-bit Wine was installed cannot run 32-bit
+    # programs (they fail to load kernel32.dll): such a prefix is made anew.
+    local kind=win64
+    if [ -e /usr/lib/wine/wine ] || dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
+        kind=wow64
+    fi
+    if [ -f "$WINEPREFIX/.upd-ready" ] && [ "$(cat "$WINEPREFIX/.upd-ready")" != "$kind" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
+    fi
     if [ ! -f "$WINEPREFIX/.upd-ready" ]; then
         mkdir -p "$WINEPREFIX"
         wineboot -i >/dev/null 2>&1 </dev/null || true
@@ -50,7 +61,7 @@ wine_env_start() {
             [ -f /usr/share/wine/fonts/$f ] && cp /usr/share/wine/fonts/$f "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
         done
         wineserver -w
-        touch "$WINEPREFIX/.upd-ready"
+        echo "$kind" >"$WINEPREFIX/.upd-ready"
     fi
 
     # Persistent server with detached stdio: otherwise every test waits for

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "base/Dpi_win32.h"
 #include "base/Win32_win32.h"
 
 namespace upd::text {
@@ -14,9 +15,8 @@ HFONT TQvtFontCache::Get(const TQvtFont& font)
             return handle.Get();
 
     LOGFONTW lf{};
-    HDC screen = GetDC(nullptr);
-    lf.lfHeight = -MulDiv(font.Size, GetDeviceCaps(screen, LOGPIXELSY), 72);
-    ReleaseDC(nullptr, screen);
+    // Points at the DPI the rest of the program is scaled to.
+    lf.lfHeight = -MulDiv(font.Size, SystemDpi(), 72);
     lf.lfWeight = font.Bold ? FW_BOLD : FW_NORMAL;
     lf.lfItalic = font.Italic;
     lf.lfUnderline = font.Underline;

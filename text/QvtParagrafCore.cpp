@@ -127,7 +127,7 @@ void TQvtParagrafCore::Relayout()
 {
     if (m_parsed)
         ForEachRun(*m_parsed, [](const TQvtPageParagraf&, TQvtWordList& run) { run.Fragments.clear(); });
-    const long long right = static_cast<long long>(ControlWidth()) - 4;
+    const long long right = static_cast<long long>(ControlWidth()) - DevicePixels(4);
     long long lastLineHeight = 0;
     m_layout.reset();
     if (!m_parsed || !HasSurface())
@@ -140,12 +140,12 @@ void TQvtParagrafCore::Relayout()
 
     for (const auto& para : m_parsed->Items) {
         const TQvtInfoUnParagraf& style = Style.ForKind(para->Kind);
-        const long long lineStart = static_cast<long long>(para->IndentLevel) * 16 + 4;
+        const long long lineStart = DevicePixels(Clamp32(static_cast<long long>(para->IndentLevel) * 16 + 4));
         long long x = lineStart;
         bool atLineStart = true;
         const TQvtCuvantEcran* last = nullptr;
-        y += style.SpaceBefore;
-        x += style.FirstLineIndent;
+        y += DevicePixels(style.SpaceBefore);
+        x += DevicePixels(style.FirstLineIndent);
 
         for (const auto& runPtr : para->WordLists) {
             TQvtWordList& run = *runPtr;
@@ -206,7 +206,7 @@ void TQvtParagrafCore::Relayout()
         }
         if (!atLineStart && last)
             y += static_cast<long long>(last->Bounds.Bottom) - last->Bounds.Top;
-        y += style.SpaceAfter;
+        y += DevicePixels(style.SpaceAfter);
     }
 
     if (m_autoHeight && y != 0) {

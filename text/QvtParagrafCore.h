@@ -100,6 +100,10 @@ protected:
     virtual void ShowHandCursor(bool hand) {}
     /// A system colour's current RGB value (the portable default knows the classic scheme).
     virtual TQvtColor ResolveColor(TQvtColor color) const;
+    /// The layout's own lengths (margins, indents, paragraph spacing) are
+    /// pixels of a 96-dpi screen; a surface of another resolution scales them
+    /// as it scales its fonts.
+    virtual std::int32_t DevicePixels(std::int32_t pixels) const { return pixels; }
 
 private:
     std::vector<std::string> m_lines;

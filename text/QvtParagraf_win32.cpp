@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/Dpi_win32.h"
 #include "base/Win32_win32.h"
 
 namespace upd::text {
@@ -114,6 +115,11 @@ void TQvtParagraf::SetBounds(std::int32_t left, std::int32_t top, std::int32_t w
 {
     if (m_hwnd)
         SetWindowPos(m_hwnd, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+std::int32_t TQvtParagraf::DevicePixels(std::int32_t pixels) const
+{
+    return Scaled(pixels);
 }
 
 std::wstring TQvtParagraf::WideText() const

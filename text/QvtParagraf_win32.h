@@ -68,6 +68,7 @@ protected:
     void Invalidate() override;
     void ShowHandCursor(bool hand) override;
     TQvtColor ResolveColor(TQvtColor color) const override;
+    std::int32_t DevicePixels(std::int32_t pixels) const override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

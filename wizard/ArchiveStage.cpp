@@ -79,6 +79,37 @@ std::string VolumeDigest(const TPath& path)
     return FileExists(path) ? package::FileMD5Text(path) : std::string("---");
 }
 
+// The digest of the open `file`, and of the file followed by 1 to `most`
+// zero bytes: how many zeros make it match `wanted` (the fewest), or -1 when
+// none does. The file itself is not changed.
+int ZerosThatMatch(TFile& file, int most, const std::string& wanted, std::string& digest)
+{
+    using Engine = package::THashAlgMD5Engine;
+    Engine::TContext context;
+    Engine::Init(context);
+    {
+        file.Seek(0);
+        std::vector<std::uint8_t> block(1 << 20);
+        while (std::size_t got = file.Read(block.data(), block.size()))
+            Engine::Update(context, block.data(), got);
+    }
+    const std::uint8_t zeros[8] = {};
+    for (int count = 0; count <= most; ++count) {
+        Engine::TContext tail = context;
+        Engine::Update(tail, zeros, static_cast<std::size_t>(count));
+        package::THashDigest bytes{};
+        Engine::Final(tail, bytes.data());
+        const std::string text = package::THashAlgMD5().DigestToText(bytes);
+        if (count == 0)
+            digest = text;
+        if (text == wanted) {
+            digest = text;
+            return count;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 std::string RejectedVolumeText(const TPath& path, bool exists)
@@ -109,11 +140,12 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
         if (header.VolumeCount == 0) {
             TFile exe(engine.GetExeFileName(), TFileMode::ReadShared);
             exe.Seek(start);
-            // A signed program's certificate table follows the package: not patch data.
-            const std::int64_t rest = engine.DataEnd - start;
+            // A signed program's certificate table follows the package: not
+            // patch data; nor are the zeros its signer put before the table.
+            // Those that may be either are held back until the digest says.
+            const std::int64_t rest = engine.DataEnd - start - engine.SignerPadding;
             TByteCounter counter(host, rest, stage);
             counter.CopyRest(exe, total, rest);
-            RunLog().DataFromProgram(engine.GetExeFileName().Text(), rest);
         } else {
             // The header stays in the executable: only what follows it is copied.
             std::int64_t all = static_cast<std::int64_t>(header.PackageSize) - package::kPatchHeaderSize;
@@ -143,7 +175,18 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
             }
         }
     }
-    const std::string gathered = package::OpenFileMD5Text(total);
+    std::string gathered;
+    if (header.VolumeCount == 0) {
+        const int zeros = ZerosThatMatch(total, engine.SignerPadding, header.PackageDigest, gathered);
+        if (zeros > 0) {
+            const std::uint8_t padding[8] = {};
+            total.WriteAt(total.Size(), padding, static_cast<std::size_t>(zeros));
+        }
+        RunLog().DataFromProgram(engine.GetExeFileName().Text(),
+                                 engine.DataEnd - start - engine.SignerPadding + std::max(zeros, 0));
+    } else {
+        gathered = package::OpenFileMD5Text(total);
+    }
     total.Close();
     RunLog().Archive(gathered, gathered == header.PackageDigest);
     if (gathered != header.PackageDigest)

@@ -1,6 +1,7 @@
 #include "wizard/Pages_win32.h"
 
 #include "app/ControlIds.h"
+#include "base/Dpi_win32.h"
 #include "base/Handles_win32.h"
 #include "package/CautaFisier_win32.h"
 #include "package/PatchDataEngine.h"
@@ -41,7 +42,8 @@ TPaginaIntro::TPaginaIntro(HWND host, int id) : TPaginaActualizare(host, id)
     if (m_packageOpened) {
         QvtParagraf1 = std::make_unique<text::TQvtParagraf>();
         QvtParagraf1->SetBkColor(text::clWindow);
-        QvtParagraf1->Create(Handle(), RECT{16, kDescriptionTop, 16 + 289, kDescriptionTop + kDescriptionHeight},
+        QvtParagraf1->Create(Handle(),
+                             Scaled(RECT{16, kDescriptionTop, 16 + 289, kDescriptionTop + kDescriptionHeight}),
                              kIdQvtParagraf1);
         QvtParagraf1->OnResize = [this](text::TQvtParagrafCore&) { QvtParagraf1Resize(); };
         QvtParagraf1->SetAutoHeight(true);
@@ -74,7 +76,8 @@ void TPaginaIntro::QvtParagraf1Resize()
     ::GetWindowRect(description, &r);
     ::MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&r), 2);
     if (HWND label = Control(kIdLabel3))
-        ::SetWindowPos(label, nullptr, 16, r.bottom + 16, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(label, nullptr, Scaled(16), r.bottom + Scaled(16), 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 TPaginaCitescArhiva::TPaginaCitescArhiva(HWND host, int id)

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "app/ControlIds.h"
+#include "base/Dpi_win32.h"
 #include "base/Exception.h"
 #include "package/PatchDataEngine.h"
 #include "text/LetterCodes.h"
@@ -50,7 +51,9 @@ TPaginaEtapa::TPaginaEtapa(HWND host, int id, const std::string& stageText, int 
              DecodeDiacritics(package::GetPatchDataEngine().Header.Title));
     AddLabel(kIdLabel2, 16, 80, 305, 73, 13, true, DecodeDiacritics(stageText));
     AddLabel(kIdLabel3, 24, 248, 0, 0, 11, false, DecodeDiacritics("A@steptati pu@tin..."));
-    HWND bar = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, 24, 264, 281, 17, Handle(),
+    const RECT place = Scaled(RECT{24, 264, 24 + 281, 264 + 17});
+    HWND bar = ::CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE, place.left, place.top,
+                                 place.right - place.left, place.bottom - place.top, Handle(),
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdProgressBar1)),
                                  ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(bar, PBM_SETRANGE32, 0, kProgressMax);

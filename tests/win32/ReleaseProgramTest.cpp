@@ -37,12 +37,14 @@ std::uint16_t U16(const Bytes& b, std::size_t at)
     return at + 2 <= b.size() ? static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8)) : 0;
 }
 
-/// The few parts of a PE32+ image that the checks read.
+/// The few parts of a PE32+ (64-bit) or PE32 (32-bit) image that the checks read.
 struct TImage {
     explicit TImage(const std::string& file) : bytes(ReadWholeFile(file))
     {
         pe = U32(bytes, 0x3C);
         optional = pe + 24;
+        wide = U16(bytes, optional) == 0x20B;
+        directories = optional + (wide ? 112 : 96);
         const std::size_t sections = optional + U16(bytes, pe + 20);
         for (std::size_t i = 0; i < U16(bytes, pe + 6); ++i) {
             const std::size_t s = sections + 40 * i;
@@ -50,7 +52,7 @@ struct TImage {
         }
     }
     std::uint16_t Characteristics() const { return U16(bytes, pe + 22); }
-    std::uint32_t DirectoryRva(int index) const { return U32(bytes, optional + 112 + 8 * index); }
+    std::uint32_t DirectoryRva(int index) const { return U32(bytes, directories + 8 * index); }
     std::optional<std::size_t> Offset(std::uint32_t rva) const
     {
         for (const auto& s : table)
@@ -64,11 +66,12 @@ struct TImage {
     {
         const bool delay = directory == 13;
         const std::size_t size = delay ? 32 : 20, nameAt = delay ? 4 : 12;
-        const std::uint64_t base = U32(bytes, optional + 24) | (std::uint64_t{U32(bytes, optional + 28)} << 32);
+        const std::uint64_t base = wide ? U32(bytes, optional + 24) | (std::uint64_t{U32(bytes, optional + 28)} << 32)
+                                        : U32(bytes, optional + 28);
         std::vector<std::string> names;
         auto at = Offset(DirectoryRva(directory));
         // The delay directory's size counts its descriptors; the import table ends with an empty one.
-        const std::size_t count = delay ? U32(bytes, optional + 112 + 8 * directory + 4) / size : SIZE_MAX;
+        const std::size_t count = delay ? U32(bytes, directories + 8 * directory + 4) / size : SIZE_MAX;
         for (std::size_t d = at.value_or(bytes.size()), n = 0;
              n < count && d + size <= bytes.size() && U32(bytes, d + nameAt) != 0; d += size, ++n) {
             std::uint64_t rva = U32(bytes, d + nameAt);
@@ -88,7 +91,8 @@ struct TImage {
         std::uint32_t rva, size, raw;
     };
     Bytes bytes;
-    std::size_t pe = 0, optional = 0;
+    std::size_t pe = 0, optional = 0, directories = 0;
+    bool wide = false; ///< PE32+
     std::vector<TSection> table;
 };
 
@@ -97,7 +101,10 @@ std::string ReleaseProgram() { return BuildPath("release/setup.exe"); }
 TEST(ReleaseProgramTest, SizeIsAtMostOneMegabyte)
 {
     const auto size = ReadWholeFile(ReleaseProgram()).size();
-    std::printf("release program: %zu bytes\n", size);
+    // Each build makes the program for its own processor: this one's.
+    const bool wide = TImage(ReleaseProgram()).wide;
+    EXPECT_EQ(wide, sizeof(void*) == 8);
+    std::printf("release program (%s): %zu bytes\n", wide ? "x86_64" : "i686", size);
     RecordProperty("release_program_bytes", static_cast<int>(size));
     EXPECT_LE(size, 1024u * 1024u);
 }
@@ -145,10 +152,12 @@ TEST(ReleaseProgramTest, ImportsOnlyDllsTheSystemTakesFromItsOwnFolder)
         constexpr std::uint16_t kRunFromSwap = 0x0400 | 0x0800; // removable media | network
         EXPECT_EQ(image.Characteristics() & kRunFromSwap, kRunFromSwap);
 
+        // The dependent-load flags lie at 0x4E of the 64-bit structure, at 0x36 of the 32-bit one.
         const auto config = image.Offset(image.DirectoryRva(10));
         ASSERT_TRUE(config.has_value()) << "no load configuration";
-        EXPECT_GE(U32(image.bytes, *config), 0x50u) << "the structure reaches its dependent-load flags";
-        EXPECT_EQ(U16(image.bytes, *config + 0x4E), 0x0800) << "LOAD_LIBRARY_SEARCH_SYSTEM32";
+        const std::size_t flags = image.wide ? 0x4E : 0x36;
+        EXPECT_GE(U32(image.bytes, *config), flags + 2) << "the structure reaches its dependent-load flags";
+        EXPECT_EQ(U16(image.bytes, *config + flags), 0x0800) << "LOAD_LIBRARY_SEARCH_SYSTEM32";
     }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
@@ -31,29 +32,34 @@ const std::string kKits = "C:\\upd-stages";
 const std::wstring kScriptHome = L"C:\\upd-names \u0218tefan \u0416 \u4E2D";
 const std::string kTag = std::string(wizard::kTagFolder) + "\\kp3tag-e2e.txt";
 
+struct TCautaFisierSearch {
+    DWORD Pid;
+    HWND Found;
+};
+
+// A callback of the system's calling convention (a lambda has the compiler's,
+// which differs in a 32-bit program).
+BOOL CALLBACK FindCautaFisier(HWND window, LPARAM parameter)
+{
+    auto* s = reinterpret_cast<TCautaFisierSearch*>(parameter);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    if (owner == s->Pid && ::IsWindowVisible(window) && lstrcmpW(name, L"TCautaFisier") == 0) {
+        s->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The "Cauta fisier" dialog of the wizard, once it is on show.
 HWND WaitForCautaFisier(DWORD pid, DWORD milliseconds)
 {
-    struct TSearch {
-        DWORD Pid;
-        HWND Found;
-    } search{pid, nullptr};
+    TCautaFisierSearch search{pid, nullptr};
     WaitUntil(
         [&] {
-            ::EnumWindows(
-                [](HWND window, LPARAM parameter) -> BOOL {
-                    auto* s = reinterpret_cast<TSearch*>(parameter);
-                    DWORD owner = 0;
-                    ::GetWindowThreadProcessId(window, &owner);
-                    wchar_t name[64] = {};
-                    ::GetClassNameW(window, name, 64);
-                    if (owner == s->Pid && ::IsWindowVisible(window) && lstrcmpW(name, L"TCautaFisier") == 0) {
-                        s->Found = window;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&search));
+            ::EnumWindows(&FindCautaFisier, reinterpret_cast<LPARAM>(&search));
             return search.Found != nullptr;
         },
         milliseconds);
@@ -130,6 +136,9 @@ protected:
         ASSERT_TRUE(FileExists(kTag));
         auto tagText = package::MakeTagText(m_manifest.Release, m_manifest.ReleaseDate, {});
         EXPECT_EQ(Text(kTag), wizard::TagFileText(tagText));
+        // A 32-bit wizard on 64-bit Windows writes to the very folder named,
+        // not to the one for 32-bit programs.
+        EXPECT_FALSE(std::filesystem::exists("C:\\Program Files (x86)\\Tarvix"));
     }
 
     void ExpectUnchanged()
@@ -436,6 +445,37 @@ TEST_F(TUpdateE2ETest, PackageDamagedAfterSigningIsRefused)
     ASSERT_TRUE(AnswerMessageBox(box, IDOK));
     EXPECT_TRUE(m_process->WaitForExit(kStepTimeout));
     ExpectUnchanged();
+}
+
+// Packages from another builder, which does not pad them: whatever their
+// length modulo 8, the zeros the signer puts before its table never reach the
+// patch data, and the update is whole.
+TEST_F(TUpdateE2ETest, SignedPackagesOfEveryLengthUpdateTheInstallation)
+{
+    const std::string built = kKits + "\\upd-padded.exe";
+    const std::string stub = Text(m_manifest.Stub);
+    std::set<std::size_t> residues;
+    for (int extra = 0; residues.size() < 8 && extra < 32; ++extra) {
+        SetUp(); // the installation as it was, and the description one letter longer
+        m_manifest.Description += std::string(static_cast<std::size_t>(extra), '.');
+        package::BuildPackage(m_manifest, built, 0, 0, &m_files);
+        const std::string padded = Text(built);
+        const auto headerOffset = static_cast<std::size_t>(package::TPatchDataEngine(built).HeaderOffset);
+        const std::string exe = stub + padded.substr(headerOffset);
+        const std::size_t residue = exe.size() % 8;
+        if (!residues.insert(residue).second)
+            continue;
+        SCOPED_TRACE(testing::Message() << "length " << exe.size() << ", " << residue << " modulo 8");
+        const std::string unsignedExe = kKits + "\\upd-mod" + std::to_string(residue) + ".exe";
+        Put(unsignedExe, exe);
+        const std::string signedExe = Signed(unsignedExe);
+        EXPECT_EQ(ReadWholeFile(signedExe).size() % 8, 0u) << "the signer did not pad";
+        ASSERT_NO_FATAL_FAILURE(Launch(signedExe));
+        ASSERT_NO_FATAL_FAILURE(FinishOnTheFinalPage());
+        ExpectUpdated();
+        m_process.reset();
+    }
+    EXPECT_EQ(residues.size(), 8u);
 }
 
 // A version.dll beside the program, with Wine told to prefer such a DLL to

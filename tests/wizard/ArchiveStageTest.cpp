@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "TestPaths.h"
 #include "base/File.h"
@@ -142,6 +143,53 @@ TEST_F(TArchiveStageTest, SignedSingleFilePackageStopsAtTheCertificateTable)
             EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
         }
     }
+}
+
+// Packages from builders that do not pad, signed afterwards: the signer puts
+// up to 7 zeros before its table. Whatever the package's length modulo 8, and
+// also when its own last bytes are zeros, the patch data is the package's to
+// the byte; damage after signing is still refused.
+TEST_F(TArchiveStageTest, SignersZerosNeverReachThePatchData)
+{
+    const auto pe = package::testing::PeStubBytes(4099);
+    m_stub = m_dir.Write("stub.exe", std::string(pe.begin(), pe.end()));
+    const std::vector<std::uint8_t> base = m_segments;
+    std::set<std::size_t> residues;
+    for (bool endsInZeros : {false, true}) {
+        for (std::size_t extra = 0; extra < 8; ++extra) {
+            for (bool damaged : {false, true}) {
+                SCOPED_TRACE(::testing::Message() << "extra " << extra << (endsInZeros ? ", ends in zeros" : "")
+                                                << (damaged ? ", damaged" : ""));
+                m_segments = base;
+                m_segments.insert(m_segments.end(), extra, 0x5A);
+                if (endsInZeros)
+                    std::fill(m_segments.end() - 3, m_segments.end(), 0);
+                m_exe = m_dir.File("signed.exe");
+                package::WritePackage(m_stub, m_exe, m_update, m_segments, {});
+                auto written = ReadWholeFile(m_exe);
+                const auto headerOffset = package::TPatchDataEngine(m_exe).HeaderOffset;
+                // As another builder writes it: the package right after the program.
+                std::vector<std::uint8_t> exe(pe);
+                exe.insert(exe.end(), written.begin() + headerOffset, written.end());
+                residues.insert(exe.size() % 8);
+                const std::size_t lastByte = exe.size() - 1;
+                package::testing::AppendCertificateTable(exe, 1500);
+                if (damaged)
+                    exe[lastByte] ^= 1;
+                WriteWholeFile(m_exe, exe.data(), exe.size());
+
+                auto engine = std::make_unique<package::TPatchDataEngine>(m_exe);
+                THost host;
+                if (damaged) {
+                    EXPECT_THROW(RunArchiveStage(*engine, host), Exception);
+                    continue;
+                }
+                RunArchiveStage(*engine, host);
+                EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
+            }
+        }
+    }
+    EXPECT_EQ(residues.size(), 8u) << "every length modulo 8";
 }
 
 TEST_F(TArchiveStageTest, VolumesAreCopiedInTurnWithProgress)
