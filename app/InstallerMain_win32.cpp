@@ -239,6 +239,17 @@ void TInstallerMain::FinishUnattended(TPaginaActualizare& finalPage)
 
 void TInstallerMain::Button2Click() { ::SendMessageW(m_window, WM_CLOSE, 0, 0); }
 
+bool TInstallerMain::AskToClose()
+{
+    wizard::StageControl().SetAsking(true);
+    const bool yes = ShowMessageBox(m_window, kCloseQuestion, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    // Before the flag drops: a stage asking again must find itself cancelled.
+    if (yes)
+        wizard::StageControl().Cancel();
+    wizard::StageControl().SetAsking(false);
+    return yes;
+}
+
 bool TInstallerMain::CloseQuery()
 {
     // The replacement of the installed files takes moments and must complete
@@ -251,8 +262,7 @@ bool TInstallerMain::CloseQuery()
     if (Pages && Pages->HasPage(CurrentPage))
         busy = Pages->GetPage(CurrentPage).IsBusy();
     // A passive run's user stops it without a question: nothing has changed.
-    CloseAccepted = !busy || wizard::RunMode().Unattended() ||
-                    ShowMessageBox(m_window, kCloseQuestion, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    CloseAccepted = !busy || wizard::RunMode().Unattended() || AskToClose();
     // The stage stops at its next block; a replacement that began while the
     // question was open is waited for at the end of the program instead.
     if (CloseAccepted && busy) {

@@ -60,6 +60,8 @@ private:
     /// An unattended run's end after the update: the final page's hand-off.
     void FinishUnattended(TPaginaActualizare& finalPage);
     bool CloseQuery();
+    /// The close question; a Yes cancels the running stage before it returns.
+    bool AskToClose();
     void SetButton1(bool enabled);
 
     HWND m_window = nullptr;

@@ -25,6 +25,7 @@ struct TRequestVolume {
     std::string Message;           ///< the worker's reason for this request
     std::int32_t Attempt = 0;      ///< 0 first, then 1, 2, ... for each repeat
     bool Abandoned = false;        ///< out: the user agreed to close the program meanwhile
+    bool Deferred = false;         ///< out: not served now (the close question is open); ask again
     std::string Error;             ///< out: why the request could not be served (the stage ends)
 };
 

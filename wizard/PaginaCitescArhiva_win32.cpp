@@ -7,6 +7,7 @@
 #include "wizard/CommandLine.h"
 #include "wizard/PaginaEtapa_win32.h"
 #include "wizard/RunOutcome.h"
+#include "wizard/StageControl.h"
 #include "wizard/UpdateLog.h"
 
 #include <functional>
@@ -14,6 +15,9 @@
 namespace upd::wizard {
 
 namespace {
+
+// How often a volume request asked during the close question is sent again.
+constexpr DWORD kDeferredRequestPauseMs = 50;
 
 class TWorkerHost : public TArchiveStageHost {
 public:
@@ -45,6 +49,15 @@ public:
         if (!::IsWindow(m_page))
             throw TStageAbandoned{};
         ::SendMessageW(m_page, package::WM_REQUESTVOLUME, reinterpret_cast<WPARAM>(&request), 0);
+        // Asked while the close question was open: its answer decides.
+        while (request.Deferred) {
+            StageControl().CheckCancelled();
+            ::Sleep(kDeferredRequestPauseMs);
+            request.Deferred = false;
+            if (!::IsWindow(m_page))
+                throw TStageAbandoned{};
+            ::SendMessageW(m_page, package::WM_REQUESTVOLUME, reinterpret_cast<WPARAM>(&request), 0);
+        }
         // A page that went during the request (the program is closing) has
         // answered nothing: asking again would only keep the program alive.
         if (request.Abandoned || !::IsWindow(m_page))
@@ -82,6 +95,10 @@ LRESULT HandleVolumeRequest(HWND page, WPARAM wParam)
     auto* request = reinterpret_cast<package::TRequestVolume*>(wParam);
     if (!request)
         return 0;
+    if (StageControl().Asking()) {
+        request->Deferred = true;
+        return 0;
+    }
     try {
         package::TWin32VolumeSearchHost host(::GetAncestor(page, GA_ROOT));
         // Nobody to ask: a volume that is not where the wizard looks ends the run.

@@ -56,17 +56,26 @@ public:
     /// program owes the user its outcome.
     bool ReplacementBegan() const noexcept { return m_began.load(); }
 
+    /// Whether the main thread is asking the user whether to close. A request
+    /// that would open a window of its own then waits for the answer: served
+    /// inside the question's loop, its window would keep the question from
+    /// returning, and a Yes would not close the program.
+    void SetAsking(bool asking) noexcept { m_asking.store(asking); }
+    bool Asking() const noexcept { return m_asking.load(); }
+
     /// Back to the start (tests run several stages in one process).
     void Reset() noexcept
     {
         m_state.store(kRunning);
         m_began.store(false);
+        m_asking.store(false);
     }
 
 private:
     enum { kRunning, kCancelled, kReplacing };
     std::atomic<int> m_state{kRunning};
     std::atomic<bool> m_began{false};
+    std::atomic<bool> m_asking{false};
 };
 
 /// The control of this process's stages.
