@@ -226,6 +226,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         upd::wizard::RunLog().End(status);
         return status;
     }
+    upd::wizard::RemoveLeftoverWorkFiles(upd::wizard::kWorkFolder);
     upd::wizard::RunJournal().Open(upd::wizard::kJournalFile);
 
     int status = RunWizard();

@@ -3,6 +3,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <vector>
+
 #include "base/Exception.h"
 #include "base/Win32_win32.h"
 #include "wizard/UpdateFiles.h"
@@ -99,6 +101,30 @@ TFileHandle HoldWorkFolder(const std::string& folder, std::string& reason)
         reason = e.what();
     }
     return TFileHandle();
+}
+
+int RemoveLeftoverWorkFiles(const std::string& folder) noexcept
+{
+    int removed = 0;
+    try {
+        for (const wchar_t* pattern : {L"\\PatchTotal_*.bin", L"\\Patch_*.Patch", L"\\Patched_*.bin"}) {
+            std::vector<std::wstring> names;
+            WIN32_FIND_DATAW found{};
+            HANDLE search = ::FindFirstFileW((Wide(folder) + pattern).c_str(), &found);
+            if (search == INVALID_HANDLE_VALUE)
+                continue;
+            do {
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                    names.push_back(found.cFileName);
+            } while (::FindNextFileW(search, &found));
+            ::FindClose(search);
+            for (const std::wstring& name : names)
+                removed += RemoveFile(TPath::FromNative(Wide(folder) + L"\\" + name)) ? 1 : 0;
+        }
+    } catch (...) {
+        // A leftover that stays costs only its room; the run goes on.
+    }
+    return removed;
 }
 
 TFileHandle TakeInstanceLock(const std::string& lockFile, DWORD& error)

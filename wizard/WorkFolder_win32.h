@@ -35,6 +35,14 @@ TFileHandle HoldWorkFolder(const std::string& folder, std::string& reason);
 /// user can take the guard first.
 TFileHandle TakeInstanceLock(const std::string& lockFile, DWORD& error);
 
+/// Removes the work files (PatchTotal_n.bin, Patch_n.Patch, Patched_n.bin)
+/// that an earlier run left in `folder`: a run killed between creating a
+/// work file and writing its name into the journal leaves one that no
+/// recovery knows of. Only a run that holds the instance lock, after the
+/// journal has been dealt with, may call it: nothing else writes there.
+/// Returns how many were removed; one that cannot be removed stays.
+int RemoveLeftoverWorkFiles(const std::string& folder) noexcept;
+
 /// "Nu pot pregati directorul de lucru ..." with the reason.
 std::string WorkFolderMessage(const std::string& folder, const std::string& reason);
 

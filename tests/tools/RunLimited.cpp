@@ -54,8 +54,12 @@ TLimitedRun RunLimited(const std::vector<std::string>& args, std::uint64_t memor
     std::wstring command = L"\"" + std::filesystem::path(UpdkitPath()).wstring() + L"\"";
     for (const auto& arg : args)
         command += L" \"" + std::filesystem::path(arg).wstring() + L"\"";
+    // A counter as well: the tick count moves in steps of 16 ms, and two runs
+    // of one test may start within one step.
+    static int runs = 0;
     auto outName = std::filesystem::temp_directory_path() /
-                   ("updkit-out-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64()));
+                   ("updkit-out-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64()) +
+                    "-" + std::to_string(++runs));
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE out = CreateFileW(outName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -74,8 +78,16 @@ TLimitedRun RunLimited(const std::vector<std::string>& args, std::uint64_t memor
     startup.hStdOutput = out;
     startup.hStdError = out;
     PROCESS_INFORMATION process{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                       &process)) {
+    // Wine, on a loaded machine, now and then fails to start a process at
+    // the first try; the program under test has not run then.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0)
+            Sleep(200);
+        started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
+                                 &startup, &process) != FALSE;
+    }
+    if (started) {
         AssignProcessToJobObject(job, process.hProcess);
         ResumeThread(process.hThread);
         // The job's limit is the system's to enforce; the peak working set
