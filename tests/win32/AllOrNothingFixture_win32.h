@@ -40,18 +40,6 @@ inline std::string TempFolder()
     return fs::path(path).string();
 }
 
-// An environment variable for the wizards started while it lives.
-class TEnvironment {
-public:
-    TEnvironment(const char* name, int value) : m_name(name)
-    {
-        ::SetEnvironmentVariableA(name, std::to_string(value).c_str());
-    }
-    ~TEnvironment() { ::SetEnvironmentVariableA(m_name, nullptr); }
-
-private:
-    const char* m_name;
-};
 
 struct TInstalledFile {
     std::string Target;

@@ -67,4 +67,20 @@ inline void WaitUntilWritable(const std::string& path, DWORD milliseconds)
         milliseconds);
 }
 
+// An environment variable for the wizards started while it lives (the test
+// build's hooks read theirs at start).
+class TEnvironment {
+public:
+    TEnvironment(const char* name, int value) : m_name(name)
+    {
+        ::SetEnvironmentVariableA(name, std::to_string(value).c_str());
+    }
+    ~TEnvironment() { ::SetEnvironmentVariableA(m_name, nullptr); }
+    TEnvironment(const TEnvironment&) = delete;
+    TEnvironment& operator=(const TEnvironment&) = delete;
+
+private:
+    const char* m_name;
+};
+
 } // namespace upd::uitest

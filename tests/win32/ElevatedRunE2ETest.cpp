@@ -209,18 +209,6 @@ protected:
     HWND m_main = nullptr;
 };
 
-// An environment variable for the wizards started while it lives.
-class TEnvironment {
-public:
-    TEnvironment(const char* name, int value) : m_name(name)
-    {
-        ::SetEnvironmentVariableA(name, std::to_string(value).c_str());
-    }
-    ~TEnvironment() { ::SetEnvironmentVariableA(m_name, nullptr); }
-
-private:
-    const char* m_name;
-};
 
 // Under Wine every program may write wherever the wizard may (no access
 // lists), so what keeps the attacker out here is what the wizard holds open

@@ -37,18 +37,6 @@ const std::string kLog = "C:\\upd-unattended-log\\pc 7\\actualizare.log";
 const std::string kTagName = "kp3tag-unattended.txt";
 const std::string kTag = std::string(kTagFolder) + "\\" + kTagName;
 
-// A variable of the environment for the wizards started while it lives.
-class TEnvironment {
-public:
-    TEnvironment(const char* name, int value) : m_name(name)
-    {
-        ::SetEnvironmentVariableA(name, std::to_string(value).c_str());
-    }
-    ~TEnvironment() { ::SetEnvironmentVariableA(m_name, nullptr); }
-
-private:
-    const char* m_name;
-};
 
 // What a run showed on the screen, watched from its start to its end: the
 // visible top-level windows of its process (class names) and the pages of
