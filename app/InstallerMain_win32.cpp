@@ -3,7 +3,7 @@
 #include "wizard/RunOutcome.h"
 #include "wizard/StageControl.h"
 
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "app/Resources.h"
 #include "base/Dpi_win32.h"
 #include "base/Exception.h"
@@ -13,6 +13,8 @@
 #include "wizard/Worker_win32.h"
 
 namespace upd::app {
+
+using namespace upd::ui;
 
 namespace {
 

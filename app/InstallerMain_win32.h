@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "base/Handles_win32.h"
-#include "app/PaginaActualizare_win32.h"
+#include "ui/PaginaActualizare_win32.h"
 
 namespace upd::app {
+
+using ui::TPaginaActualizare;
 
 /// Makes a page of one class inside `host` with the control id `id`.
 using TPageClass = std::unique_ptr<TPaginaActualizare> (*)(HWND host, int id);

@@ -13,9 +13,9 @@
 
 #include <exception>
 
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "app/InstallerMain_win32.h"
-#include "app/PaginaActualizare_win32.h"
+#include "ui/MessageBox_win32.h"
 #include "base/Handles_win32.h"
 #include "base/Cp1250.h"
 #include "base/SystemLibrary_win32.h"
@@ -96,9 +96,9 @@ void ShowUnseenOutcome()
     if (!upd::wizard::StageControl().ReplacementBegan() || !upd::wizard::TakeFinalReport(report))
         return;
     if (report.Code == upd::wizard::NOTIFY_DONE)
-        upd::app::ShowMessageBox(nullptr, kDoneAfterCloseMessage, MB_OK | MB_ICONINFORMATION);
+        upd::ui::ShowMessageBox(nullptr, kDoneAfterCloseMessage, MB_OK | MB_ICONINFORMATION);
     else
-        upd::app::ShowMessageBox(nullptr, report.Text, MB_OK | MB_ICONERROR);
+        upd::ui::ShowMessageBox(nullptr, report.Text, MB_OK | MB_ICONERROR);
 }
 
 int RunWizard()
@@ -108,7 +108,7 @@ int RunWizard()
         main.Create();
         main.Show();
     } catch (const std::exception& e) {
-        upd::app::ShowException(main.Handle(), e);
+        upd::ui::ShowException(main.Handle(), e);
         upd::wizard::RunOutcome().Failed(false);
         return 1;
     }
@@ -156,6 +156,28 @@ int EndBeforeStart(const std::string& why, int status)
     return status;
 }
 
+// The boxes of an unattended run: none is shown, and what the user would
+// have been asked goes to the log with the answer the run gave.
+class TRunBoxes : public upd::ui::TMessageBoxPolicy {
+public:
+    bool Unattended() const noexcept override { return RunMode().Unattended(); }
+    void QuestionAnswered(const std::string& text) noexcept override
+    {
+        try {
+            upd::wizard::RunLog().Write("question", text + "\r\n(unattended: answered so that nothing changes)");
+        } catch (...) {
+            // The log is the only place the question could go.
+        }
+    }
+    void ErrorShown(const std::exception& error) noexcept override
+    {
+        try {
+            upd::wizard::RunLog().Error("Exception", error.what());
+        } catch (...) {
+        }
+    }
+};
+
 std::string ModeText()
 {
     static const char* const kNames[] = {"full", "passive", "quiet"};
@@ -177,12 +199,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     upd::InitCommonControlClasses(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
 
     RunMode() = ReadCommandLine();
+    TRunBoxes boxes;
+    upd::ui::SetMessageBoxPolicy(&boxes);
     const bool given = RunMode().Given;
     if (RunMode().Error != upd::wizard::TCommandLineError::None) {
         // Asked for by whoever typed the line, so shown even in a passive run.
         const std::string message = upd::wizard::CommandLineMessage(RunMode());
         if (!RunMode().Quiet())
-            ::MessageBoxW(nullptr, upd::Wide(message).c_str(), upd::Wide(upd::app::kWizardCaption).c_str(),
+            ::MessageBoxW(nullptr, upd::Wide(message).c_str(), upd::Wide(upd::ui::kWizardCaption).c_str(),
                           MB_OK | MB_ICONWARNING);
         return EndBeforeStart(message, upd::wizard::kExitBadCommandLine);
     }
@@ -195,7 +219,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (!workFolder) {
         const std::string message = upd::wizard::WorkFolderMessage(upd::wizard::kWorkFolder, reason);
         if (!RunMode().Quiet())
-            upd::app::ShowMessageBox(nullptr, message, MB_OK | MB_ICONERROR);
+            upd::ui::ShowMessageBox(nullptr, message, MB_OK | MB_ICONERROR);
         return given ? EndBeforeStart(message, upd::wizard::kExitFailedRestored) : 1;
     }
     upd::version::SetTempFolder(upd::TPath(upd::wizard::kWorkFolder));
@@ -203,7 +227,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     upd::TFileHandle instance = TakeSingleInstance(anotherRuns);
     if (anotherRuns) {
         if (!RunMode().Quiet())
-            upd::app::ShowMessageBox(nullptr, kAlreadyRunningMessage, MB_OK | MB_ICONWARNING);
+            upd::ui::ShowMessageBox(nullptr, kAlreadyRunningMessage, MB_OK | MB_ICONWARNING);
         return given ? EndBeforeStart(kAlreadyRunningMessage, upd::wizard::kExitAlreadyRunning) : 1;
     }
     // No second place for the log: any other would be one the user's
@@ -221,7 +245,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             upd::wizard::kJournalFile, upd::wizard::SystemFileOps(), JournalPlaces());
         upd::wizard::RunLog().Recovery(static_cast<int>(recovery));
     } catch (const std::exception& e) {
-        upd::app::ShowException(nullptr, e);
+        upd::ui::ShowException(nullptr, e);
         const int status = given ? upd::wizard::kExitFailedUnrestored : 1;
         upd::wizard::RunLog().End(status);
         return status;

@@ -1,9 +1,9 @@
 #include "wizard/Pages_win32.h"
 
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/Dpi_win32.h"
 #include "base/Handles_win32.h"
-#include "package/CautaFisier_win32.h"
+#include "ui/CautaFisier_win32.h"
 #include "package/PatchDataEngine.h"
 #include "text/LetterCodes.h"
 #include "version/Process_win32.h"
@@ -12,7 +12,7 @@
 
 namespace upd::wizard {
 
-using namespace upd::app;
+using namespace upd::ui;
 using text::DecodeDiacritics;
 using text::StarsToTags;
 
@@ -98,7 +98,7 @@ std::unique_ptr<TFirValidareVersiune> TPaginaCitescArhiva::CreateWorker(HWND pag
 LRESULT TPaginaCitescArhiva::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     // The worker waits in the send until the request has its answer.
-    if (message == package::WM_REQUESTVOLUME)
+    if (message == ui::WM_REQUESTVOLUME)
         return HandleVolumeRequest(Handle(), wParam);
     return TPaginaEtapa::WindowProc(message, wParam, lParam);
 }

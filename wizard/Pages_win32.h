@@ -13,7 +13,7 @@ namespace upd::wizard {
 
 /// Greets the user with the package's title and description. Building it is
 /// the first use of the package.
-class TPaginaIntro : public app::TPaginaActualizare {
+class TPaginaIntro : public ui::TPaginaActualizare {
 public:
     TPaginaIntro(HWND host, int id);
 
@@ -48,7 +48,7 @@ protected:
 
 /// Reports success; Finish starts the payroll program so that it refreshes
 /// the data of the consolidation program.
-class TPaginaFinal : public app::TPaginaActualizare {
+class TPaginaFinal : public ui::TPaginaActualizare {
 public:
     TPaginaFinal(HWND host, int id);
     void Finish() override;

@@ -1,7 +1,7 @@
 #include "wizard/PaginaCitescArhiva_win32.h"
 
 #include "base/Exception.h"
-#include "package/CautaFisier_win32.h"
+#include "ui/CautaFisier_win32.h"
 #include "package/PatchDataEngine.h"
 #include "wizard/ArchiveStage.h"
 #include "wizard/CommandLine.h"
@@ -48,7 +48,7 @@ public:
         request.Attempt = attempt;
         if (!::IsWindow(m_page))
             throw TStageAbandoned{};
-        ::SendMessageW(m_page, package::WM_REQUESTVOLUME, reinterpret_cast<WPARAM>(&request), 0);
+        ::SendMessageW(m_page, ui::WM_REQUESTVOLUME, reinterpret_cast<WPARAM>(&request), 0);
         // Asked while the close question was open: its answer decides.
         while (request.Deferred) {
             StageControl().CheckCancelled();
@@ -56,7 +56,7 @@ public:
             request.Deferred = false;
             if (!::IsWindow(m_page))
                 throw TStageAbandoned{};
-            ::SendMessageW(m_page, package::WM_REQUESTVOLUME, reinterpret_cast<WPARAM>(&request), 0);
+            ::SendMessageW(m_page, ui::WM_REQUESTVOLUME, reinterpret_cast<WPARAM>(&request), 0);
         }
         // A page that went during the request (the program is closing) has
         // answered nothing: asking again would only keep the program alive.
@@ -100,7 +100,7 @@ LRESULT HandleVolumeRequest(HWND page, WPARAM wParam)
         return 0;
     }
     try {
-        package::TWin32VolumeSearchHost host(::GetAncestor(page, GA_ROOT));
+        ui::TWin32VolumeSearchHost host(::GetAncestor(page, GA_ROOT));
         // Nobody to ask: a volume that is not where the wizard looks ends the run.
         if (RunMode().Unattended())
             package::FindVolumeUnattended(*request, package::GetPatchDataEngine().GetExeFileName(), host);

@@ -4,7 +4,7 @@
 
 #include <charconv>
 
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/Dpi_win32.h"
 #include "base/Exception.h"
 #include "package/PatchDataEngine.h"
@@ -14,7 +14,7 @@
 
 namespace upd::wizard {
 
-using namespace upd::app;
+using namespace upd::ui;
 
 namespace {
 

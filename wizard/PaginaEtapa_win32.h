@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/PaginaActualizare_win32.h"
+#include "ui/PaginaActualizare_win32.h"
 #include "wizard/Worker_win32.h"
 
 namespace upd::wizard {
@@ -15,7 +15,7 @@ namespace upd::wizard {
 inline constexpr int kProgressMax = 30000;
 inline constexpr int kProgressPerStage = 10000;
 
-class TPaginaEtapa : public app::TPaginaActualizare {
+class TPaginaEtapa : public ui::TPaginaActualizare {
 public:
     /// `stageText` is in letter codes; `progressBase` is where this stage's
     /// third of the bar begins.

@@ -13,7 +13,7 @@
 #include "AllOrNothingFixture_win32.h"
 #include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/File.h"
 #include "package/UpdateBuilder.h"
 #include "wizard/UpdateJournal.h"
@@ -23,7 +23,7 @@
 namespace upd::uitest {
 namespace {
 
-using namespace upd::app;
+using namespace upd::ui;
 
 TEST_F(TAllOrNothingE2ETest, AFailedStepOfTheReplacementPutsEveryFileBack)
 {

@@ -13,7 +13,7 @@
 
 #include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/File.h"
 #include "package/UpdateBuilder.h"
 #include "wizard/UpdateJournal.h"
@@ -23,7 +23,7 @@
 namespace upd::uitest {
 
 namespace fs = std::filesystem;
-using namespace upd::app;
+using namespace upd::ui;
 
 inline constexpr DWORD kStartTimeout = 30000;
 inline constexpr DWORD kStepTimeout = 20000;

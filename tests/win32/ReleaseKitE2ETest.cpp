@@ -7,7 +7,7 @@
 
 #include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/File.h"
 #include "package/ReleaseKit.h"
 #include "wizard/UpdateJournal.h"
@@ -18,7 +18,7 @@
 namespace upd::uitest {
 namespace {
 
-using namespace upd::app;
+using namespace upd::ui;
 namespace fs = std::filesystem;
 
 constexpr DWORD kStartTimeout = 30000;

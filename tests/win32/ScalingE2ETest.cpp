@@ -15,15 +15,15 @@
 
 #include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
-#include "app/ControlIds.h"
-#include "package/CautaFisier_win32.h"
+#include "ui/ControlIds.h"
+#include "ui/CautaFisier_win32.h"
 #include "package/UpdateBuilder.h"
 #include "wizard/UpdateStage.h"
 
 namespace upd::uitest {
 namespace {
 
-using namespace upd::app;
+using namespace upd::ui;
 
 constexpr DWORD kStartTimeout = 30000;
 constexpr DWORD kStepTimeout = 20000;
@@ -104,11 +104,24 @@ protected:
         HHOOK hook = ::SetWindowsHookExW(WH_GETMESSAGE, proc, m_module, ::GetWindowThreadProcessId(window, nullptr));
         EXPECT_NE(hook, nullptr);
         ::PostMessageW(window, ::RegisterWindowMessageW(L"UpdFitProbe"), 0, 0);
-        EXPECT_TRUE(WaitUntil([&] { return FileExists(out); }, kStepTimeout)) << "the probe wrote nothing";
+        // The rename that publishes the file can still hold it for a moment
+        // under Wine: a sharing violation is read again.
+        std::string probed;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                try {
+                    probed = FileExists(out) ? Text(out) : std::string();
+                    return !probed.empty();
+                } catch (const std::exception&) {
+                    return false;
+                }
+            },
+            kStepTimeout))
+            << "the probe wrote nothing";
         if (hook)
             ::UnhookWindowsHookEx(hook);
         std::vector<TProbed> windows;
-        std::istringstream lines(FileExists(out) ? Text(out) : std::string());
+        std::istringstream lines(probed);
         for (std::string line; std::getline(lines, line);) {
             std::vector<std::string> fields;
             std::istringstream parts(line);
@@ -244,7 +257,7 @@ TEST_P(TScalingE2ETest, EveryTextFitsOnEveryPageAndInTheVolumeDialog)
         [&] {
             dialog = ::FindWindowW(L"TCautaFisier", nullptr);
             return dialog && ::IsWindowVisible(dialog) &&
-                   ::GetDlgItem(dialog, package::kIdCautaEdit1) != nullptr;
+                   ::GetDlgItem(dialog, ui::kIdCautaEdit1) != nullptr;
         },
         kStepTimeout));
 
@@ -260,7 +273,7 @@ TEST_P(TScalingE2ETest, EveryTextFitsOnEveryPageAndInTheVolumeDialog)
         EXPECT_NEAR(box->Height(), Scale(201, dpi), 1);
     }
     const std::wstring wide(copy.begin(), copy.end());
-    ::SendMessageW(::GetDlgItem(dialog, package::kIdCautaEdit1), WM_SETTEXT, 0,
+    ::SendMessageW(::GetDlgItem(dialog, ui::kIdCautaEdit1), WM_SETTEXT, 0,
                    reinterpret_cast<LPARAM>(wide.c_str()));
     Click(::GetDlgItem(dialog, IDOK));
     ASSERT_TRUE(WaitForPage(main, 4, kStepTimeout)) << "the wizard did not reach the final page";

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/Handles_win32.h"
 #include "base/Exception.h"
 #include "base/File.h"
@@ -160,7 +160,7 @@ protected:
         while (::GetTickCount() - start < milliseconds) {
             MSG msg;
             while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message == app::WM_ADVANCE_PAGE && msg.hwnd == m_host)
+                if (msg.message == ui::WM_ADVANCE_PAGE && msg.hwnd == m_host)
                     ++advances;
                 else
                     ::DispatchMessageW(&msg);
@@ -176,10 +176,10 @@ protected:
 
 TEST_F(TPackagePageTest, SuccessAdvancesOnceEvenWhenShownAgain)
 {
-    TPaginaValidare page(m_host, app::kIdFirstPage + 1);
+    TPaginaValidare page(m_host, ui::kIdFirstPage + 1);
     EXPECT_TRUE(page.IsBusy());
     EXPECT_FALSE(page.ThreadStarted);
-    EXPECT_EQ(app::ControlText(::GetDlgItem(page.Handle(), app::kIdLabel1)), "Titlu \xE3");
+    EXPECT_EQ(ui::ControlText(::GetDlgItem(page.Handle(), ui::kIdLabel1)), "Titlu \xE3");
 
     page.Show();
     EXPECT_TRUE(page.ThreadStarted);
@@ -189,7 +189,7 @@ TEST_F(TPackagePageTest, SuccessAdvancesOnceEvenWhenShownAgain)
     EXPECT_EQ(advances, 1);
     EXPECT_TRUE(page.Finished);
     EXPECT_FALSE(page.IsBusy());
-    EXPECT_EQ(::SendMessageW(::GetDlgItem(page.Handle(), app::kIdProgressBar1), PBM_GETPOS, 0, 0), 10000);
+    EXPECT_EQ(::SendMessageW(::GetDlgItem(page.Handle(), ui::kIdProgressBar1), PBM_GETPOS, 0, 0), 10000);
     EXPECT_TRUE(TFirValidareVersiune::WaitForAll(5000));
 }
 
@@ -203,7 +203,7 @@ TEST_F(TPackagePageTest, FinalPageStartsThePayrollProgramOnce)
     std::filesystem::remove("C:\\Pravion\\kp3-started.txt");
     std::filesystem::copy_file(recorder, kPayrollProgram, std::filesystem::copy_options::overwrite_existing);
 
-    TPaginaFinal page(m_host, app::kIdFirstPage + 4);
+    TPaginaFinal page(m_host, ui::kIdFirstPage + 4);
     EXPECT_FALSE(page.IsBusy());
     page.Finish();
     std::vector<std::uint8_t> started;

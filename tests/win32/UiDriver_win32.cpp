@@ -6,14 +6,14 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/Exception.h"
 #include "base/File.h"
 #include "base/Win32_win32.h"
 
 namespace upd::uitest {
 
-using namespace upd::app;
+using namespace upd::ui;
 
 TWizardProcess::TWizardProcess(const TPath& exe, const std::string& arguments)
 {

@@ -12,7 +12,7 @@
 
 #include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/File.h"
 #include "package/UpdateBuilder.h"
 #include "wizard/RunOutcome.h"
@@ -22,7 +22,7 @@
 namespace upd::uitest {
 namespace {
 
-using namespace upd::app;
+using namespace upd::ui;
 using namespace upd::wizard;
 namespace fs = std::filesystem;
 

@@ -8,10 +8,10 @@
 
 #include "E2EFiles_win32.h"
 #include "UiDriver_win32.h"
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/Cp1250.h"
 #include "base/File.h"
-#include "package/CautaFisier_win32.h"
+#include "ui/CautaFisier_win32.h"
 #include "package/PatchDataEngine.h"
 #include "package/UpdateBuilder.h"
 #include "wizard/UpdateLog.h"
@@ -20,7 +20,7 @@
 namespace upd::uitest {
 namespace {
 
-using namespace upd::app;
+using namespace upd::ui;
 
 constexpr DWORD kStartTimeout = 30000;
 constexpr DWORD kStepTimeout = 20000;
@@ -287,12 +287,12 @@ TEST_F(TUpdateE2ETest, MessagesNameFilesInAnyScript)
     ASSERT_NE(dialog, nullptr);
     // Built apart from TPath, which is what is under test.
     const std::string volume = Utf16ToText(fs::path(stem + L".1").u16string());
-    EXPECT_EQ(TextToUtf8(WindowText(::GetDlgItem(dialog, package::kIdCautaLabel1))),
+    EXPECT_EQ(TextToUtf8(WindowText(::GetDlgItem(dialog, ui::kIdCautaLabel1))),
               TextToUtf8("Fisierul " + volume + " nu este cel cautat. Este posibil sa fi aparut o eroare in timpul "
                          "copierii de pe internet sau este posibil sa fi indicat un fisier care nu este parte din "
                          "aceasta actualizare. Programul de actualizare are nevoie de fisierul " + volume +
                          " Va rugam indicati calea catre fisierul solicitat."));
-    HWND edit = ::GetDlgItem(dialog, package::kIdCautaEdit1);
+    HWND edit = ::GetDlgItem(dialog, ui::kIdCautaEdit1);
     EXPECT_EQ(WindowText(edit), Utf16ToText((folder / (stem + L".1")).u16string()));
     const std::wstring copy = (copies / (stem + L".1")).wstring();
     ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));
@@ -332,12 +332,12 @@ TEST_F(TUpdateE2ETest, DamagedVolumeIsRefusedWithItsReason)
         HWND dialog = WaitForCautaFisier(m_process->Id(), kStepTimeout);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(WindowText(dialog), "Cauta fisier");
-        EXPECT_EQ(WindowText(::GetDlgItem(dialog, package::kIdCautaLabel1)),
+        EXPECT_EQ(WindowText(::GetDlgItem(dialog, ui::kIdCautaLabel1)),
                   "Fisierul upd-damaged.1 nu este cel cautat. Este posibil sa fi aparut o eroare in timpul copierii "
                   "de pe internet sau este posibil sa fi indicat un fisier care nu este parte din aceasta "
                   "actualizare. Programul de actualizare are nevoie de fisierul upd-damaged.1 Va rugam indicati "
                   "calea catre fisierul solicitat.");
-        HWND edit = ::GetDlgItem(dialog, package::kIdCautaEdit1);
+        HWND edit = ::GetDlgItem(dialog, ui::kIdCautaEdit1);
         EXPECT_EQ(WindowText(edit), kKits + "\\upd-damaged.1");
 
         // Ok with nothing in the box stays in the dialog.

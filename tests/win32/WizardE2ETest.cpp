@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "UiDriver_win32.h"
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/File.h"
 #include "package/Md5Hash.h"
 #include "package/PackageWriter.h"
@@ -19,7 +19,7 @@
 namespace upd::uitest {
 namespace {
 
-using namespace upd::app;
+using namespace upd::ui;
 using package::TFileSignature;
 using wizard::TVerdict;
 

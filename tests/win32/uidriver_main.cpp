@@ -17,7 +17,7 @@
 #include <string>
 
 #include "UiDriver_win32.h"
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/Cp1250.h"
 
 using namespace upd::uitest;
@@ -32,9 +32,9 @@ bool Step(const std::string& name, const std::string& argument)
     if (name == "wait-main")
         return (g_main = WaitForMainWindow(0, ms)) != nullptr;
     if (name == "next")
-        return Click(MainControl(g_main, upd::app::kIdButton1));
+        return Click(MainControl(g_main, upd::ui::kIdButton1));
     if (name == "cancel")
-        return Click(MainControl(g_main, upd::app::kIdButton2));
+        return Click(MainControl(g_main, upd::ui::kIdButton2));
     if (name == "wait-box") {
         HWND box = WaitForMessageBox(0, ms);
         if (box)

@@ -1,12 +1,10 @@
-#include "app/PaginaActualizare_win32.h"
+#include "ui/PaginaActualizare_win32.h"
 
-#include "app/ControlIds.h"
+#include "ui/ControlIds.h"
 #include "base/Dpi_win32.h"
 #include "base/Win32_win32.h"
-#include "wizard/CommandLine.h"
-#include "wizard/UpdateLog.h"
 
-namespace upd::app {
+namespace upd::ui {
 
 namespace {
 
@@ -147,45 +145,6 @@ std::string ControlText(HWND control)
     return SystemText(text);
 }
 
-namespace {
-
-// An unattended run shows no box. A message only informs (its finding or
-// error is in the log already); a question gets the answer that changes
-// nothing and stops: No, Cancel, Abort.
-int UnattendedAnswer(const std::string& text, UINT flags)
-{
-    const UINT buttons = flags & MB_TYPEMASK;
-    if (buttons == MB_OK)
-        return IDOK;
-    upd::wizard::RunLog().Write("question", text + "\r\n(unattended: answered so that nothing changes)");
-    switch (buttons) {
-    case MB_YESNO:
-        return IDNO;
-    case MB_ABORTRETRYIGNORE:
-        return IDABORT;
-    default:
-        return IDCANCEL;
-    }
-}
-
-} // namespace
-
-int ShowMessageBox(HWND owner, const std::string& text, UINT flags)
-{
-    if (upd::wizard::RunMode().Unattended())
-        return UnattendedAnswer(text, flags);
-    return ::MessageBoxW(owner, Wide(text).c_str(), Wide(kWizardCaption).c_str(), flags);
-}
-
-void ShowException(HWND owner, const std::exception& error)
-{
-    upd::wizard::RunLog().Error("Exception", error.what());
-    HWND top = owner;
-    while (top && ::GetParent(top))
-        top = ::GetParent(top);
-    ShowMessageBox(top, error.what(), MB_OK | MB_ICONERROR);
-}
-
 TFontHandle MakeArialFont(int height)
 {
     LOGFONTW font{};
@@ -218,4 +177,4 @@ TFontHandle MakeButtonFont()
     return handle;
 }
 
-} // namespace upd::app
+} // namespace upd::ui

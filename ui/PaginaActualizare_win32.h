@@ -3,12 +3,13 @@
 #pragma once
 
 #include "base/Handles_win32.h"
+#include "ui/MessageBox_win32.h"
 
 #include <exception>
 #include <string>
 #include <vector>
 
-namespace upd::app {
+namespace upd::ui {
 
 /// Posted by a page to the top-level window: press Next.
 inline constexpr UINT WM_ADVANCE_PAGE = WM_USER + 5;
@@ -67,14 +68,10 @@ private:
 void SetControlText(HWND control, const std::string& text);
 /// A control's text as code page 1250 bytes.
 std::string ControlText(HWND control);
-/// A standard message box; texts are code page 1250. Returns the button id.
-int ShowMessageBox(HWND owner, const std::string& text, UINT flags);
-/// The standard display of an error on the main thread: its message in an error box.
-void ShowException(HWND owner, const std::exception& error);
 /// An Arial font of `height` pixels (at 96 dpi, scaled to the system's DPI)
 /// with the East European character set.
 TFontHandle MakeArialFont(int height);
 /// The buttons' font: the system's dialog face, scaled to the system's DPI.
 TFontHandle MakeButtonFont();
 
-} // namespace upd::app
+} // namespace upd::ui

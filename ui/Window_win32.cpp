@@ -1,6 +1,6 @@
-#include "version/Window_win32.h"
+#include "ui/Window_win32.h"
 
-namespace upd::version {
+namespace upd::ui {
 
 void CenterOnWorkArea(HWND form)
 {
@@ -19,4 +19,4 @@ void CenterOnWorkArea(HWND form)
     SetWindowPos(form, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-} // namespace upd::version
+} // namespace upd::ui

@@ -1,4 +1,4 @@
-#include "package/CautaFisier_win32.h"
+#include "ui/CautaFisier_win32.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -6,14 +6,16 @@
 #include <vector>
 
 #include "base/Handles_win32.h"
-#include "app/PaginaActualizare_win32.h"
+#include "ui/PaginaActualizare_win32.h"
 #include "base/Dpi_win32.h"
 #include "base/File.h"
 #include "base/SystemLibrary_win32.h"
 #include "base/Win32_win32.h"
-#include "version/Window_win32.h"
+#include "ui/Window_win32.h"
 
-namespace upd::package {
+namespace upd::ui {
+
+using package::TVolumeSearchHost;
 
 namespace {
 
@@ -62,8 +64,8 @@ private:
     bool m_done = false;
     bool m_ok = false;
     bool m_closed = false;
-    TFontHandle m_font = app::MakeArialFont(13);
-    TFontHandle m_editFont = app::MakeArialFont(12);
+    TFontHandle m_font = ui::MakeArialFont(13);
+    TFontHandle m_editFont = ui::MakeArialFont(12);
     TFontHandle m_titleFont = MakeTitleFont();
 };
 
@@ -131,7 +133,7 @@ bool TCautaFisier::Run(const std::string& explanation, const TPath& startPath, c
     if (!m_window)
         RaiseLastOSError();
     CreateControls(explanation, startPath);
-    version::CenterOnWorkArea(m_window);
+    CenterOnWorkArea(m_window);
     bool ownerWasEnabled = m_owner && ::IsWindowEnabled(m_owner);
     if (ownerWasEnabled)
         ::EnableWindow(m_owner, FALSE);
@@ -172,7 +174,7 @@ LRESULT CALLBACK TCautaFisier::StaticProc(HWND window, UINT message, WPARAM wPar
     try {
         return self->WindowProc(message, wParam, lParam);
     } catch (const std::exception& e) {
-        app::ShowException(window, e);
+        ui::ShowException(window, e);
         return 0;
     }
 }
@@ -255,7 +257,7 @@ void TCautaFisier::OkClick()
     TPath text = EditText();
     std::string verdict = CheckChosenFile(text, m_host);
     if (!verdict.empty()) {
-        app::ShowMessageBox(m_window, verdict, MB_OK);
+        ui::ShowMessageBox(m_window, verdict, MB_OK);
         return;
     }
     m_path = text;
@@ -305,7 +307,7 @@ std::vector<TPath> TWin32VolumeSearchHost::FolderEntries(const TPath& folder)
 bool TWin32VolumeSearchHost::PromptForDiskette(const std::string& text)
 {
     // OK tries the drive again; Cancel stands for Abort.
-    return app::ShowMessageBox(m_main, text, MB_OKCANCEL | MB_ICONWARNING) == IDOK;
+    return ui::ShowMessageBox(m_main, text, MB_OKCANCEL | MB_ICONWARNING) == IDOK;
 }
 
 bool TWin32VolumeSearchHost::RequestClose()
@@ -321,4 +323,4 @@ bool TWin32VolumeSearchHost::ShowDialog(const std::string& explanation, const TP
     return ShowCautaFisier(m_main, *this, explanation, startPath, filter, path, closed);
 }
 
-} // namespace upd::package
+} // namespace upd::ui

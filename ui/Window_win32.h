@@ -6,10 +6,10 @@
 #endif
 #include <windows.h>
 
-namespace upd::version {
+namespace upd::ui {
 
 /// Places a top-level window in the middle of the primary work area;
 /// coordinates that would be negative become 0.
 void CenterOnWorkArea(HWND form);
 
-} // namespace upd::version
+} // namespace upd::ui

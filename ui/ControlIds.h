@@ -2,7 +2,7 @@
 // controls by these numbers, so they are part of the wizard's outside view.
 #pragma once
 
-namespace upd::app {
+namespace upd::ui {
 
 inline constexpr const char* kWizardCaption = "Actualizare Pravion si Kelmira";
 
@@ -22,4 +22,4 @@ enum TControlId : int {
     kIdQvtParagraf1 = 31,
 };
 
-} // namespace upd::app
+} // namespace upd::ui

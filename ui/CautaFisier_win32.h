@@ -10,7 +10,7 @@
 
 #include "package/CautaFisier.h"
 
-namespace upd::package {
+namespace upd::ui {
 
 /// Sent (never posted) by the archive worker to its page; the first parameter
 /// is the TRequestVolume, which the page fills before the send returns.
@@ -30,7 +30,7 @@ inline constexpr const char* kCautaFisierCaption = "Cauta fisier";
 
 /// The real world of a volume request: the file system, the wizard's main
 /// window (`mainWindow`) and the dialog.
-class TWin32VolumeSearchHost : public TVolumeSearchHost {
+class TWin32VolumeSearchHost : public package::TVolumeSearchHost {
 public:
     explicit TWin32VolumeSearchHost(HWND mainWindow) : m_main(mainWindow) {}
 
@@ -48,7 +48,7 @@ private:
 /// Shows the dialog modally over `owner`; true with `path` for Ok. `host`
 /// checks the chosen file and asks the main window to close for "Renunt";
 /// `closed` reports that the program is closing.
-bool ShowCautaFisier(HWND owner, TVolumeSearchHost& host, const std::string& explanation, const TPath& startPath,
+bool ShowCautaFisier(HWND owner, package::TVolumeSearchHost& host, const std::string& explanation, const TPath& startPath,
                      const TPath& filter, TPath& path, bool& closed);
 
-} // namespace upd::package
+} // namespace upd::ui
