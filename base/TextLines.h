@@ -1,4 +1,5 @@
-// Texts cut into lines, the one way every stored text and every shown text is.
+// Cutting a text into lines, the same way for the tag text of an update, the
+// version names of a patch, the support log and the text control.
 #pragma once
 
 #include <string>
