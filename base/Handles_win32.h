@@ -34,6 +34,13 @@ struct TGdiObjectTraits {
     static void Close(Type h) noexcept { ::DeleteObject(h); }
 };
 
+/// Memory device contexts (CreateCompatibleDC): deleted, not released.
+struct TMemoryDcTraits {
+    using Type = HDC;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::DeleteDC(h); }
+};
+
 /// Top-level windows that the program creates and must destroy.
 struct TWindowTraits {
     using Type = HWND;
@@ -87,6 +94,7 @@ using TFontHandle = TUniqueHandle<TGdiObjectTraits<HFONT>>;
 using TBrushHandle = TUniqueHandle<TGdiObjectTraits<HBRUSH>>;
 using TBitmapHandle = TUniqueHandle<TGdiObjectTraits<HBITMAP>>;
 using TWindowHandle = TUniqueHandle<TWindowTraits>;
+using TMemoryDc = TUniqueHandle<TMemoryDcTraits>;
 
 /// BeginPaint ... EndPaint.
 class TPaintGuard {

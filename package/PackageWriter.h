@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "package/PatchHeader.h"
+#include "package/PackageHeader.h"
 #include "package/Update.h"
 
 namespace upd::package {

@@ -10,7 +10,7 @@
 
 #include "base/Path.h"
 
-#include "package/PatchHeader.h"
+#include "package/PackageHeader.h"
 #include "package/Update.h"
 
 namespace upd::package {

@@ -2,6 +2,7 @@
 #include "package/Update.h"
 
 #include "base/Exception.h"
+#include "base/TextLines.h"
 #include "package/TaggedValues.h"
 
 namespace upd::package {
@@ -172,26 +173,6 @@ void TUpdate::WriteTo(TTaggedValueWriter& writer) const
     MustHaveSets.WriteTo(writer);
     PatchSets.WriteTo(writer);
     CopySets.WriteTo(writer);
-}
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            lines.emplace_back(text, start, i - start);
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            start = ++i;
-        } else {
-            ++i;
-        }
-    }
-    if (start < text.size())
-        lines.emplace_back(text, start);
-    return lines;
 }
 
 std::string JoinLines(const std::vector<std::string>& lines)

@@ -152,10 +152,7 @@ public:
     void WriteTo(TTaggedValueWriter& writer) const;
 };
 
-/// Splits a text into lines at CR LF, a lone CR or a lone LF; a final line
-/// break adds no empty entry (an empty text gives no lines).
-std::vector<std::string> SplitLines(const std::string& text);
-/// Every entry followed by CR LF.
+/// Every entry followed by CR LF (SplitLines, base/TextLines.h, reads it back).
 std::string JoinLines(const std::vector<std::string>& lines);
 
 /// The tag text in the builder's line format: the release line, the date line,

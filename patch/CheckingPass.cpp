@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/TextLines.h"
 #include "patch/InstructionRecord.h"
 #include "patch/PatchHeader.h"
 

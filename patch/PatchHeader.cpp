@@ -122,23 +122,6 @@ void TQvtTaggedWriter::WriteRaw(const std::uint8_t* data, std::size_t count)
     m_data.insert(m_data.end(), data, data + count);
 }
 
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n')
-            continue;
-        lines.push_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
-}
-
 std::string JoinLines(const std::vector<std::string>& lines)
 {
     std::string text;

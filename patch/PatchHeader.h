@@ -52,9 +52,7 @@ private:
     std::vector<std::uint8_t> m_data;
 };
 
-/// Splits at CR LF, a lone CR or a lone LF; a final line break adds no line.
-std::vector<std::string> SplitLines(const std::string& text);
-/// The inverse of SplitLines for lines without line breaks.
+/// The inverse of SplitLines (base/TextLines.h) for lines without line breaks.
 std::string JoinLines(const std::vector<std::string>& lines);
 
 } // namespace upd::patch

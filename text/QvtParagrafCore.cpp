@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/TextLines.h"
+
 namespace upd::text {
 
 namespace {
@@ -31,6 +33,112 @@ void ForEachRun(const TQvtPageListaParagrafe& parsed, F&& f)
             f(*para, *run);
 }
 
+// Where the next fragment goes while the paragraphs are laid out.
+struct TPen {
+    long long X = 0;
+    long long Y = 0;
+    long long LineStart = 0;   ///< where the paragraph's lines after its first begin
+    bool AtLineStart = true;   ///< nothing placed on the current line yet
+    long long LastLineHeight = 0; ///< height of the last fragment placed, in any paragraph
+    const TQvtCuvantEcran* Last = nullptr; ///< last fragment of the current paragraph
+};
+
+// Lays the words of one run out from the pen, wrapping before `right`, and
+// records each fragment made in the run.
+void FlowRun(TPen& pen, TQvtWordList& run, const TQvtFont& font, TQvtSectiuneEcran& section,
+             TQvtTextMeasurer& measurer, long long right)
+{
+    // Places t at the pen and returns its measured size.
+    auto place = [&](std::string_view t) {
+        TQvtSize size = measurer.Measure(font, t);
+        auto f = std::make_unique<TQvtCuvantEcran>();
+        f->Bounds = {Clamp32(pen.X), Clamp32(pen.Y), Clamp32(pen.X + size.cx), Clamp32(pen.Y + size.cy)};
+        f->Text = std::string(t);
+        f->LinkId = run.LinkId;
+        run.Fragments.push_back(f.get());
+        pen.Last = &AddFragment(section, std::move(f));
+        return size;
+    };
+
+    // The fragment in the making and its measured width. A word is measured
+    // with its blank alone and added to what is measured already (text widths
+    // add up: the surface draws no kerning), so a line of any length costs its
+    // length once.
+    std::string pending;
+    long long pendingWidth = 0;
+    std::string piece;
+    for (const std::string& w : run.Words) {
+        piece.clear();
+        if (!pending.empty() || !pen.AtLineStart)
+            piece += ' ';
+        piece += w;
+        const long long width = pendingWidth + measurer.Measure(font, piece).cx;
+        if (pen.X + width < right) {
+            pending += piece;
+            pendingWidth = width;
+        } else if (!pending.empty()) {
+            TQvtSize placed = place(pending);
+            pen.AtLineStart = true;
+            pen.Y += placed.cy;
+            pen.LastLineHeight = placed.cy;
+            pen.X = pen.LineStart;
+            pending = w;
+            pendingWidth = measurer.Measure(font, w).cx;
+        } else {
+            // Not even the run's first word fits where the line stands.
+            pen.X = pen.LineStart;
+            pen.Y += pen.LastLineHeight;
+            TQvtSize placed = place(TrimLeft(piece));
+            pen.AtLineStart = false;
+            pen.X += placed.cx;
+            pen.LastLineHeight = placed.cy;
+        }
+    }
+    if (!pending.empty()) {
+        TQvtSize placed = place(pending);
+        pen.AtLineStart = false;
+        pen.X += placed.cx;
+        pen.LastLineHeight = placed.cy;
+    }
+}
+
+// Links the fragments of each link (runs of one LinkGroup, in text order)
+// into one chain with its first fragment, and forgets the runs' fragments.
+void ChainLinks(const TQvtPageListaParagrafe& parsed)
+{
+    TQvtCuvantEcran* chainEnd = nullptr;
+    TQvtCuvantEcran* chainStart = nullptr;
+    std::int32_t group = -2;
+    ForEachRun(parsed, [&](const TQvtPageParagraf&, TQvtWordList& run) {
+        if (!(run.Flags & wfLink)) {
+            chainEnd = nullptr;
+        } else {
+            std::size_t i = 0;
+            if (run.LinkGroup != group) {
+                group = run.LinkGroup;
+                chainEnd = run.Fragments.empty() ? nullptr : run.Fragments.front();
+                chainStart = chainEnd;
+                if (chainEnd) {
+                    chainEnd->Prev = nullptr;
+                    chainEnd->First = chainEnd;
+                }
+                i = 1;
+            }
+            for (; i < run.Fragments.size(); ++i) {
+                TQvtCuvantEcran* f = run.Fragments[i];
+                if (chainEnd)
+                    chainEnd->Next = f;
+                else
+                    chainStart = f;
+                f->Prev = chainEnd;
+                f->First = chainStart;
+                chainEnd = f;
+            }
+        }
+        run.Fragments.clear();
+    });
+}
+
 struct TFlagGuard {
     explicit TFlagGuard(bool& flag) : m_flag(flag) { m_flag = true; }
     ~TFlagGuard() { m_flag = false; }
@@ -52,24 +160,6 @@ std::array<TQvtColor, kHoverLevels + 1> HoverColorTable(TQvtColor baseRgb, TQvtC
         table[static_cast<std::size_t>(k)] = QvtRgb(c[0], c[1], c[2]);
     }
     return table;
-}
-
-std::vector<std::string> SplitLines(std::string_view text)
-{
-    std::vector<std::string> lines;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", i);
-        if (end == std::string_view::npos)
-            end = text.size();
-        lines.emplace_back(text.substr(i, end - i));
-        i = end;
-        if (i < text.size() && text[i] == '\r')
-            ++i;
-        if (i < text.size() && text[i] == '\n')
-            ++i;
-    }
-    return lines;
 }
 
 TQvtParagrafCore::TQvtParagrafCore() : m_parsed(ParseParagrafe(""))
@@ -128,128 +218,45 @@ void TQvtParagrafCore::Relayout()
     if (m_parsed)
         ForEachRun(*m_parsed, [](const TQvtPageParagraf&, TQvtWordList& run) { run.Fragments.clear(); });
     const long long right = static_cast<long long>(ControlWidth()) - DevicePixels(4);
-    long long lastLineHeight = 0;
     m_layout.reset();
     if (!m_parsed || !HasSurface())
         return;
 
     m_layout = std::make_unique<TListaSectiuniEcran>();
-    TListaSectiuniEcran& layout = *m_layout;
-    TQvtTextMeasurer& measurer = Measurer();
-    long long y = 0;
+    const long long height = LayOutParagraphs(*m_layout, right);
 
-    for (const auto& para : m_parsed->Items) {
-        const TQvtInfoUnParagraf& style = Style.ForKind(para->Kind);
-        const long long lineStart = DevicePixels(Clamp32(static_cast<long long>(para->IndentLevel) * 16 + 4));
-        long long x = lineStart;
-        bool atLineStart = true;
-        const TQvtCuvantEcran* last = nullptr;
-        y += DevicePixels(style.SpaceBefore);
-        x += DevicePixels(style.FirstLineIndent);
-
-        for (const auto& runPtr : para->WordLists) {
-            TQvtWordList& run = *runPtr;
-            const TQvtFont font = RunFont(style.Font, run.Flags);
-            TQvtSectiuneEcran& section = layout.SectionFor(para->Kind, run.Flags);
-            // Places t at (x, y) and returns its measured size.
-            auto place = [&](std::string_view t) {
-                TQvtSize size = measurer.Measure(font, t);
-                auto f = std::make_unique<TQvtCuvantEcran>();
-                f->Bounds = {Clamp32(x), Clamp32(y), Clamp32(x + size.cx), Clamp32(y + size.cy)};
-                f->Text = std::string(t);
-                f->LinkId = run.LinkId;
-                run.Fragments.push_back(f.get());
-                last = &AddFragment(section, std::move(f));
-                return size;
-            };
-
-            // The fragment in the making and its measured width. A word is
-            // measured with its blank alone and added to what is measured
-            // already (text widths add up: the surface draws no kerning), so
-            // a line of any length costs its length once.
-            std::string pending;
-            long long pendingWidth = 0;
-            std::string piece;
-            for (const std::string& w : run.Words) {
-                piece.clear();
-                if (!pending.empty() || !atLineStart)
-                    piece += ' ';
-                piece += w;
-                const long long width = pendingWidth + measurer.Measure(font, piece).cx;
-                if (x + width < right) {
-                    pending += piece;
-                    pendingWidth = width;
-                } else if (!pending.empty()) {
-                    TQvtSize placed = place(pending);
-                    atLineStart = true;
-                    y += placed.cy;
-                    lastLineHeight = placed.cy;
-                    x = lineStart;
-                    pending = w;
-                    pendingWidth = measurer.Measure(font, w).cx;
-                } else {
-                    // Not even the run's first word fits where the line stands.
-                    x = lineStart;
-                    y += lastLineHeight;
-                    TQvtSize placed = place(TrimLeft(piece));
-                    atLineStart = false;
-                    x += placed.cx;
-                    lastLineHeight = placed.cy;
-                }
-            }
-            if (!pending.empty()) {
-                TQvtSize placed = place(pending);
-                atLineStart = false;
-                x += placed.cx;
-                lastLineHeight = placed.cy;
-            }
-        }
-        if (!atLineStart && last)
-            y += static_cast<long long>(last->Bounds.Bottom) - last->Bounds.Top;
-        y += DevicePixels(style.SpaceAfter);
-    }
-
-    if (m_autoHeight && y != 0) {
+    if (m_autoHeight && height != 0) {
         // May lay the text out again (or even replace it) before it returns:
         // nothing made above is touched after this point.
-        ApplyHeight(Clamp32(y));
+        ApplyHeight(Clamp32(height));
         if (OnResize)
             OnResize(*this);
     }
 
-    if (!m_parsed)
-        return;
-    TQvtCuvantEcran* chainEnd = nullptr;
-    TQvtCuvantEcran* chainStart = nullptr;
-    std::int32_t group = -2;
-    ForEachRun(*m_parsed, [&](const TQvtPageParagraf&, TQvtWordList& run) {
-        if (!(run.Flags & wfLink)) {
-            chainEnd = nullptr;
-        } else {
-            std::size_t i = 0;
-            if (run.LinkGroup != group) {
-                group = run.LinkGroup;
-                chainEnd = run.Fragments.empty() ? nullptr : run.Fragments.front();
-                chainStart = chainEnd;
-                if (chainEnd) {
-                    chainEnd->Prev = nullptr;
-                    chainEnd->First = chainEnd;
-                }
-                i = 1;
-            }
-            for (; i < run.Fragments.size(); ++i) {
-                TQvtCuvantEcran* f = run.Fragments[i];
-                if (chainEnd)
-                    chainEnd->Next = f;
-                else
-                    chainStart = f;
-                f->Prev = chainEnd;
-                f->First = chainStart;
-                chainEnd = f;
-            }
-        }
-        run.Fragments.clear();
-    });
+    if (m_parsed)
+        ChainLinks(*m_parsed);
+}
+
+long long TQvtParagrafCore::LayOutParagraphs(TListaSectiuniEcran& layout, long long right)
+{
+    TQvtTextMeasurer& measurer = Measurer();
+    TPen pen;
+    for (const auto& para : m_parsed->Items) {
+        const TQvtInfoUnParagraf& style = Style.ForKind(para->Kind);
+        pen.LineStart = DevicePixels(Clamp32(static_cast<long long>(para->IndentLevel) * 16 + 4));
+        pen.X = pen.LineStart;
+        pen.AtLineStart = true;
+        pen.Last = nullptr;
+        pen.Y += DevicePixels(style.SpaceBefore);
+        pen.X += DevicePixels(style.FirstLineIndent);
+        for (const auto& run : para->WordLists)
+            FlowRun(pen, *run, RunFont(style.Font, run->Flags), layout.SectionFor(para->Kind, run->Flags), measurer,
+                    right);
+        if (!pen.AtLineStart && pen.Last)
+            pen.Y += static_cast<long long>(pen.Last->Bounds.Bottom) - pen.Last->Bounds.Top;
+        pen.Y += DevicePixels(style.SpaceAfter);
+    }
+    return pen.Y;
 }
 
 TQvtCuvantEcran* TQvtParagrafCore::LinkAt(std::int32_t x, std::int32_t y, bool lastHit) const

@@ -33,9 +33,6 @@ constexpr int kHoverLevels = 25; ///< HoverColors has entries 0 .. 25
 /// colour with every component above 100 reduced by 30. Both colours are RGB.
 std::array<TQvtColor, kHoverLevels + 1> HoverColorTable(TQvtColor baseRgb, TQvtColor tooltipRgb);
 
-/// Splits a text into lines at CR LF, CR or LF; a final line break adds no empty line.
-std::vector<std::string> SplitLines(std::string_view text);
-
 class TQvtParagrafCore {
 public:
     TQvtParagrafCore();
@@ -106,6 +103,9 @@ protected:
     virtual std::int32_t DevicePixels(std::int32_t pixels) const { return pixels; }
 
 private:
+    /// Places every paragraph's fragments into `layout`; returns the height of the text.
+    long long LayOutParagraphs(TListaSectiuniEcran& layout, long long right);
+
     std::vector<std::string> m_lines;
     std::unique_ptr<TQvtPageListaParagrafe> m_parsed;
     std::unique_ptr<TListaSectiuniEcran> m_layout;

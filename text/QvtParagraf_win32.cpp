@@ -230,32 +230,22 @@ LRESULT TQvtParagraf::OnMessage(UINT msg, WPARAM wp, LPARAM lp)
 
 void TQvtParagraf::Paint()
 {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(m_hwnd, &ps);
-    struct TEndPaint {
-        HWND hwnd;
-        PAINTSTRUCT* ps;
-        ~TEndPaint() { EndPaint(hwnd, ps); }
-    } endPaint{m_hwnd, &ps};
-    if (!m_painting) {
-        TFlagScope painting(m_painting);
-        RECT client;
-        GetClientRect(m_hwnd, &client);
-        // Composed off screen and shown at once, so the hover fade does not flicker.
-        HDC mem = CreateCompatibleDC(dc);
-        TGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(dc, client.right, client.bottom));
-        if (mem && bitmap) {
-            {
-                TSelectGuard select(mem, bitmap.Get());
-                PaintTo(mem, client);
-                BitBlt(dc, 0, 0, client.right, client.bottom, mem, 0, 0, SRCCOPY);
-            }
-        } else {
-            PaintTo(dc, client);
-        }
-        if (mem)
-            DeleteDC(mem);
+    TPaintGuard paint(m_hwnd);
+    if (m_painting)
+        return;
+    TFlagScope painting(m_painting);
+    RECT client;
+    GetClientRect(m_hwnd, &client);
+    // Composed off screen and shown at once, so the hover fade does not flicker.
+    TMemoryDc mem(CreateCompatibleDC(paint.Dc()));
+    TGdiObject<HBITMAP> bitmap(CreateCompatibleBitmap(paint.Dc(), client.right, client.bottom));
+    if (!mem || !bitmap) {
+        PaintTo(paint.Dc(), client);
+        return;
     }
+    TSelectGuard select(mem.Get(), bitmap.Get());
+    PaintTo(mem.Get(), client);
+    BitBlt(paint.Dc(), 0, 0, client.right, client.bottom, mem.Get(), 0, 0, SRCCOPY);
 }
 
 void TQvtParagraf::PaintTo(HDC dc, const RECT& client)

@@ -13,6 +13,16 @@ std::string StagedCopyChangedMessage(const std::string& staged)
            "locul fisierului instalat.";
 }
 
+void ForceFolderOf(const std::string& name)
+{
+    std::string folder = TPath(name).Folder().Text();
+    // The folder as ForceFolders names it in its message: without the closing separator.
+    if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/'))
+        folder.pop_back();
+    if (!folder.empty() && !FileOrFolderExists(folder))
+        ForceFolders(folder);
+}
+
 void TFileOps::Remove(const std::string& name)
 {
     if (!RemoveFile(name))

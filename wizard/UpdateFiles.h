@@ -29,6 +29,9 @@ void ReplaceWithStaged(const std::string& staged, const std::string& target);
 void RenameFile(const std::string& from, const std::string& to);
 /// Creates a folder and every missing parent.
 void ForceFolders(const std::string& folder);
+/// Creates the folder that the file `name` is to be in, with every missing
+/// parent, unless it exists; nothing for a name without a folder.
+void ForceFolderOf(const std::string& name);
 /// Puts the staged copy `staged` in the place of `target` (which must not
 /// exist) only when it holds exactly what was verified: it is opened as
 /// itself (a link is not followed) so that nobody may write, rename or

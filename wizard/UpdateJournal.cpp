@@ -23,12 +23,6 @@ constexpr TStateName kStates[] = {
     {TJournalState::Committed, "incheiat"},
 };
 
-std::string FolderOf(const std::string& name)
-{
-    std::size_t at = name.find_last_of("\\/");
-    return at == std::string::npos ? std::string() : name.substr(0, at);
-}
-
 // Splits "a|b|c|d" into its four fields; false for any other shape.
 bool SplitEntry(const std::string& text, TJournalEntry& entry)
 {
@@ -206,9 +200,7 @@ void TUpdateJournal::Save(TFileOps& ops)
 {
     if (m_fileName.empty())
         return;
-    std::string folder = FolderOf(m_fileName);
-    if (!folder.empty() && !FileOrFolderExists(folder))
-        ForceFolders(folder);
+    ForceFolderOf(m_fileName);
     ops.WriteDurable(m_fileName, Text());
 }
 

@@ -50,19 +50,11 @@ bool Append(const std::string& fileName, const std::string& bytes)
     return true;
 }
 
-std::string FolderOf(const std::string& file)
-{
-    std::size_t slash = file.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : file.substr(0, slash);
-}
-
 // Opens the log for writing once, moving a grown one aside first.
 bool Usable(const std::string& fileName) noexcept
 {
     try {
-        std::string folder = FolderOf(fileName);
-        if (!folder.empty())
-            ForceFolders(folder);
+        ForceFolderOf(fileName);
         if (FileExists(fileName)) {
             TFile file;
             if (file.TryOpen(fileName, TFileMode::ReadShared) && file.Size() > kLogLimit) {
@@ -127,9 +119,7 @@ void TUpdateLog::AlsoWriteTo(const std::string& file) noexcept
     std::lock_guard<std::mutex> lock(m_mutex);
     m_copyName.clear();
     try {
-        std::string folder = FolderOf(file);
-        if (!folder.empty())
-            ForceFolders(folder);
+        ForceFolderOf(file);
         if (Append(file, std::string()))
             m_copyName = file;
     } catch (...) {

@@ -1,6 +1,6 @@
 #include "wizard/UpdateLogReader.h"
 
-#include "package/Update.h"
+#include "base/TextLines.h"
 
 namespace upd::wizard {
 
@@ -18,7 +18,7 @@ std::vector<TLine> Lines(const std::string& text)
 {
     std::vector<TLine> lines;
     const std::size_t mark = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    for (const std::string& line : package::SplitLines(text.substr(mark))) {
+    for (const std::string& line : SplitLines(text.substr(mark))) {
         if (line.size() <= kTimeWidth + 1 || line[kTimeWidth] != ' ')
             continue; // not a line of the log: skipped, the rest is still read
         std::string rest = line.substr(kTimeWidth + 1);

@@ -223,9 +223,7 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
         }
         if (!journal.TagFile.empty()) {
             current = journal.TagFile;
-            std::size_t slash = journal.TagFile.find_last_of("\\/");
-            if (slash != std::string::npos)
-                ForceFolders(journal.TagFile.substr(0, slash));
+            ForceFolderOf(journal.TagFile);
             ops.WriteDurable(journal.TagFile, tagText);
             RunLog().TagWritten(journal.TagFile);
         }

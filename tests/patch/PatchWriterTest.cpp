@@ -3,6 +3,7 @@
 #include <random>
 
 #include "base/Exception.h"
+#include "base/TextLines.h"
 #include "patch/Differ.h"
 #include "patch/PatchHeader.h"
 #include "patch/PatchWriter.h"
@@ -266,7 +267,7 @@ TEST(PatchWriterTest, VersionNamesKeepTheirCount)
     const std::vector<std::vector<std::string>> rows = {{""}, {"a", ""}, {"", "", "x"}, {"one"}};
     for (const auto& names : rows) {
         SCOPED_TRACE(names.size());
-        EXPECT_EQ(SplitLines(JoinLines(names)), names);
+        EXPECT_EQ(upd::SplitLines(JoinLines(names)), names);
     }
     std::vector<TQvtBytes> none;
     TBytes empty;

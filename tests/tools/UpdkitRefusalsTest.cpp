@@ -298,3 +298,24 @@ TEST(UpdkitRefusalsTest, FewerVolumesLeaveNoStaleOnes)
     EXPECT_EQ(RunShell("updkit check out/setup.exe --installed r2", dir).status, 0);
 #endif
 }
+
+// An installed folder copied from Windows keeps the case its files were given
+// there; Windows finds them whatever the case the package names them in, and
+// so do check and verify.
+TEST(UpdkitRefusalsTest, InstalledFilesAreFoundInAnyCase)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "runs updkit through a POSIX shell";
+#else
+    upd::test::TTempDir temp;
+    const fs::path dir = temp.Path();
+    MakeReleases(dir);
+    ASSERT_EQ(RunShell(kBuild + " -o out/setup.exe", dir).status, 0);
+    fs::rename(dir / "r2" / "kp3.exe", dir / "r2" / "KP3.EXE");
+    fs::rename(dir / "r2" / "date", dir / "r2" / "Date");
+    for (const char* command : {"check", "verify"}) {
+        const auto run = RunShell(std::string("updkit ") + command + " out/setup.exe --installed r2", dir);
+        EXPECT_EQ(run.status, 0) << command << "\n" << run.out;
+    }
+#endif
+}

@@ -3,14 +3,13 @@
 #include "tools/updkit/Files.h"
 
 #include <cstdio>
-#include <filesystem>
 
 #include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "base/File.h"
 #include "package/PatchDataEngine.h"
 #include "package/ReleaseKit.h"
-#include "tools/updkit/Json.h"
+#include "tools/updkit/Manifest.h"
 
 namespace updkit {
 
@@ -44,72 +43,6 @@ std::vector<std::string> ReadList(const std::string& file)
         line.clear();
     }
     return names;
-}
-
-// A real file name as JSON: the names are code page 1250 on Windows, UTF-8 elsewhere.
-void RealName(TJsonWriter& json, const std::string& name)
-{
-    const auto u8 = std::filesystem::absolute(std::filesystem::u8path(
-#ifdef _WIN32
-                                                  upd::Cp1250ToUtf8(name)
-#else
-                                                  name
-#endif
-                                                      ))
-                        .lexically_normal()
-                        .u8string();
-    json.Utf8String(std::string(u8.begin(), u8.end()));
-}
-
-void WriteManifest(const std::string& fileName, const TBuildManifest& m, bool stubGiven)
-{
-    TJsonWriter json;
-    json.BeginObject();
-    if (stubGiven) {
-        json.Key("stub");
-        RealName(json, m.Stub);
-    }
-    json.Key("title").String(m.Title);
-    json.Key("description").String(m.Description);
-    json.Key("release").String(m.Release);
-    json.Key("release_date").String(m.ReleaseDate);
-    json.Key("tag_file_name").String(m.TagFileName);
-    if (!m.PatchNote.empty())
-        json.Key("patch_note").String(m.PatchNote);
-    json.Key("must_have").BeginArray();
-    for (const auto& set : m.MustHaveSets) {
-        json.BeginObject();
-        json.Key("path").String(set.front().InstalledPath);
-        json.Key("file");
-        RealName(json, set.front().SourceFile);
-        json.EndObject();
-    }
-    json.EndArray();
-    json.Key("patches").BeginArray();
-    for (const TBuildPatch& patch : m.Patches) {
-        json.BeginObject();
-        json.Key("target").String(patch.TargetPath);
-        json.Key("old").BeginArray();
-        for (const std::string& old : patch.OldFiles)
-            RealName(json, old);
-        json.EndArray();
-        json.Key("new");
-        RealName(json, patch.NewFile);
-        json.EndObject();
-    }
-    json.EndArray();
-    json.EndObject();
-    const std::string text = json.Text();
-    upd::TPendingFile pending(fileName);
-    upd::WriteWholeFile(pending.Name(), text.data(), text.size());
-    pending.Commit();
-}
-
-// The release wizard when no --stub is given: the setup.exe beside updkit.
-std::string DefaultStub()
-{
-    const std::string exe = RunningExeFileName().Text();
-    return exe.substr(0, exe.find_last_of("/\\") + 1) + "setup.exe";
 }
 
 // Letters on the console: a UTF-8 name takes one column per code point.

@@ -55,16 +55,7 @@ int CmdCheck(const TArgs& args)
     const char* usage = "check EXE [--installed DIR | --root PREFIX]";
     std::string exe;
     TInstallation where;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const int taken = where.Take(args, i);
-        if (taken < 0)
-            return Usage(usage);
-        if (taken == 0 && !args[i].empty() && args[i][0] != '-' && exe.empty())
-            exe = args[i];
-        else if (taken == 0)
-            return Usage(usage);
-    }
-    if (exe.empty())
+    if (!ReadPackageAndInstallation(args, exe, where))
         return Usage(usage);
     const auto engine = OpenPackage(exe);
     const auto probe = where.Probe();
@@ -122,20 +113,6 @@ int CmdCheck(const TArgs& args)
                     " above");
     Line("the package can update this installation");
     return 0;
-}
-
-std::vector<TNamedSet> PackageSets(const TUpdate& update)
-{
-    std::vector<TNamedSet> sets;
-    for (int i = 0; i < update.MustHaveSets.Count(); ++i) {
-        TNamedSet set{"must-have set " + std::to_string(i + 1), {}};
-        for (const auto& signature : update.MustHaveSets.Items(i))
-            set.Paths.push_back(signature->FileName);
-        sets.push_back(std::move(set));
-    }
-    for (int i = 0; i < update.PatchSets.Count(); ++i)
-        sets.push_back({"patch set " + std::to_string(i + 1), {update.PatchSets.Items(i).TargetFileName}});
-    return sets;
 }
 
 } // namespace updkit

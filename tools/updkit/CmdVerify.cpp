@@ -79,16 +79,7 @@ int CmdVerify(const TArgs& args)
     const char* usage = "verify EXE [--installed DIR | --root PREFIX]";
     std::string exe;
     TInstallation where;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const int taken = where.Take(args, i);
-        if (taken < 0)
-            return Usage(usage);
-        if (taken == 0 && exe.empty() && !args[i].empty() && args[i][0] != '-')
-            exe = args[i];
-        else if (taken == 0)
-            return Usage(usage);
-    }
-    if (exe.empty())
+    if (!ReadPackageAndInstallation(args, exe, where))
         return Usage(usage);
     CheckInput(exe);
     const std::unique_ptr<upd::wizard::TFileProbe> probe = where.Probe();

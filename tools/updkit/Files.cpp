@@ -7,7 +7,7 @@
 #include "base/File.h"
 #include "package/PatchDataEngine.h"
 #include "package/PackageWriter.h"
-#include "package/PatchHeader.h"
+#include "package/PackageHeader.h"
 
 namespace updkit {
 

@@ -94,6 +94,20 @@ int TInstallation::Take(const std::vector<std::string>& args, std::size_t& i)
     return 1;
 }
 
+bool ReadPackageAndInstallation(const std::vector<std::string>& args, std::string& exe, TInstallation& where)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const int taken = where.Take(args, i);
+        if (taken < 0)
+            return false;
+        if (taken == 0 && exe.empty() && !args[i].empty() && args[i][0] != '-')
+            exe = args[i];
+        else if (taken == 0)
+            return false;
+    }
+    return !exe.empty();
+}
+
 std::unique_ptr<TFileProbe> TInstallation::Probe() const
 {
     if (!Installed.empty()) {

@@ -37,6 +37,10 @@ struct TInstallation {
     std::string Where() const;
 };
 
+/// The arguments of check and verify: EXE and at most one of --installed
+/// and --root, in any order. False for a usage error.
+bool ReadPackageAndInstallation(const std::vector<std::string>& args, std::string& exe, TInstallation& where);
+
 /// One volume of a package as found beside it.
 struct TVolumeFinding {
     int Number = 0;      ///< from 1

@@ -11,6 +11,11 @@ namespace updkit {
 
 /// Reads and checks a manifest; relative file names count from its folder.
 upd::package::TBuildManifest ReadManifest(const std::string& file);
+/// Writes the manifest of a build (the first alternative of each must-have
+/// set); the stub is named only when it was given.
+void WriteManifest(const std::string& fileName, const upd::package::TBuildManifest& manifest, bool stubGiven);
+/// The release wizard when none is named: the setup.exe beside updkit itself.
+std::string DefaultStub();
 
 /// The installed paths of one set (code page 1250): its alternatives, or
 /// a patch set's target.

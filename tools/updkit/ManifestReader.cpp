@@ -2,12 +2,10 @@
 #include "tools/updkit/Manifest.h"
 
 #include <algorithm>
-#include <map>
 
 #include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "base/File.h"
-#include "package/InstalledNames.h"
 #include "package/PatchDataEngine.h"
 #include "tools/updkit/JsonRead.h"
 
@@ -21,7 +19,7 @@ namespace {
 /// would otherwise silently drop a file from the update).
 class TManifestReader {
 public:
-    TManifestReader(const std::string& manifestFile) : m_folder(FolderOf(manifestFile))
+    TManifestReader(const std::string& manifestFile) : m_folder(upd::TPath(manifestFile).Folder().Text())
     {
         const auto bytes = upd::ReadWholeFile(manifestFile);
         m_root = ParseJson(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -83,16 +81,6 @@ public:
     }
 
 private:
-    /// The release wizard, when the manifest names no program: the setup.exe
-    /// beside updkit itself.
-    static std::string DefaultStub() { return FolderOf(RunningExeFileName().Text()) + "setup.exe"; }
-
-    static std::string FolderOf(const std::string& file)
-    {
-        const std::size_t slash = file.find_last_of("/\\");
-        return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
-    }
-
     /// A real file named in the manifest: relative names count from the manifest's folder.
     std::string FilePath(const std::string& utf8) const
     {
@@ -152,6 +140,8 @@ private:
 
 } // namespace
 
+std::string DefaultStub() { return RunningExeFileName().Folder().Text() + "setup.exe"; }
+
 TBuildManifest ReadManifest(const std::string& file)
 {
     TBuildManifest manifest = TManifestReader(file).Read();
@@ -166,25 +156,6 @@ TBuildManifest ReadManifest(const std::string& file)
         sets.push_back({"patches[" + std::to_string(i) + "]", {manifest.Patches[i].TargetPath}});
     CheckEachFileOnce(sets, "manifest");
     return manifest;
-}
-
-void CheckEachFileOnce(const std::vector<TNamedSet>& sets, const std::string& what)
-{
-    std::map<std::string, std::pair<std::string, std::string>> owner; // key -> set, path as written there
-    for (const TNamedSet& set : sets) {
-        std::vector<std::string> keys;
-        for (const std::string& path : set.Paths) {
-            const std::string key = InstalledPathKey(path);
-            if (std::find(keys.begin(), keys.end(), key) != keys.end())
-                continue; // alternatives of one set name one file
-            keys.push_back(key);
-            const auto [it, added] = owner.emplace(key, std::make_pair(set.Name, path));
-            if (!added)
-                throw upd::Exception(what + ": " + set.Name + " and " + it->second.first + " name the same file (" +
-                                     upd::Cp1250ToUtf8(path) + ", " + upd::Cp1250ToUtf8(it->second.second) +
-                                     "; case and slashes do not tell files apart on Windows)");
-        }
-    }
 }
 
 } // namespace updkit

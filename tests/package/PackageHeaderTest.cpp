@@ -1,4 +1,4 @@
-#include "package/PatchHeader.h"
+#include "package/PackageHeader.h"
 
 #include <gtest/gtest.h>
 

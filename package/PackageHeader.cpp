@@ -1,5 +1,5 @@
-// Package header encoding (layout in PatchHeader.h).
-#include "package/PatchHeader.h"
+// Package header encoding (layout in PackageHeader.h).
+#include "package/PackageHeader.h"
 
 #include <algorithm>
 
