@@ -149,6 +149,8 @@ std::string ControlText(HWND control)
 
 namespace {
 
+wizard::TUpdateLog* g_messageLog = nullptr;
+
 // An unattended run shows no box. A message only informs (its finding or
 // error is in the log already); a question gets the answer that changes
 // nothing and stops: No, Cancel, Abort.
@@ -157,7 +159,8 @@ int UnattendedAnswer(const std::string& text, UINT flags)
     const UINT buttons = flags & MB_TYPEMASK;
     if (buttons == MB_OK)
         return IDOK;
-    upd::wizard::RunLog().Write("question", text + "\r\n(unattended: answered so that nothing changes)");
+    if (g_messageLog)
+        g_messageLog->Write("question", text + "\r\n(unattended: answered so that nothing changes)");
     switch (buttons) {
     case MB_YESNO:
         return IDNO;
@@ -170,6 +173,8 @@ int UnattendedAnswer(const std::string& text, UINT flags)
 
 } // namespace
 
+void SetMessageLog(wizard::TUpdateLog* log) noexcept { g_messageLog = log; }
+
 int ShowMessageBox(HWND owner, const std::string& text, UINT flags)
 {
     if (upd::wizard::RunMode().Unattended())
@@ -179,7 +184,8 @@ int ShowMessageBox(HWND owner, const std::string& text, UINT flags)
 
 void ShowException(HWND owner, const std::exception& error)
 {
-    upd::wizard::RunLog().Error("Exception", error.what());
+    if (g_messageLog)
+        g_messageLog->Error("Exception", error.what());
     HWND top = owner;
     while (top && ::GetParent(top))
         top = ::GetParent(top);

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace upd::wizard {
+class TUpdateLog;
+}
+
 namespace upd::app {
 
 /// Posted by a page to the top-level window: press Next.
@@ -67,6 +71,11 @@ private:
 void SetControlText(HWND control, const std::string& text);
 /// A control's text as code page 1250 bytes.
 std::string ControlText(HWND control);
+/// Where the message boxes write the questions an unattended run answered by
+/// itself and the errors they showed: the run's log, which the program's entry
+/// makes and hands here once, before any window exists, and which outlives
+/// every window. Nothing is written before.
+void SetMessageLog(wizard::TUpdateLog* log) noexcept;
 /// A standard message box; texts are code page 1250. Returns the button id.
 int ShowMessageBox(HWND owner, const std::string& text, UINT flags);
 /// The standard display of an error on the main thread: its message in an error box.
