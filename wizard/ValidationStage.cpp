@@ -62,6 +62,7 @@ std::string CommonText(TVerdict verdict, const std::string& path, const std::str
     }
 }
 
+// A set's message with its tag's facts beside it; defined below the messages.
 TFinding MustHaveFinding(TVerdict verdict, const std::string& path, const std::string& version, std::int32_t n,
                          std::int32_t count);
 TFinding PatchFinding(TVerdict verdict, const std::string& path, const std::string& version, std::int32_t n,
