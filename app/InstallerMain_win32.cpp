@@ -12,6 +12,8 @@
 #include "wizard/Pages_win32.h"
 #include "wizard/Worker_win32.h"
 
+#include <type_traits>
+
 namespace upd::app {
 
 using namespace upd::ui;
@@ -33,9 +35,13 @@ const char kCloseQuestion[] =
     "utilizand programe de actualizare descarcate de pe internet.\r\nSigur doriti sa opriti programula cum?";
 
 template <class TPage>
-std::unique_ptr<TPaginaActualizare> MakePage(HWND host, int id)
+std::unique_ptr<TPaginaActualizare> MakePage(HWND host, int id, const wizard::TRunRecords& records)
 {
-    return std::make_unique<TPage>(host, id);
+    // Only the stage pages write to the run's records.
+    if constexpr (std::is_constructible_v<TPage, HWND, int, const wizard::TRunRecords&>)
+        return std::make_unique<TPage>(host, id, records);
+    else
+        return std::make_unique<TPage>(host, id);
 }
 
 void RegisterClasses()
@@ -78,7 +84,7 @@ TPaginaActualizare& TPageArray::GetPage(int index)
 {
     auto slot = static_cast<std::size_t>(index);
     if (!PageInstances.at(slot))
-        PageInstances[slot] = PageClasses[slot](Host, kIdFirstPage + index);
+        PageInstances[slot] = PageClasses[slot](Host, kIdFirstPage + index, Records);
     return *PageInstances[slot];
 }
 
@@ -87,7 +93,7 @@ bool TPageArray::HasPage(int index) const
     return index >= 0 && index < PageCount() && PageInstances[static_cast<std::size_t>(index)] != nullptr;
 }
 
-TInstallerMain::TInstallerMain() = default;
+TInstallerMain::TInstallerMain(const wizard::TRunRecords& records) : m_records(records) {}
 
 TInstallerMain::~TInstallerMain()
 {
@@ -158,7 +164,7 @@ void TInstallerMain::FormCreate()
     ::SendMessageW(m_button1, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont), FALSE);
     ::SendMessageW(m_button2, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont), FALSE);
 
-    Pages = std::make_unique<TPageArray>(m_panel1);
+    Pages = std::make_unique<TPageArray>(m_panel1, m_records);
     Pages->AddPageClass(&MakePage<wizard::TPaginaIntro>);
     Pages->AddPageClass(&MakePage<wizard::TPaginaValidare>);
     Pages->AddPageClass(&MakePage<wizard::TPaginaCitescArhiva>);

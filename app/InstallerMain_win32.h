@@ -8,18 +8,20 @@
 
 #include "base/Handles_win32.h"
 #include "ui/PaginaActualizare_win32.h"
+#include "wizard/RunRecords.h"
 
 namespace upd::app {
 
 using ui::TPaginaActualizare;
 
-/// Makes a page of one class inside `host` with the control id `id`.
-using TPageClass = std::unique_ptr<TPaginaActualizare> (*)(HWND host, int id);
+/// Makes a page of one class inside `host` with the control id `id`; a stage
+/// page's worker writes to `records`.
+using TPageClass = std::unique_ptr<TPaginaActualizare> (*)(HWND host, int id, const wizard::TRunRecords& records);
 
 /// The page sequence; a page is made on first use and kept to the end.
 class TPageArray {
 public:
-    explicit TPageArray(HWND host) : Host(host) {}
+    TPageArray(HWND host, const wizard::TRunRecords& records) : Host(host), Records(records) {}
 
     void AddPageClass(TPageClass pageClass);
     int PageCount() const { return static_cast<int>(PageClasses.size()); }
@@ -33,11 +35,13 @@ private:
     std::vector<TPageClass> PageClasses;
     std::vector<std::unique_ptr<TPaginaActualizare>> PageInstances;
     HWND Host;
+    wizard::TRunRecords Records;
 };
 
 class TInstallerMain {
 public:
-    TInstallerMain();
+    /// The stage pages write to `records`, which outlive the window.
+    explicit TInstallerMain(const wizard::TRunRecords& records);
     ~TInstallerMain();
     TInstallerMain(const TInstallerMain&) = delete;
     TInstallerMain& operator=(const TInstallerMain&) = delete;
@@ -72,6 +76,7 @@ private:
     HWND m_button2 = nullptr;
     TBitmapHandle m_picture;
     TFontHandle m_buttonFont;
+    wizard::TRunRecords m_records;
     std::unique_ptr<TPageArray> Pages;
     int CurrentPage = 0;
 };

@@ -101,9 +101,9 @@ void ShowUnseenOutcome()
         upd::ui::ShowMessageBox(nullptr, report.Text, MB_OK | MB_ICONERROR);
 }
 
-int RunWizard()
+int RunWizard(const upd::wizard::TRunRecords& records)
 {
-    upd::app::TInstallerMain main;
+    upd::app::TInstallerMain main(records);
     try {
         main.Create();
         main.Show();
@@ -145,13 +145,13 @@ std::string LogFileName() { return upd::TPath::FromUtf8(RunMode().LogFile).Text(
 
 // A run that ends before it began (a wrong command line, another wizard
 // running) still tells the /log file why; the wizard's own log is not opened.
-int EndBeforeStart(const std::string& why, int status)
+int EndBeforeStart(upd::wizard::TUpdateLog& log, const std::string& why, int status)
 {
     if (!RunMode().LogFile.empty()) {
-        upd::wizard::RunLog().AlsoWriteTo(LogFileName());
-        upd::wizard::RunLog().Start(upd::package::RunningExeFileName().Text());
-        upd::wizard::RunLog().Error("Exception", why);
-        upd::wizard::RunLog().End(status);
+        log.AlsoWriteTo(LogFileName());
+        log.Start(upd::package::RunningExeFileName().Text());
+        log.Error("Exception", why);
+        log.End(status);
     }
     return status;
 }
@@ -160,11 +160,12 @@ int EndBeforeStart(const std::string& why, int status)
 // have been asked goes to the log with the answer the run gave.
 class TRunBoxes : public upd::ui::TMessageBoxPolicy {
 public:
+    explicit TRunBoxes(upd::wizard::TUpdateLog& log) : m_log(log) {}
     bool Unattended() const noexcept override { return RunMode().Unattended(); }
     void QuestionAnswered(const std::string& text) noexcept override
     {
         try {
-            upd::wizard::RunLog().Write("question", text + "\r\n(unattended: answered so that nothing changes)");
+            m_log.Write("question", text + "\r\n(unattended: answered so that nothing changes)");
         } catch (...) {
             // The log is the only place the question could go.
         }
@@ -172,10 +173,13 @@ public:
     void ErrorShown(const std::exception& error) noexcept override
     {
         try {
-            upd::wizard::RunLog().Error("Exception", error.what());
+            m_log.Error("Exception", error.what());
         } catch (...) {
         }
     }
+
+private:
+    upd::wizard::TUpdateLog& m_log;
 };
 
 std::string ModeText()
@@ -198,8 +202,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     ::SetErrorMode(::SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     upd::InitCommonControlClasses(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
 
+    // The run's log and journal: made here once, handed to every stage, and
+    // kept until every worker has ended (below).
+    upd::wizard::TUpdateLog log;
+    upd::wizard::TUpdateJournal journal;
+    const upd::wizard::TRunRecords records{log, journal};
+
     RunMode() = ReadCommandLine();
-    TRunBoxes boxes;
+    TRunBoxes boxes(log);
     upd::ui::SetMessageBoxPolicy(&boxes);
     const bool given = RunMode().Given;
     if (RunMode().Error != upd::wizard::TCommandLineError::None) {
@@ -208,7 +218,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (!RunMode().Quiet())
             ::MessageBoxW(nullptr, upd::Wide(message).c_str(), upd::Wide(upd::ui::kWizardCaption).c_str(),
                           MB_OK | MB_ICONWARNING);
-        return EndBeforeStart(message, upd::wizard::kExitBadCommandLine);
+        return EndBeforeStart(log, message, upd::wizard::kExitBadCommandLine);
     }
 
     // Every work file of the run goes to the administrators-only work folder,
@@ -220,7 +230,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         const std::string message = upd::wizard::WorkFolderMessage(upd::wizard::kWorkFolder, reason);
         if (!RunMode().Quiet())
             upd::ui::ShowMessageBox(nullptr, message, MB_OK | MB_ICONERROR);
-        return given ? EndBeforeStart(message, upd::wizard::kExitFailedRestored) : 1;
+        return given ? EndBeforeStart(log, message, upd::wizard::kExitFailedRestored) : 1;
     }
     upd::version::SetTempFolder(upd::TPath(upd::wizard::kWorkFolder));
     bool anotherRuns = false;
@@ -228,51 +238,51 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (anotherRuns) {
         if (!RunMode().Quiet())
             upd::ui::ShowMessageBox(nullptr, kAlreadyRunningMessage, MB_OK | MB_ICONWARNING);
-        return given ? EndBeforeStart(kAlreadyRunningMessage, upd::wizard::kExitAlreadyRunning) : 1;
+        return given ? EndBeforeStart(log, kAlreadyRunningMessage, upd::wizard::kExitAlreadyRunning) : 1;
     }
     // No second place for the log: any other would be one the user's
     // programs can write, or redirect, under an elevated wizard.
-    upd::wizard::RunLog().Open(upd::wizard::kLogFile, std::string());
+    log.Open(upd::wizard::kLogFile, std::string());
     if (!RunMode().LogFile.empty())
-        upd::wizard::RunLog().AlsoWriteTo(LogFileName());
-    upd::wizard::RunLog().Start(upd::package::RunningExeFileName().Text());
+        log.AlsoWriteTo(LogFileName());
+    log.Start(upd::package::RunningExeFileName().Text());
     if (given)
-        upd::wizard::RunLog().Write("mode", ModeText());
+        log.Write("mode", ModeText());
     // A run that was killed or lost its power is finished or undone before
     // anything looks at the installation.
     try {
         upd::wizard::TRecovery recovery = upd::wizard::RecoverInterruptedUpdate(
             upd::wizard::kJournalFile, upd::wizard::SystemFileOps(), JournalPlaces());
-        upd::wizard::RunLog().Recovery(static_cast<int>(recovery));
+        log.Recovery(static_cast<int>(recovery));
     } catch (const std::exception& e) {
         upd::ui::ShowException(nullptr, e);
         const int status = given ? upd::wizard::kExitFailedUnrestored : 1;
-        upd::wizard::RunLog().End(status);
+        log.End(status);
         return status;
     }
     upd::wizard::RemoveLeftoverWorkFiles(upd::wizard::kWorkFolder);
-    upd::wizard::RunJournal().Open(upd::wizard::kJournalFile);
+    journal.Open(upd::wizard::kJournalFile);
 
-    int status = RunWizard();
+    int status = RunWizard(records);
 
     // The windows are gone. A worker that is still running uses the package
     // engine, which is destroyed below: let it end first. A replacement is
     // never cut short; anything else that does not end in time is (the next
     // start removes what it leaves, from the journal).
-    using upd::wizard::TFirValidareVersiune;
-    if (!TFirValidareVersiune::WaitForAll(kWorkerGrace)) {
+    using upd::wizard::TFirEtapa;
+    if (!TFirEtapa::WaitForAll(kWorkerGrace)) {
         while (upd::wizard::StageControl().InReplacement())
             ::Sleep(50);
-        if (!TFirValidareVersiune::WaitForAll(kWorkerGrace))
+        if (!TFirEtapa::WaitForAll(kWorkerGrace))
             ::TerminateProcess(::GetCurrentProcess(),
                                static_cast<UINT>(given ? upd::wizard::RunOutcome().ExitCode() : status));
     }
     if (!RunMode().Quiet())
         ShowUnseenOutcome();
     upd::package::FreePatchDataEngine();
-    upd::wizard::RunJournal().Finish();
+    journal.Finish();
     if (given)
         status = upd::wizard::RunOutcome().ExitCode();
-    upd::wizard::RunLog().End(status);
+    log.End(status);
     return status;
 }

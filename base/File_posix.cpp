@@ -11,10 +11,11 @@ namespace upd {
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what, const TPath& name)
+[[noreturn]] void Fail(const std::string& what, const TPath& name, TErrorKind kind = TErrorKind::General)
 {
     int code = errno;
-    throw EOSError(static_cast<std::uint32_t>(code), what + " " + name.Text() + ": " + std::strerror(code));
+    const std::string reason = std::strerror(code);
+    throw EOSError(static_cast<std::uint32_t>(code), what + " " + name.Text() + ": " + reason, kind, reason);
 }
 
 // Writes every byte, at `position` or, without one, at the file position.
@@ -58,8 +59,9 @@ TFile::TFile(const TPath& name, TFileMode mode)
         return;
     if (t_notRegular)
         throw EOSError(static_cast<std::uint32_t>(errno),
-                       "Nu pot deschide fisierul " + name.Text() + ": nu este un fisier obisnuit");
-    Fail("Nu pot deschide fisierul", name);
+                       "Nu pot deschide fisierul " + name.Text() + ": nu este un fisier obisnuit",
+                       TErrorKind::OpenFailed, "nu este un fisier obisnuit");
+    Fail("Nu pot deschide fisierul", name, TErrorKind::OpenFailed);
 }
 
 TFile::~TFile() { Close(); }

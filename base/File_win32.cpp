@@ -39,7 +39,7 @@ void WriteAll(HANDLE handle, const TPath& name, const void* buffer, std::size_t 
 TFile::TFile(const TPath& name, TFileMode mode)
 {
     if (!TryOpen(name, mode))
-        RaiseOSError(GetLastError(), "Nu pot deschide fisierul " + name.Text());
+        RaiseOSError(GetLastError(), "Nu pot deschide fisierul " + name.Text(), TErrorKind::OpenFailed);
 }
 
 TFile::~TFile() { Close(); }

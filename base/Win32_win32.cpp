@@ -34,12 +34,13 @@ std::string SystemErrorText(DWORD code)
     return SystemText(text);
 }
 
-void RaiseOSError(DWORD code, const std::string& prefix)
+void RaiseOSError(DWORD code, const std::string& prefix, TErrorKind kind)
 {
-    std::string message = "System Error.  Code: " + std::to_string(code) + ".\r\n" + SystemErrorText(code);
+    const std::string reason = SystemErrorText(code);
+    std::string message = "System Error.  Code: " + std::to_string(code) + ".\r\n" + reason;
     if (!prefix.empty())
         message = prefix + "\r\n" + message;
-    throw EOSError(code, message);
+    throw EOSError(code, message, kind, reason);
 }
 
 void RaiseLastOSError()

@@ -29,6 +29,8 @@ std::string SystemErrorText(DWORD code);
 /// Raises EOSError for GetLastError(), as the framework's RaiseLastOSError did:
 /// "System Error.  Code: N.\r\n<text>".
 [[noreturn]] void RaiseLastOSError();
-[[noreturn]] void RaiseOSError(DWORD code, const std::string& prefix = {});
+/// With a `prefix`, the message is "<prefix>\r\n" and then the above; the
+/// error's Reason is the system's text alone.
+[[noreturn]] void RaiseOSError(DWORD code, const std::string& prefix = {}, TErrorKind kind = TErrorKind::General);
 
 } // namespace upd

@@ -83,14 +83,14 @@ bool TQvtBitStream::ReadBit()
 {
     if (m_bitsLeft == 0) {
         if (m_stream.Read(&m_readByte, 1) != 1)
-            throw Exception(kReadPastEnd);
+            throw Exception(TErrorKind::Truncated, kReadPastEnd);
         m_bitsLeft = 8;
     }
     --m_bitsLeft;
     return (m_readByte >> m_bitsLeft) & 1;
 }
 
-void TQvtBitReader::ThrowPastEnd() { throw Exception(kReadPastEnd); }
+void TQvtBitReader::ThrowPastEnd() { throw Exception(TErrorKind::Truncated, kReadPastEnd); }
 
 std::int32_t TQvtBitReader::ReadNumber() { return ReadSimpleNumber(*this); }
 
@@ -103,7 +103,7 @@ std::uint64_t TQvtBitReader::ReadBitsLsbFirst(unsigned count)
         unsigned available = 0;
         std::uint32_t bits = PeekBits(take, available);
         if (available < take)
-            throw Exception(kReadPastEnd);
+            throw Exception(TErrorKind::Truncated, kReadPastEnd);
         SkipBits(take);
         // The first bit read is the least significant: reverse the run.
         value |= std::uint64_t{ReverseBits(bits) >> (32 - take)} << done;

@@ -21,7 +21,7 @@ void ReadValueTable(TQvtBitReader& bits, const TQvtHuffmanValueSet& lengthCodes,
     if (count > maxValues)
         throw Exception(Format(kTableTooLarge, count));
     if (count > 0 && static_cast<std::uint64_t>(count) * 2 > totalBits - bits.BitPosition())
-        throw Exception(kReadPastEnd);
+        throw Exception(TErrorKind::Truncated, kReadPastEnd);
     std::int32_t value = ReadLengthCoded(bits, lengthCodes);
     set.Add(value, ReadLengthCoded(bits, lengthCodes));
     for (std::int32_t i = 1; i < count; ++i) {
@@ -115,7 +115,7 @@ TQvtPatchLayout CheckPatchImage(const std::uint8_t* data, std::size_t size, bool
     // cannot hold ends as the data does. (A part of it may still be followed
     // by enough: the tables are read first, and may be refused at once.)
     if (whole && layout.Count > 0 && static_cast<std::uint64_t>(layout.Count) > totalBits - std::uint64_t{headerEnd} * 8)
-        throw Exception(kReadPastEnd);
+        throw Exception(TErrorKind::Truncated, kReadPastEnd);
     if (layout.Count > limits.MaxInstructions())
         throw Exception(Format(kTooManyInstructions, layout.Count));
     TQvtBitReader bits(data, size, std::uint64_t{headerEnd} * 8);
@@ -153,7 +153,7 @@ TQvtPatchLayout CheckPatchImage(const std::uint8_t* data, std::size_t size, bool
 
 bool WantsMoreBytes(const Exception& fault)
 {
-    return fault.Message() == kReadPastEnd || fault.Message() == "Stream read error";
+    return fault.Kind() == TErrorKind::Truncated;
 }
 
 void NameMissingLiterals(const std::uint8_t* data, std::size_t size, const TQvtPatchLayout& layout)

@@ -72,7 +72,7 @@ void TQvtHuffmanValueSet::AssignCodes()
         }
         int index = step.node;
         if (index >= counts.Count() || m_codeLengths[static_cast<std::size_t>(index)] != kNoCode)
-            throw Exception("bug");
+            throw Exception(TErrorKind::Internal, "bug");
         m_codeLengths[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(step.length);
     }
 
@@ -133,7 +133,7 @@ std::int32_t TQvtHuffmanValueSet::BuildLevel(std::int32_t top, unsigned bits, co
         }
     }
     if (covered != std::size_t{1} << bits)
-        throw Exception("bug");
+        throw Exception(TErrorKind::Internal, "bug");
     const std::size_t endDeeper = work.deeper.size();
     std::size_t budget = 2 * m_codeLengths.size() + (std::size_t{1} << (m_tableBits + 1));
     for (std::size_t i = firstDeeper; i < endDeeper; ++i) {
@@ -239,7 +239,7 @@ std::int32_t TQvtHuffmanValueSet::DecodeWith(TBits& bits) const
         const TTableEntry& entry = m_table[base + bits.PeekBits(width, available)];
         // The tree walk would have run out of bits inside this code.
         if (entry.length > available)
-            throw Exception(kReadPastEnd);
+            throw Exception(TErrorKind::Truncated, kReadPastEnd);
         bits.SkipBits(entry.length);
         if (entry.subBits == 0)
             return entry.target;

@@ -17,7 +17,7 @@ constexpr const char* kReadError = "Stream read error";
 const std::uint8_t* TQvtTaggedReader::Take(std::size_t count)
 {
     if (count > m_size - m_position)
-        throw Exception(kReadError);
+        throw Exception(TErrorKind::Truncated, kReadError);
     const std::uint8_t* at = m_data + m_position;
     m_position += count;
     return at;
@@ -62,7 +62,7 @@ std::string TQvtTaggedReader::ReadText()
     case 0x12: {
         std::size_t units = Unsigned(4);
         if (units > (m_size - m_position) / 2)
-            throw Exception(kReadError);
+            throw Exception(TErrorKind::Truncated, kReadError);
         const auto* at = Take(units * 2);
         std::u16string text(units, u'\0');
         for (std::size_t i = 0; i < units; ++i)

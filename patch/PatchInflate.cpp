@@ -69,21 +69,10 @@ private:
     z_stream m_zs;
 };
 
-std::string OpenErrorText(const std::string& path, const Exception& error)
+// The engine names the file its own way, followed by the system's text alone.
+std::string OpenErrorText(const std::string& path, const EOSError& error)
 {
-    // The file layer says "<what> <name>" and then the system's own text.
-    std::string text = error.what();
-    std::string prefix = "Nu pot deschide fisierul " + path;
-    if (text.compare(0, prefix.size(), prefix) == 0)
-        text.erase(0, prefix.size());
-    while (!text.empty() && (text[0] == ':' || text[0] == ' ' || text[0] == '\r' || text[0] == '\n'))
-        text.erase(0, 1);
-    // Windows adds "System Error.  Code: n." before the system's own text.
-    if (text.rfind("System Error.", 0) == 0) {
-        auto end = text.find('\n');
-        text = end == std::string::npos ? std::string() : text.substr(end + 1);
-    }
-    return "Cannot open file \"" + path + "\". " + text;
+    return "Cannot open file \"" + path + "\". " + error.Reason();
 }
 
 // Executables' patches inflate to about twice their size; a first guess that
@@ -166,7 +155,7 @@ TFile OpenPatchFile(const TPath& path)
     try {
         return TFile(path, TFileMode::ReadShared);
     } catch (const EOSError& e) {
-        throw EOSError(e.Code(), OpenErrorText(path.Text(), e));
+        throw EOSError(e.Code(), OpenErrorText(path.Text(), e), e.Kind(), e.Reason());
     }
 }
 

@@ -16,7 +16,7 @@ bool TQvtListaCuvinteEcran::Contains(const TQvtCuvantEcran* f) const noexcept
 void TQvtListaCuvinteEcran::Add(std::unique_ptr<TQvtCuvantEcran> f)
 {
     if (!OwnsItems)
-        throw Exception("bug");
+        throw Exception(TErrorKind::Internal, "bug");
     m_items.push_back(f.get());
     m_owned.push_back(std::move(f));
 }
@@ -24,7 +24,7 @@ void TQvtListaCuvinteEcran::Add(std::unique_ptr<TQvtCuvantEcran> f)
 void TQvtListaCuvinteEcran::Add(TQvtCuvantEcran* f)
 {
     if (OwnsItems)
-        throw Exception("bug");
+        throw Exception(TErrorKind::Internal, "bug");
     m_items.push_back(f);
     m_members.insert(f);
 }

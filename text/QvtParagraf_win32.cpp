@@ -61,7 +61,7 @@ TQvtParagraf::~TQvtParagraf()
 HWND TQvtParagraf::Create(HWND parent, const RECT& bounds, int controlId)
 {
     if (m_hwnd)
-        throw Exception("bug"); // one window per control
+        throw Exception(TErrorKind::Internal, "bug"); // one window per control
     RegisterClassOnce(&TQvtParagraf::WindowProc);
     HWND hwnd = CreateWindowExW(0, WindowClassName(), L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, bounds.left,
                                 bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, parent,

@@ -125,7 +125,8 @@ std::string RejectedVolumeText(const TPath& path, bool exists)
                             : "fi indicat un fisier care nu este parte din aceasta actualizare");
 }
 
-void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host, TStageControl* control)
+void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host, const TRunRecords& records,
+                     TStageControl* control)
 {
     const TStageControl& stage = control ? *control : StageControl();
     const package::TPatchHeader& header = engine.Header;
@@ -135,7 +136,7 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
     // through the same handle.
     TFile total = version::CreateTempFile("PatchTotal", "bin");
     engine.PatchTotalFileName = total.Name();
-    RunJournal().AddTempFile(engine.PatchTotalFileName.Text());
+    records.Journal.AddTempFile(engine.PatchTotalFileName.Text());
     {
         if (header.VolumeCount == 0) {
             TFile exe(engine.GetExeFileName(), TFileMode::ReadShared);
@@ -165,13 +166,13 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
                 host.RequestVolume(name, kVolumeRequestMessage, path, i, 0);
                 std::string digest = path.Empty() ? std::string() : package::FileMD5Text(path);
                 for (std::int32_t attempt = 1; !FileExists(path) || digest != wanted; ++attempt) {
-                    RunLog().VolumeRefused(i, path.Text(), FileExists(path));
+                    records.Log.VolumeRefused(i, path.Text(), FileExists(path));
                     host.RequestVolume(name, RejectedVolumeText(path, FileExists(path)), path, i, attempt);
                     digest = VolumeDigest(path);
                 }
                 TFile volume(path, TFileMode::ReadDenyWrite);
                 counter.Copy(volume, total, header.VolumeSizes[static_cast<std::size_t>(i - 1)]);
-                RunLog().VolumeRead(i, path.Text(), header.VolumeSizes[static_cast<std::size_t>(i - 1)], digest);
+                records.Log.VolumeRead(i, path.Text(), header.VolumeSizes[static_cast<std::size_t>(i - 1)], digest);
             }
         }
     }
@@ -182,13 +183,13 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
             const std::uint8_t padding[8] = {};
             total.WriteAt(total.Size(), padding, static_cast<std::size_t>(zeros));
         }
-        RunLog().DataFromProgram(engine.GetExeFileName().Text(),
-                                 engine.DataEnd - start - engine.SignerPadding + std::max(zeros, 0));
+        records.Log.DataFromProgram(engine.GetExeFileName().Text(),
+                                    engine.DataEnd - start - engine.SignerPadding + std::max(zeros, 0));
     } else {
         gathered = package::OpenFileMD5Text(total);
     }
     total.Close();
-    RunLog().Archive(gathered, gathered == header.PackageDigest);
+    records.Log.Archive(gathered, gathered == header.PackageDigest);
     if (gathered != header.PackageDigest)
         throw Exception(kCorruptExeMessage);
 }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "base/Path.h"
+#include "wizard/RunRecords.h"
 #include "wizard/StageControl.h"
 
 namespace upd::package {
@@ -44,11 +45,13 @@ public:
 
 /// Runs the whole stage for the engine's package: chooses the PatchTotal name
 /// (stored in the engine, which deletes the file at its end, and in the run's
-/// journal), fills the file and checks its digest. Progress counts the bytes
+/// journal), fills the file and checks its digest, writing each volume and
+/// the verdict to the run's log. Progress counts the bytes
 /// copied, from 0 to exactly their total. Raises Exception with the stage's
 /// messages, EOSError for files that cannot be opened, TStageAbandoned when
 /// the program is closing (`control`, or this process's stage control).
-void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host, TStageControl* control = nullptr);
+void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host, const TRunRecords& records,
+                     TStageControl* control = nullptr);
 
 /// Why a volume answer was refused: `exists` tells whether a file is at `path`.
 std::string RejectedVolumeText(const TPath& path, bool exists);

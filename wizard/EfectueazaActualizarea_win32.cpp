@@ -17,9 +17,9 @@ namespace {
 
 class TWorkerHost : public TUpdateStageHost {
 public:
-    TWorkerHost(std::function<void(std::int32_t, const std::string&)> notify,
+    TWorkerHost(TUpdateLog& log, std::function<void(std::int32_t, const std::string&)> notify,
                 std::function<bool(const std::string&)> ask)
-        : m_notify(std::move(notify)), m_ask(std::move(ask))
+        : m_log(log), m_notify(std::move(notify)), m_ask(std::move(ask))
     {
     }
     void Progress(std::int32_t done, std::int32_t total) override
@@ -44,11 +44,11 @@ private:
         const ULONGLONG now = ::GetTickCount64();
         if (m_deadline == 0) {
             m_deadline = now + wait;
-            RunLog().Write("busy", message + "\r\n(waiting up to " + std::to_string(wait / 1000) + " s)");
+            m_log.Write("busy", message + "\r\n(waiting up to " + std::to_string(wait / 1000) + " s)");
         }
         if (now >= m_deadline) {
-            RunLog().Write("busy", "still in use after " + std::to_string(wait / 1000) +
-                                       " s: the update stops, nothing changed");
+            m_log.Write("busy", "still in use after " + std::to_string(wait / 1000) +
+                                    " s: the update stops, nothing changed");
             // The page's question, which an unattended run answers by itself
             // with Cancel: the program ends as when a user stops there.
             return m_ask(message);
@@ -61,6 +61,7 @@ private:
         return true;
     }
 
+    TUpdateLog& m_log;
     ULONGLONG m_deadline = 0;
     std::function<void(std::int32_t, const std::string&)> m_notify;
     std::function<bool(const std::string&)> m_ask;
@@ -70,15 +71,15 @@ private:
 
 void TFirActualizarePropriuzisa::Execute()
 {
-    TWorkerHost host([this](std::int32_t code, const std::string& text) { Notify(code, text); },
+    TWorkerHost host(Records.Log, [this](std::int32_t code, const std::string& text) { Notify(code, text); },
                      [this](const std::string& text) { return Ask(text); });
     // The tests' hook for failing or slowing the replacement's steps.
     std::unique_ptr<TFileOps> testOps = FileOpsFromEnvironment();
-    RunLog().Step("update");
+    Records.Log.Step("update");
     RunOutcome().Stage(TRunStage::Update);
     TUpdateStageOptions options;
     options.Ops = testOps.get();
-    RunUpdateStage(package::GetPatchDataEngine(), host, options);
+    RunUpdateStage(package::GetPatchDataEngine(), host, Records, options);
     Notify(NOTIFY_DONE, "");
 }
 

@@ -7,9 +7,9 @@ namespace upd::wizard {
 
 /// Rebuilds the new files, replaces the installed ones and writes the tag
 /// file; reports progress and the status line to its page.
-class TFirActualizarePropriuzisa : public TFirValidareVersiune {
+class TFirActualizarePropriuzisa : public TFirEtapa {
 public:
-    using TFirValidareVersiune::TFirValidareVersiune;
+    using TFirEtapa::TFirEtapa;
 
 protected:
     void Execute() override;

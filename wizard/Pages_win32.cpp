@@ -80,8 +80,8 @@ void TPaginaIntro::QvtParagraf1Resize()
                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-TPaginaCitescArhiva::TPaginaCitescArhiva(HWND host, int id)
-    : TPaginaEtapa(host, id,
+TPaginaCitescArhiva::TPaginaCitescArhiva(HWND host, int id, const TRunRecords& records)
+    : TPaginaEtapa(host, id, records,
                    package::GetPatchDataEngine().Header.VolumeCount != 0
                        ? "Acum programul verific@a integritatea dischetelor. Pe parcursul acestei etape vi se vor "
                          "solicita, pe r@and, toate dischetele"
@@ -90,9 +90,9 @@ TPaginaCitescArhiva::TPaginaCitescArhiva(HWND host, int id)
 {
 }
 
-std::unique_ptr<TFirValidareVersiune> TPaginaCitescArhiva::CreateWorker(HWND pageWindow)
+std::unique_ptr<TFirEtapa> TPaginaCitescArhiva::CreateWorker(HWND pageWindow)
 {
-    return std::make_unique<TFirCitescArhiva>(pageWindow);
+    return std::make_unique<TFirCitescArhiva>(pageWindow, Records);
 }
 
 LRESULT TPaginaCitescArhiva::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
@@ -103,8 +103,8 @@ LRESULT TPaginaCitescArhiva::WindowProc(UINT message, WPARAM wParam, LPARAM lPar
     return TPaginaEtapa::WindowProc(message, wParam, lParam);
 }
 
-TEfectueazaActualizarea::TEfectueazaActualizarea(HWND host, int id)
-    : TPaginaEtapa(host, id,
+TEfectueazaActualizarea::TEfectueazaActualizarea(HWND host, int id, const TRunRecords& records)
+    : TPaginaEtapa(host, id, records,
                    "Toate informa@tiile necesare actualiz@arii au fost acumulate, urmeaz@a ultima etapa - "
                    "actualizarea propriuzisa. V@a rug@am a@stepta@ti pu@tin...",
                    2 * kProgressPerStage)
@@ -113,9 +113,9 @@ TEfectueazaActualizarea::TEfectueazaActualizarea(HWND host, int id)
     AddLabel(kIdLabel4, 24, 233, 281, 15, 11, false, "");
 }
 
-std::unique_ptr<TFirValidareVersiune> TEfectueazaActualizarea::CreateWorker(HWND pageWindow)
+std::unique_ptr<TFirEtapa> TEfectueazaActualizarea::CreateWorker(HWND pageWindow)
 {
-    return std::make_unique<TFirActualizarePropriuzisa>(pageWindow);
+    return std::make_unique<TFirActualizarePropriuzisa>(pageWindow, Records);
 }
 
 TPaginaFinal::TPaginaFinal(HWND host, int id) : TPaginaActualizare(host, id)

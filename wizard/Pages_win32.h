@@ -30,20 +30,20 @@ private:
 /// Gathers the patch data into one checked temporary file.
 class TPaginaCitescArhiva : public TPaginaEtapa {
 public:
-    TPaginaCitescArhiva(HWND host, int id);
+    TPaginaCitescArhiva(HWND host, int id, const TRunRecords& records);
 
 protected:
-    std::unique_ptr<TFirValidareVersiune> CreateWorker(HWND pageWindow) override;
+    std::unique_ptr<TFirEtapa> CreateWorker(HWND pageWindow) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 };
 
 /// Rebuilds and replaces the installed files.
 class TEfectueazaActualizarea : public TPaginaEtapa {
 public:
-    TEfectueazaActualizarea(HWND host, int id);
+    TEfectueazaActualizarea(HWND host, int id, const TRunRecords& records);
 
 protected:
-    std::unique_ptr<TFirValidareVersiune> CreateWorker(HWND pageWindow) override;
+    std::unique_ptr<TFirEtapa> CreateWorker(HWND pageWindow) override;
 };
 
 /// Reports success; Finish starts the payroll program so that it refreshes

@@ -79,12 +79,12 @@ private:
 void TFirCitescArhiva::Execute()
 {
     TWorkerHost host(PageWindow, [this](std::int32_t code, const std::string& text) { Notify(code, text); });
-    RunLog().Step("archive");
+    Records.Log.Step("archive");
     RunOutcome().Stage(TRunStage::Archive);
     try {
-        RunArchiveStage(package::GetPatchDataEngine(), host);
+        RunArchiveStage(package::GetPatchDataEngine(), host, Records);
     } catch (const TStageAbandoned&) {
-        RunLog().Abandoned();
+        Records.Log.Abandoned();
         return;
     }
     Notify(NOTIFY_DONE, "");

@@ -7,9 +7,9 @@ namespace upd::wizard {
 
 /// Gathers the patch data into the PatchTotal file; asks its page for each
 /// volume file with a sent WM_REQUESTVOLUME.
-class TFirCitescArhiva : public TFirValidareVersiune {
+class TFirCitescArhiva : public TFirEtapa {
 public:
-    using TFirValidareVersiune::TFirValidareVersiune;
+    using TFirEtapa::TFirEtapa;
 
 protected:
     void Execute() override;

@@ -43,8 +43,9 @@ bool ProgressPosition(const std::string& text, int base, int& position)
     return true;
 }
 
-TPaginaEtapa::TPaginaEtapa(HWND host, int id, const std::string& stageText, int progressBase)
-    : TPaginaActualizare(host, id), m_progressBase(progressBase)
+TPaginaEtapa::TPaginaEtapa(HWND host, int id, const TRunRecords& records, const std::string& stageText,
+                           int progressBase)
+    : TPaginaActualizare(host, id), Records(records), m_progressBase(progressBase)
 {
     using text::DecodeDiacritics;
     AddLabel(kIdLabel1, 16, 16, 305, 57, 21, true,
@@ -65,7 +66,7 @@ void TPaginaEtapa::HandleCreated()
     if (ThreadStarted)
         return;
     if (auto worker = CreateWorker(Handle())) {
-        TFirValidareVersiune::Start(std::move(worker));
+        TFirEtapa::Start(std::move(worker));
         ThreadStarted = true;
     }
 }

@@ -18,8 +18,8 @@ inline constexpr int kProgressPerStage = 10000;
 class TPaginaEtapa : public ui::TPaginaActualizare {
 public:
     /// `stageText` is in letter codes; `progressBase` is where this stage's
-    /// third of the bar begins.
-    TPaginaEtapa(HWND host, int id, const std::string& stageText, int progressBase);
+    /// third of the bar begins. The worker writes to `records`.
+    TPaginaEtapa(HWND host, int id, const TRunRecords& records, const std::string& stageText, int progressBase);
 
     bool IsBusy() const override { return !Finished; }
 
@@ -29,13 +29,15 @@ public:
 protected:
     /// The stage's worker for this page's window; nullptr while the stage has
     /// none yet (the page then stays busy).
-    virtual std::unique_ptr<TFirValidareVersiune> CreateWorker(HWND pageWindow) = 0;
+    virtual std::unique_ptr<TFirEtapa> CreateWorker(HWND pageWindow) = 0;
     /// Whether the page shows warnings (only the validation page does).
     virtual bool HandlesWarnings() const { return false; }
 
     void HandleCreated() override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void HandleNotification(const TComunicareFir& notification);
+
+    TRunRecords Records;
 
 private:
     int m_progressBase;

@@ -26,12 +26,12 @@ public:
         StageControl().CheckCancelled();
         m_notify(NOTIFY_PROGRESS, std::to_string(done) + "|" + std::to_string(total), false);
     }
-    void Warning(const std::string& text) override { m_notify(NOTIFY_WARNING, text, true); }
+    void Warning(const TFinding& finding) override { m_notify(NOTIFY_WARNING, finding.Text, true); }
     void AlreadyUpdated() override { m_alreadyUpdated = true; }
-    void Fatal(const std::string& text) override
+    void Fatal(const TFinding& finding) override
     {
         RunOutcome().Finding(m_alreadyUpdated);
-        m_notify(NOTIFY_FATAL, text, false);
+        m_notify(NOTIFY_FATAL, finding.Text, false);
     }
     void SourceChosen(std::int32_t, std::int32_t, const std::string&) override {}
 
@@ -45,25 +45,26 @@ private:
 void TFirValidareVersiune::Execute()
 {
     TNotifyingSink sink([this](std::int32_t code, const std::string& text, bool wait) { Notify(code, text, wait); });
+    TValidationLogger logged(Records.Log, sink);
     TSystemFileProbe probe;
-    RunLog().Package(package::GetPatchDataEngine());
-    RunLog().Step("validation");
+    Records.Log.Package(package::GetPatchDataEngine());
+    Records.Log.Step("validation");
     RunOutcome().Stage(TRunStage::Validation);
-    if (RunValidation(*package::GetPatchDataEngine().Update, sink, probe))
+    if (RunValidation(*package::GetPatchDataEngine().Update, logged, probe))
         Notify(NOTIFY_DONE, "Ok");
 }
 
-TPaginaValidare::TPaginaValidare(HWND host, int id)
-    : TPaginaEtapa(host, id,
+TPaginaValidare::TPaginaValidare(HWND host, int id, const TRunRecords& records)
+    : TPaginaEtapa(host, id, records,
                    "@In acest moment programul verific@a integritatea versiunii de salarii deja instalate, v@a "
                    "rug@am a@stepta@ti pu@tin...",
                    0)
 {
 }
 
-std::unique_ptr<TFirValidareVersiune> TPaginaValidare::CreateWorker(HWND pageWindow)
+std::unique_ptr<TFirEtapa> TPaginaValidare::CreateWorker(HWND pageWindow)
 {
-    return std::make_unique<TFirValidareVersiune>(pageWindow);
+    return std::make_unique<TFirValidareVersiune>(pageWindow, Records);
 }
 
 } // namespace upd::wizard

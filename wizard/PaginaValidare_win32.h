@@ -8,10 +8,10 @@ namespace upd::wizard {
 
 class TPaginaValidare : public TPaginaEtapa {
 public:
-    TPaginaValidare(HWND host, int id);
+    TPaginaValidare(HWND host, int id, const TRunRecords& records);
 
 protected:
-    std::unique_ptr<TFirValidareVersiune> CreateWorker(HWND pageWindow) override;
+    std::unique_ptr<TFirEtapa> CreateWorker(HWND pageWindow) override;
     bool HandlesWarnings() const override { return true; }
 };
 

@@ -52,7 +52,7 @@ bool RemoveFile(const TPath& path) noexcept;
 /// Windows every short (8.3) step of the path turned into its long name, so
 /// that "C:\\PRAVION\\SALARI~1.DAT" becomes "C:\\PRAVION\\salarii.dat". A path
 /// that names nothing, or a system without short names, gives the path back.
-std::string LongFileName(const std::string& path) noexcept;
+std::string LongFileName(const std::string& path);
 /// True when the name is an existing folder.
 bool IsFolder(const std::string& path) noexcept;
 

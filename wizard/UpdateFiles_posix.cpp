@@ -153,7 +153,7 @@ bool RemoveFile(const TPath& path) noexcept
     return ::unlink(path.Native().c_str()) == 0 || errno == ENOENT;
 }
 
-std::string LongFileName(const std::string& path) noexcept { return path; }
+std::string LongFileName(const std::string& path) { return path; }
 
 bool IsFolder(const std::string& path) noexcept
 {

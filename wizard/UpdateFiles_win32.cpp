@@ -135,22 +135,18 @@ bool RemoveFile(const TPath& path) noexcept
     }
 }
 
-std::string LongFileName(const std::string& path) noexcept
+std::string LongFileName(const std::string& path)
 {
-    try {
-        std::wstring name = Wide(path);
-        DWORD size = ::GetLongPathNameW(name.c_str(), nullptr, 0);
-        if (size == 0)
-            return path;
-        std::wstring full(size, L'\0');
-        DWORD got = ::GetLongPathNameW(name.c_str(), full.data(), size);
-        if (got == 0 || got >= size)
-            return path;
-        full.resize(got);
-        return SystemText(full);
-    } catch (...) {
+    std::wstring name = Wide(path);
+    DWORD size = ::GetLongPathNameW(name.c_str(), nullptr, 0);
+    if (size == 0)
         return path;
-    }
+    std::wstring full(size, L'\0');
+    DWORD got = ::GetLongPathNameW(name.c_str(), full.data(), size);
+    if (got == 0 || got >= size)
+        return path;
+    full.resize(got);
+    return SystemText(full);
 }
 
 bool IsFolder(const std::string& path) noexcept

@@ -208,8 +208,12 @@ void TUpdateJournal::Finish() noexcept
 {
     if (m_fileName.empty() || Pending())
         return;
-    RemoveFile(m_fileName);
-    RemoveFile(m_fileName + ".tmp");
+    try {
+        RemoveFile(m_fileName);
+        RemoveFile(m_fileName + ".tmp");
+    } catch (...) {
+        // What is left is an empty run's journal: the next start removes it.
+    }
 }
 
 std::string TUpdateJournal::Text() const
@@ -296,12 +300,6 @@ bool TUpdateJournal::Load(const std::string& fileName, TUpdateJournal& journal)
 {
     std::string problem;
     return Load(fileName, journal, problem) == TRead::Whole;
-}
-
-TUpdateJournal& RunJournal()
-{
-    static TUpdateJournal journal;
-    return journal;
 }
 
 } // namespace upd::wizard

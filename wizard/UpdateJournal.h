@@ -103,7 +103,4 @@ private:
     std::string m_fileName;
 };
 
-/// The journal of this process's run.
-TUpdateJournal& RunJournal();
-
 } // namespace upd::wizard

@@ -10,6 +10,7 @@
 #include "package/Update.h"
 #include "text/LetterCodes.h"
 #include "version/FileOps.h"
+#include "wizard/Finding.h"
 #include "wizard/UpdateFiles.h"
 
 namespace upd::wizard {
@@ -98,13 +99,13 @@ void TUpdateLog::Open(const std::string& preferred, const std::string& fallbackF
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_fileName.clear();
-    if (Usable(preferred)) {
-        m_fileName = preferred;
-        return;
-    }
-    if (fallbackFolder.empty())
-        return;
     try {
+        if (Usable(preferred)) {
+            m_fileName = preferred;
+            return;
+        }
+        if (fallbackFolder.empty())
+            return;
         std::string folder = fallbackFolder;
         if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
             folder += '\\';
@@ -153,8 +154,11 @@ void TUpdateLog::Recovery(int what) noexcept
     static const char* const kTexts[] = {"nothing to do", "an interrupted replacement was undone",
                                          "an interrupted replacement was finished",
                                          "temporary files of an interrupted run were removed"};
-    if (what > 0 && what < 4)
-        Write("recovery", kTexts[what]);
+    try {
+        if (what > 0 && what < 4)
+            Write("recovery", kTexts[what]);
+    } catch (...) {
+    }
 }
 
 void TUpdateLog::Package(const package::TPatchDataEngine& engine) noexcept
@@ -208,23 +212,17 @@ void TUpdateLog::VersionFound(const std::string& path, const std::string& versio
     }
 }
 
-void TUpdateLog::Finding(bool fatal, const std::string& message) noexcept
+void TUpdateLog::Finding(bool fatal, const TFinding& finding) noexcept
 {
     try {
-        // The support tag " (n/count/Kind/d)" ends every classified message.
+        // The facts of the support tag " (n/count/Kind/d)" that ends a classified message.
         std::string where = "- -";
         std::string verdict = "verdict - (untagged)";
-        std::size_t open = message.rfind(" (");
-        if (open != std::string::npos && !message.empty() && message.back() == ')') {
-            std::string tag = message.substr(open + 2, message.size() - open - 3);
-            std::size_t a = tag.find('/');
-            std::size_t b = a == std::string::npos ? a : tag.find('/', a + 1);
-            std::size_t c = b == std::string::npos ? b : tag.find('/', b + 1);
-            if (c != std::string::npos && c + 2 == tag.size() && tag[c + 1] >= '1' && tag[c + 1] <= '7') {
-                std::string kind = tag.substr(b + 1, c - b - 1);
-                where = (kind == "Test" ? "must-have " : kind == "Patch" ? "patch " : kind + " ") + tag.substr(0, b);
-                verdict = std::string("verdict ") + tag[c + 1] + " (" + VerdictName(tag[c + 1] - '0') + ")";
-            }
+        if (finding.Kind != TSetKind::None) {
+            const int digit = static_cast<int>(finding.Verdict);
+            where = std::string(finding.Kind == TSetKind::MustHave ? "must-have " : "patch ") +
+                    std::to_string(finding.N) + "/" + std::to_string(finding.Count);
+            verdict = "verdict " + std::to_string(digit) + " (" + VerdictName(digit) + ")";
         }
         std::string version;
         {
@@ -234,62 +232,95 @@ void TUpdateLog::Finding(bool fatal, const std::string& message) noexcept
                 m_ending = "finding";
         }
         Write("finding", std::string(fatal ? "fatal " : "warning ") + where + " " + verdict + " version " + version +
-                             " | " + message);
+                             " | " + finding.Text);
     } catch (...) {
     }
 }
 
 void TUpdateLog::SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) noexcept
 {
-    Write("source", std::to_string(n) + " " + std::to_string(index) + " " + path);
+    try {
+        Write("source", std::to_string(n) + " " + std::to_string(index) + " " + path);
+    } catch (...) {
+    }
 }
 
 void TUpdateLog::DataFromProgram(const std::string& path, std::int64_t bytes) noexcept
 {
-    Write("data", "from the program " + path + ", " + std::to_string(bytes) + " bytes");
+    try {
+        Write("data", "from the program " + path + ", " + std::to_string(bytes) + " bytes");
+    } catch (...) {
+    }
 }
 
 void TUpdateLog::VolumeRead(int n, const std::string& path, std::int64_t bytes, const std::string& digest) noexcept
 {
-    Write("volume", std::to_string(n) + " read from " + path + ", " + std::to_string(bytes) + " bytes, digest " +
-                        digest);
+    try {
+        Write("volume", std::to_string(n) + " read from " + path + ", " + std::to_string(bytes) +
+                            " bytes, digest " + digest);
+    } catch (...) {
+    }
 }
 
 void TUpdateLog::VolumeRefused(int n, const std::string& path, bool exists) noexcept
 {
-    Write("refused", std::to_string(n) + " " + (path.empty() ? std::string("-") : path) +
-                         (exists ? " (not the volume: damaged or another file)" : " (no such file)"));
+    try {
+        Write("refused", std::to_string(n) + " " + (path.empty() ? std::string("-") : path) +
+                             (exists ? " (not the volume: damaged or another file)" : " (no such file)"));
+    } catch (...) {
+    }
 }
 
 void TUpdateLog::Archive(const std::string& digest, bool whole) noexcept
 {
-    Write("archive", digest + (whole ? " ok" : " damaged"));
+    try {
+        Write("archive", digest + (whole ? " ok" : " damaged"));
+    } catch (...) {
+    }
 }
 
 void TUpdateLog::Rebuilt(const package::TPatchSet& set) noexcept
 {
-    Write("rebuilt", set.TargetFileName + " from version " + std::to_string(set.SourceIndex) + ": " +
-                         std::to_string(set.NewSize) + " bytes, digest " + set.NewHash);
+    try {
+        Write("rebuilt", set.TargetFileName + " from version " + std::to_string(set.SourceIndex) + ": " +
+                             std::to_string(set.NewSize) + " bytes, digest " + set.NewHash);
+    } catch (...) {
+    }
 }
 
 void TUpdateLog::Replaced(const std::string& target) noexcept { Write("replaced", target); }
 
 void TUpdateLog::TagWritten(const std::string& file) noexcept { Write("tag", file); }
 
-void TUpdateLog::RolledBack(bool whole) noexcept { Write("rollback", whole ? "whole" : "incomplete"); }
+void TUpdateLog::RolledBack(bool whole) noexcept
+{
+    try {
+        Write("rollback", whole ? "whole" : "incomplete");
+    } catch (...) {
+    }
+}
 
-void TUpdateLog::Committed() noexcept { Write("committed", "every file is in place"); }
+void TUpdateLog::Committed() noexcept
+{
+    try {
+        Write("committed", "every file is in place");
+    } catch (...) {
+    }
+}
 
 void TUpdateLog::StepDone() noexcept
 {
-    std::string stage;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        stage = m_stage;
-        if (stage == "update")
-            m_finished = true;
+    try {
+        std::string stage;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            stage = m_stage;
+            if (stage == "update")
+                m_finished = true;
+        }
+        Write("done", stage);
+    } catch (...) {
     }
-    Write("done", stage);
 }
 
 void TUpdateLog::Error(const std::string& className, const std::string& message) noexcept
@@ -309,12 +340,15 @@ void TUpdateLog::Error(const std::string& className, const std::string& message)
 
 void TUpdateLog::Abandoned() noexcept
 {
-    std::string stage;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        stage = m_stage;
+    try {
+        std::string stage;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            stage = m_stage;
+        }
+        Write("abandoned", stage);
+    } catch (...) {
     }
-    Write("abandoned", stage);
 }
 
 void TUpdateLog::End(int status) noexcept
@@ -329,12 +363,6 @@ void TUpdateLog::End(int status) noexcept
         Write("end", ending + " " + stage + " (status " + std::to_string(status) + ")");
     } catch (...) {
     }
-}
-
-TUpdateLog& RunLog()
-{
-    static TUpdateLog log;
-    return log;
 }
 
 } // namespace upd::wizard

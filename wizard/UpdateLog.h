@@ -46,6 +46,8 @@ struct TPatchSet;
 
 namespace upd::wizard {
 
+struct TFinding;
+
 /// Where the wizard keeps its log: beside the tag folder, with the journal.
 inline constexpr const char* kLogFile = "C:\\Program Files\\Tarvix\\Kp3Tag\\Actualizare.log";
 /// Its name in a fallback folder when the place above cannot be written.
@@ -77,7 +79,7 @@ public:
     void Step(const char* stage) noexcept;
     void Checked(std::int32_t done, std::int32_t total) noexcept;
     void VersionFound(const std::string& path, const std::string& version) noexcept;
-    void Finding(bool fatal, const std::string& message) noexcept;
+    void Finding(bool fatal, const TFinding& finding) noexcept;
     void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) noexcept;
     void DataFromProgram(const std::string& path, std::int64_t bytes) noexcept;
     void VolumeRead(int n, const std::string& path, std::int64_t bytes, const std::string& digest) noexcept;
@@ -105,9 +107,6 @@ private:
     std::string m_lastVersion;
     bool m_finished = false;      ///< the update stage ended well
 };
-
-/// The log of this process's run.
-TUpdateLog& RunLog();
 
 /// The line's text as the log writes it: UTF-8, line breaks as " | ".
 std::string LogText(const std::string& cp1250);

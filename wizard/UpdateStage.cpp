@@ -142,14 +142,14 @@ std::string ReasonOf(const std::exception& e)
 // hashed through its own handle, and handed back still open: nobody can
 // change it before it is copied beside its target.
 TFile BuildNewFile(TFile& patchData, std::int64_t dataStart, package::TPatchSet& set, TProgress& progress,
-                   package::TPatchDataEngine& engine, TUpdateJournal& journal, const TStageControl& control)
+                   package::TPatchDataEngine& engine, const TRunRecords& records, const TStageControl& control)
 {
     TFile output = version::CreateTempFile("Patched", "bin");
     set.PatchedFileName = output.Name();
     engine.TempFiles.push_back(set.PatchedFileName);
-    journal.AddTempFile(set.PatchedFileName.Text());
+    records.Journal.AddTempFile(set.PatchedFileName.Text());
     TScratchFile segment(version::CreateTempFile("Patch", "Patch"));
-    journal.AddTempFile(segment.File.Name().Text());
+    records.Journal.AddTempFile(segment.File.Name().Text());
     progress.Step();
     CopySegment(patchData, dataStart + set.Segment.Offset, set.Segment.Size, segment.File, control);
     if (segment.File.Size() != set.Segment.Size)
@@ -173,7 +173,7 @@ TFile BuildNewFile(TFile& patchData, std::int64_t dataStart, package::TPatchSet&
     control.CheckCancelled();
     if (package::OpenFileMD5Text(output) != set.NewHash)
         throw Exception(FailedUpdateMessage(set.TargetFileName));
-    RunLog().Rebuilt(set);
+    records.Log.Rebuilt(set);
     progress.Step();
     return output;
 }
@@ -270,10 +270,10 @@ std::string BadTagFileNameMessage(const std::string& name)
            "va rugam descarcati de pe internet din nou programul de actualizare.";
 }
 
-void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, const TUpdateStageOptions& options)
+void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, const TRunRecords& records,
+                    const TUpdateStageOptions& options)
 {
     TFileOps& ops = options.Ops ? *options.Ops : SystemFileOps();
-    TUpdateJournal& journal = options.Journal ? *options.Journal : RunJournal();
     TStageControl& control = options.Control ? *options.Control : StageControl();
     package::TUpdate& update = *engine.Update;
     // Refused before anything is built: the name would place the tag file
@@ -290,7 +290,7 @@ void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, c
         control.CheckCancelled();
         package::TPatchSet& set = update.PatchSets.Items(i);
         host.Status(UpdatingStatus(set.TargetFileName));
-        built.push_back(BuildNewFile(patchData, dataStart, set, progress, engine, journal, control));
+        built.push_back(BuildNewFile(patchData, dataStart, set, progress, engine, records, control));
     }
     if (update.CopySets.Count() > 0)
         throw Exception(kCopySetsMessage);
@@ -305,8 +305,8 @@ void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, c
     WaitUntilReplaceable(files, ops, host, control);
     {
         TReplacementScope replacing(control);
-        ReplaceAll(files, options.TagFolder + kSeparator + update.TagFileName, TagFileText(update.TagText), journal,
-                   ops, [&] { progress.Step(); });
+        ReplaceAll(files, options.TagFolder + kSeparator + update.TagFileName, TagFileText(update.TagText),
+                   records.Journal, records.Log, ops, [&] { progress.Step(); });
     }
     built.clear();
     RemoveNewFiles(update.PatchSets);

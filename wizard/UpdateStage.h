@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "wizard/RunRecords.h"
+
 namespace upd::package {
 class TPatchDataEngine;
 }
@@ -26,7 +28,6 @@ namespace upd::wizard {
 
 class TFileOps;
 class TStageControl;
-class TUpdateJournal;
 
 /// Where the tag file of an installation lives.
 inline constexpr const char* kTagFolder = "C:\\Program Files\\Tarvix\\Kp3Tag\\Tag";
@@ -45,11 +46,10 @@ public:
 };
 
 /// What the stage works with; every null member means this process's own
-/// (the system's file operations, the run's journal, the stage control).
+/// (the system's file operations, the stage control).
 struct TUpdateStageOptions {
     std::string TagFolder = kTagFolder;
     TFileOps* Ops = nullptr;
-    TUpdateJournal* Journal = nullptr;
     TStageControl* Control = nullptr;
 };
 
@@ -59,7 +59,8 @@ struct TUpdateStageOptions {
 /// stage's messages (an error of the rebuild as FailedUpdateMessage followed
 /// by its reason), EOSError for file errors before the replacement, and
 /// TStageAbandoned when the program is closing or the user stopped.
-void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host,
+/// Every temporary file goes to the records' journal before it is made.
+void RunUpdateStage(package::TPatchDataEngine& engine, TUpdateStageHost& host, const TRunRecords& records,
                     const TUpdateStageOptions& options = {});
 
 /// "Segmentul de date ... este corupt" for a target path.

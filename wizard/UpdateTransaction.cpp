@@ -186,7 +186,7 @@ std::string InterruptedRestoreMessage(const std::string& file, const std::string
 }
 
 void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFile, const std::string& tagText,
-                TUpdateJournal& journal, TFileOps& ops, const std::function<void()>& afterEach)
+                TUpdateJournal& journal, TUpdateLog& log, TFileOps& ops, const std::function<void()>& afterEach)
 {
     journal.Entries.clear();
     for (const TReplacement& f : files) {
@@ -218,25 +218,25 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
             // The staged copy lies where other programs may reach it: only
             // the bytes that hash to the package's digest go into place.
             ops.RenameVerified(e.Staged, e.Target, files[i].Digest);
-            RunLog().Replaced(e.Target);
+            log.Replaced(e.Target);
             afterEach();
         }
         if (!journal.TagFile.empty()) {
             current = journal.TagFile;
             ForceFolderOf(journal.TagFile);
             ops.WriteDurable(journal.TagFile, tagText);
-            RunLog().TagWritten(journal.TagFile);
+            log.TagWritten(journal.TagFile);
         }
         current = journal.FileName();
         journal.State = TJournalState::Committed;
         journal.Save(ops);
-        RunLog().Committed();
+        log.Committed();
     } catch (const std::exception& e) {
         const auto* own = dynamic_cast<const Exception*>(&e);
         std::string reason = own ? own->Message() : std::string(e.what());
         TRestoreFailure failure;
         const bool whole = RollBack(journal, ops, failure);
-        RunLog().RolledBack(whole);
+        log.RolledBack(whole);
         RunOutcome().RolledBack(whole);
         if (!whole)
             throw Exception(RestoreFailedMessage(current, reason, failure.File, failure.Reason));

@@ -21,6 +21,7 @@
 namespace upd::wizard {
 
 class TFileOps;
+class TUpdateLog;
 
 struct TReplacement {
     TPath NewFile;       ///< the checked new file in the work folder
@@ -28,7 +29,7 @@ struct TReplacement {
     std::string Digest;  ///< the package's MD5 digest text of the new file
 };
 
-/// Puts every new file in place, or none. `afterEach` runs after each target
+/// Puts every new file in place, or none, writing each step to `log`. `afterEach` runs after each target
 /// is in place (for progress). The tag file `tagFile` is written with
 /// `tagText` when it does not exist yet (nothing when `tagFile` is empty).
 /// The journal must carry the run's file name (or none, for tests that need
@@ -36,7 +37,7 @@ struct TReplacement {
 /// and every file was put back, with RestoreFailedMessage when even that failed
 /// (the journal is then kept for the next start).
 void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFile, const std::string& tagText,
-                TUpdateJournal& journal, TFileOps& ops, const std::function<void()>& afterEach);
+                TUpdateJournal& journal, TUpdateLog& log, TFileOps& ops, const std::function<void()>& afterEach);
 
 /// What the next start found and did.
 enum class TRecovery { Nothing, RolledBack, Finished, TempFilesOnly };

@@ -57,8 +57,23 @@ std::string CommonText(TVerdict verdict, const std::string& path, const std::str
                "dumneavoastra, va rugam contactati Tarvix cat mai curand cu putinta si solicitati verificarea "
                "completa a calculatorului!";
     default:
-        throw Exception("bug");
+        // Modified and Missing have texts of their own in both callers.
+        throw Exception(TErrorKind::Internal, "bug");
     }
+}
+
+// A set's message with its tag's facts beside it; defined below the messages.
+TFinding MustHaveFinding(TVerdict verdict, const std::string& path, const std::string& version, std::int32_t n,
+                         std::int32_t count);
+TFinding PatchFinding(TVerdict verdict, const std::string& path, const std::string& version, std::int32_t n,
+                      std::int32_t count);
+
+// Reads the installed version of a set's file and tells the sink.
+std::string ReadVersion(const std::string& path, const TFileProbe& probe, TValidationSink& sink)
+{
+    std::string version = InstalledVersion(path, probe);
+    sink.VersionFound(path, version);
+    return version;
 }
 
 // Version flags of an unmatched set against the known versions that are valid
@@ -117,13 +132,13 @@ bool CheckMustHaveSet(const TSignatureList& set, std::int32_t n, std::int32_t co
         throw Exception("List index out of bounds (0)"); // its first signature is missing
     const std::string& path = set.front()->FileName;
     if (!probe.FileExists(path)) {
-        sink.Fatal(MustHaveMessage(TVerdict::Missing, path, {}, n, count));
+        sink.Fatal(MustHaveFinding(TVerdict::Missing, path, {}, n, count));
         return false;
     }
-    std::string version = InstalledVersion(path, probe);
+    std::string version = ReadVersion(path, probe, sink);
     if (version == kInfoNotAvailable) {
         TVerdict verdict = IsVersionedFileName(path) ? TVerdict::NoVersion : TVerdict::Corrupt;
-        sink.Fatal(MustHaveMessage(verdict, path, version, n, count));
+        sink.Fatal(MustHaveFinding(verdict, path, version, n, count));
         return false;
     }
     // An installed text that is no version number fails inside the comparison.
@@ -131,10 +146,10 @@ bool CheckMustHaveSet(const TSignatureList& set, std::int32_t n, std::int32_t co
     if (!flags.Any())
         return true;
     if (flags.Same) {
-        sink.Warning(MustHaveMessage(TVerdict::Modified, path, version, n, count));
+        sink.Warning(MustHaveFinding(TVerdict::Modified, path, version, n, count));
         return true;
     }
-    sink.Fatal(MustHaveMessage(RangeVerdict(flags), path, version, n, count));
+    sink.Fatal(MustHaveFinding(RangeVerdict(flags), path, version, n, count));
     return false;
 }
 
@@ -148,22 +163,22 @@ bool CheckPatchSet(const TPatchSetView& set, std::int32_t n, std::int32_t count,
     }
     const std::string& path = set.TargetFileName;
     if (!probe.FileExists(path)) {
-        sink.Fatal(PatchMessage(TVerdict::Missing, path, {}, n, count));
+        sink.Fatal(PatchFinding(TVerdict::Missing, path, {}, n, count));
         return false;
     }
-    std::string version = InstalledVersion(path, probe);
+    std::string version = ReadVersion(path, probe, sink);
     if (version == kInfoNotAvailable || !IsVersionText(version)) {
         TVerdict verdict = IsVersionedFileName(path) ? TVerdict::NoVersion : TVerdict::Corrupt;
-        sink.Fatal(PatchMessage(verdict, path, version, n, count));
+        sink.Fatal(PatchFinding(verdict, path, version, n, count));
         return false;
     }
     TFlags flags = CompareWithKnown(version, set.OldFiles);
     if (!flags.Any()) {
-        sink.Fatal(kNoVerdictMessage);
+        sink.Fatal(UntaggedFinding(kNoVerdictMessage));
         return false;
     }
     if (flags.Same) {
-        sink.Warning(PatchMessage(TVerdict::Modified, path, version, n, count));
+        sink.Warning(PatchFinding(TVerdict::Modified, path, version, n, count));
         // The update patches the modified file as if it were that old version.
         sink.SourceChosen(n, flags.SameIndex, set.OldFiles[flags.SameIndex]->FileName);
         return true;
@@ -171,9 +186,9 @@ bool CheckPatchSet(const TPatchSetView& set, std::int32_t n, std::int32_t count,
     TVerdict verdict = RangeVerdict(flags);
     if (verdict == TVerdict::Newer && version == set.NewVersion) {
         sink.AlreadyUpdated();
-        sink.Fatal(AlreadyUpdatedMessage(path, version));
+        sink.Fatal(UntaggedFinding(AlreadyUpdatedMessage(path, version)));
     } else {
-        sink.Fatal(PatchMessage(verdict, path, version, n, count));
+        sink.Fatal(PatchFinding(verdict, path, version, n, count));
     }
     return false;
 }
@@ -193,9 +208,7 @@ bool IsVersionedFileName(const std::string& path)
 
 std::string InstalledVersion(const std::string& path, const TFileProbe& probe)
 {
-    std::string version = IsVersionedFileName(path) ? probe.FileVersionText(path) : std::string(kInfoNotAvailable);
-    RunLog().VersionFound(path, version);
-    return version;
+    return IsVersionedFileName(path) ? probe.FileVersionText(path) : std::string(kInfoNotAvailable);
 }
 
 std::string MustHaveMessage(TVerdict verdict, const std::string& path, const std::string& version,
@@ -245,6 +258,33 @@ std::string PatchMessage(TVerdict verdict, const std::string& path, const std::s
     return text + Tag("Patch", verdict, n, count);
 }
 
+namespace {
+
+TFinding Tagged(std::string text, TSetKind kind, TVerdict verdict, std::int32_t n, std::int32_t count)
+{
+    TFinding finding;
+    finding.Text = std::move(text);
+    finding.Kind = kind;
+    finding.N = n;
+    finding.Count = count;
+    finding.Verdict = verdict;
+    return finding;
+}
+
+TFinding MustHaveFinding(TVerdict verdict, const std::string& path, const std::string& version, std::int32_t n,
+                         std::int32_t count)
+{
+    return Tagged(MustHaveMessage(verdict, path, version, n, count), TSetKind::MustHave, verdict, n, count);
+}
+
+TFinding PatchFinding(TVerdict verdict, const std::string& path, const std::string& version, std::int32_t n,
+                      std::int32_t count)
+{
+    return Tagged(PatchMessage(verdict, path, version, n, count), TSetKind::Patch, verdict, n, count);
+}
+
+} // namespace
+
 std::string AlreadyUpdatedMessage(const std::string& path, const std::string& version)
 {
     return "Fisierul " + path + " a fost deja actualizat la versiunea " + version +
@@ -262,7 +302,7 @@ bool RunValidation(const TValidationInput& input, TValidationSink& sink, const T
     for (const TPatchSetView& set : input.PatchSets)
         targets.push_back(set.TargetFileName);
     if (auto same = upd::package::FindSameFileTwice(targets)) {
-        sink.Fatal(upd::package::SameFileTwiceMessage(*same));
+        sink.Fatal(UntaggedFinding(upd::package::SameFileTwiceMessage(*same)));
         return false;
     }
 
@@ -292,20 +332,12 @@ class TSourceRecorder : public TValidationSink {
 public:
     TSourceRecorder(upd::package::TUpdate& update, TValidationSink& next) : m_update(update), m_next(next) {}
 
-    void Progress(std::int32_t done, std::int32_t total) override
+    void Progress(std::int32_t done, std::int32_t total) override { m_next.Progress(done, total); }
+    void Warning(const TFinding& finding) override { m_next.Warning(finding); }
+    void Fatal(const TFinding& finding) override { m_next.Fatal(finding); }
+    void VersionFound(const std::string& path, const std::string& version) override
     {
-        RunLog().Checked(done, total);
-        m_next.Progress(done, total);
-    }
-    void Warning(const std::string& text) override
-    {
-        RunLog().Finding(false, text);
-        m_next.Warning(text);
-    }
-    void Fatal(const std::string& text) override
-    {
-        RunLog().Finding(true, text);
-        m_next.Fatal(text);
+        m_next.VersionFound(path, version);
     }
     void AlreadyUpdated() override { m_next.AlreadyUpdated(); }
     void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) override
@@ -313,7 +345,6 @@ public:
         auto& set = m_update.PatchSets.Items(n - 1);
         set.SourceFileName = path;
         set.SourceIndex = index;
-        RunLog().SourceChosen(n, index, path);
         m_next.SourceChosen(n, index, path);
     }
 
@@ -341,6 +372,36 @@ bool RunValidation(upd::package::TUpdate& update, TValidationSink& sink, const T
         input.PatchSets.push_back({View(set->OldFiles), set->TargetFileName, set->NewVersion});
     TSourceRecorder recorder(update, sink);
     return RunValidation(input, recorder, probe);
+}
+
+void TValidationLogger::Progress(std::int32_t done, std::int32_t total)
+{
+    m_log.Checked(done, total);
+    m_next.Progress(done, total);
+}
+
+void TValidationLogger::Warning(const TFinding& finding)
+{
+    m_log.Finding(false, finding);
+    m_next.Warning(finding);
+}
+
+void TValidationLogger::Fatal(const TFinding& finding)
+{
+    m_log.Finding(true, finding);
+    m_next.Fatal(finding);
+}
+
+void TValidationLogger::VersionFound(const std::string& path, const std::string& version)
+{
+    m_log.VersionFound(path, version);
+    m_next.VersionFound(path, version);
+}
+
+void TValidationLogger::SourceChosen(std::int32_t n, std::int32_t index, const std::string& path)
+{
+    m_log.SourceChosen(n, index, path);
+    m_next.SourceChosen(n, index, path);
 }
 
 } // namespace upd::wizard

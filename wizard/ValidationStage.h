@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "package/FileSignature.h"
+#include "wizard/Finding.h"
 
 namespace upd::package {
 class TUpdate;
@@ -26,6 +27,8 @@ namespace upd::wizard {
 
 using upd::package::TFileSignature;
 
+class TUpdateLog;
+
 /// Receives the stage's findings in the order it makes them.
 class TValidationSink {
 public:
@@ -33,9 +36,12 @@ public:
     /// `done` sets of `total` have been taken up (0 of total at the start).
     virtual void Progress(std::int32_t done, std::int32_t total) = 0;
     /// A finding that lets the stage go on; returns once the user has seen it.
-    virtual void Warning(const std::string& text) = 0;
+    virtual void Warning(const TFinding& finding) = 0;
     /// A finding that ends the stage; nothing else is reported after it.
-    virtual void Fatal(const std::string& text) = 0;
+    virtual void Fatal(const TFinding& finding) = 0;
+    /// The version text read from an installed file that matched none of its
+    /// set's states; the set's finding, if any, follows.
+    virtual void VersionFound(const std::string& path, const std::string& version) {}
     /// Comes right before the Fatal of a file to patch that already has the
     /// update's own version (the package ran here before).
     virtual void AlreadyUpdated() {}
@@ -93,17 +99,6 @@ bool IsVersionedFileName(const std::string& path);
 /// "<info not available>" for any other file.
 std::string InstalledVersion(const std::string& path, const TFileProbe& probe);
 
-/// The verdict codes of an unmatched set; the number is the code's digit.
-enum class TVerdict {
-    Modified = 1,     ///< same version as a known one, other content (warning)
-    Between = 2,      ///< between the oldest and the newest known version
-    Older = 3,        ///< older than every known version
-    Newer = 4,        ///< newer than every known version
-    NoVersion = 5,    ///< versioned file without a readable version
-    Corrupt = 6,      ///< file without version whose content is unknown
-    Missing = 7,      ///< no such file
-};
-
 /// The message of a must-have set's verdict, with its "/Test/" tag.
 std::string MustHaveMessage(TVerdict verdict, const std::string& path, const std::string& version,
                             std::int32_t n, std::int32_t count);
@@ -112,6 +107,23 @@ std::string PatchMessage(TVerdict verdict, const std::string& path, const std::s
                          std::int32_t count);
 /// The untagged message for a patch target already at the update's version.
 std::string AlreadyUpdatedMessage(const std::string& path, const std::string& version);
+/// Passes every event on to `next` and writes it to `log`.
+class TValidationLogger : public TValidationSink {
+public:
+    TValidationLogger(TUpdateLog& log, TValidationSink& next) : m_log(log), m_next(next) {}
+
+    void Progress(std::int32_t done, std::int32_t total) override;
+    void Warning(const TFinding& finding) override;
+    void Fatal(const TFinding& finding) override;
+    void VersionFound(const std::string& path, const std::string& version) override;
+    void AlreadyUpdated() override { m_next.AlreadyUpdated(); }
+    void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) override;
+
+private:
+    TUpdateLog& m_log;
+    TValidationSink& m_next;
+};
+
 /// The untagged message for a patch set that no known version can judge.
 inline constexpr const char* kNoVerdictMessage = "Bug - Contactati Tarvix";
 

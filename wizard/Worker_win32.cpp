@@ -58,7 +58,7 @@ std::string ExceptionNotificationText(const std::string& className, const std::s
     return className + "\n\r" + message;
 }
 
-void TFirValidareVersiune::Start(std::unique_ptr<TFirValidareVersiune> worker)
+void TFirEtapa::Start(std::unique_ptr<TFirEtapa> worker)
 {
     // Counted before the thread exists, so that a close right after the start
     // already waits for it.
@@ -73,9 +73,9 @@ void TFirValidareVersiune::Start(std::unique_ptr<TFirValidareVersiune> worker)
     ::ResumeThread(thread.Get());
 }
 
-int TFirValidareVersiune::RunningCount() noexcept { return g_running.load(); }
+int TFirEtapa::RunningCount() noexcept { return g_running.load(); }
 
-bool TFirValidareVersiune::WaitForAll(DWORD milliseconds) noexcept
+bool TFirEtapa::WaitForAll(DWORD milliseconds) noexcept
 {
     DWORD start = ::GetTickCount();
     while (g_running.load() > 0) {
@@ -86,34 +86,34 @@ bool TFirValidareVersiune::WaitForAll(DWORD milliseconds) noexcept
     return true;
 }
 
-DWORD WINAPI TFirValidareVersiune::ThreadProc(void* parameter)
+DWORD WINAPI TFirEtapa::ThreadProc(void* parameter)
 {
-    std::unique_ptr<TFirValidareVersiune> self(static_cast<TFirValidareVersiune*>(parameter));
+    std::unique_ptr<TFirEtapa> self(static_cast<TFirEtapa*>(parameter));
     self->Run();
     self.reset();
     --g_running;
     return 0;
 }
 
-void TFirValidareVersiune::Run() noexcept
+void TFirEtapa::Run() noexcept
 {
     try {
         try {
             Execute();
         } catch (const TStageAbandoned&) {
             // The program is closing, or the user stopped: nothing to report.
-            RunLog().Abandoned();
+            Records.Log.Abandoned();
         } catch (const Exception& e) {
             RunOutcome().Failed(dynamic_cast<const EOSError*>(&e) == nullptr);
-            RunLog().Error(e.ClassName(), e.Message());
+            Records.Log.Error(e.ClassName(), e.Message());
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText(e.ClassName(), e.what()));
         } catch (const std::bad_alloc&) {
             RunOutcome().Failed(false);
-            RunLog().Error("EOutOfMemory", "Out of memory");
+            Records.Log.Error("EOutOfMemory", "Out of memory");
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText("EOutOfMemory", "Out of memory"));
         } catch (const std::exception& e) {
             RunOutcome().Failed(false);
-            RunLog().Error("Exception", e.what());
+            Records.Log.Error("Exception", e.what());
             Notify(NOTIFY_EXCEPTION, ExceptionNotificationText("Exception", e.what()));
         }
     } catch (...) {
@@ -142,10 +142,10 @@ DWORD ProgressDelay()
 
 } // namespace
 
-void TFirValidareVersiune::Notify(std::int32_t code, const std::string& text, bool wait)
+void TFirEtapa::Notify(std::int32_t code, const std::string& text, bool wait)
 {
     if (code == NOTIFY_DONE)
-        RunLog().StepDone();
+        Records.Log.StepDone();
     // Kept before it is sent: a window closed meanwhile never handles it.
     if (IsFinal(code))
         KeepFinalReport(code, text);
@@ -169,7 +169,7 @@ void TFirValidareVersiune::Notify(std::int32_t code, const std::string& text, bo
 
 namespace upd::wizard {
 
-bool TFirValidareVersiune::Ask(const std::string& text)
+bool TFirEtapa::Ask(const std::string& text)
 {
     TIntrebareFir question;
     question.Text = text;

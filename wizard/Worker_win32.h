@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include "wizard/RunRecords.h"
+
 namespace upd::wizard {
 
 inline constexpr UINT WM_WORKER_NOTIFY = WM_USER + 1;
@@ -48,19 +50,21 @@ struct TComunicareFir {
 /// Takes the notification out of a WM_WORKER_NOTIFY message (once).
 std::unique_ptr<TComunicareFir> TakeNotification(WPARAM wParam);
 
-/// The validation worker, and the base of the other stages' workers, which
-/// replace only Execute.
-class TFirValidareVersiune {
+/// What the three stages' workers share: a thread of their own, one guard
+/// that turns every error into the error notification (and the log's error
+/// line), the page they report to and the run's records they write to. Each
+/// stage replaces only Execute.
+class TFirEtapa {
 public:
-    explicit TFirValidareVersiune(HWND pageWindow) : PageWindow(pageWindow) {}
-    virtual ~TFirValidareVersiune() = default;
-    TFirValidareVersiune(const TFirValidareVersiune&) = delete;
-    TFirValidareVersiune& operator=(const TFirValidareVersiune&) = delete;
+    TFirEtapa(HWND pageWindow, const TRunRecords& records) : PageWindow(pageWindow), Records(records) {}
+    virtual ~TFirEtapa() = default;
+    TFirEtapa(const TFirEtapa&) = delete;
+    TFirEtapa& operator=(const TFirEtapa&) = delete;
 
     /// Runs the worker on a thread of its own, which frees it when the body
     /// returns. Nobody waits for it or stops it. Raises EOSError when the
     /// thread cannot be created.
-    static void Start(std::unique_ptr<TFirValidareVersiune> worker);
+    static void Start(std::unique_ptr<TFirEtapa> worker);
 
     /// Number of workers whose body has not returned yet.
     static int RunningCount() noexcept;
@@ -68,9 +72,8 @@ public:
     static bool WaitForAll(DWORD milliseconds) noexcept;
 
 protected:
-    /// The thread body: the validation stage. Errors escaping it become
-    /// NOTIFY_EXCEPTION.
-    virtual void Execute();
+    /// The thread body: the stage. Errors escaping it become NOTIFY_EXCEPTION.
+    virtual void Execute() = 0;
 
     /// Hands a notification to the page: sent when `wait`, else posted.
     void Notify(std::int32_t code, const std::string& text, bool wait = false);
@@ -79,10 +82,21 @@ protected:
     bool Ask(const std::string& text);
 
     HWND PageWindow;
+    /// Owned by the program's entry, which outlives every worker.
+    TRunRecords Records;
 
 private:
     static DWORD WINAPI ThreadProc(void* parameter);
     void Run() noexcept;
+};
+
+/// The validation stage's worker.
+class TFirValidareVersiune : public TFirEtapa {
+public:
+    using TFirEtapa::TFirEtapa;
+
+protected:
+    void Execute() override;
 };
 
 /// The last final report of a worker (NOTIFY_DONE, NOTIFY_FATAL or

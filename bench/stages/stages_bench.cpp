@@ -28,6 +28,8 @@
 #include "version/FileOps.h"
 #include "wizard/ArchiveStage.h"
 #include "wizard/UpdateFiles.h"
+#include "wizard/UpdateJournal.h"
+#include "wizard/UpdateLog.h"
 #include "wizard/UpdateStage.h"
 
 namespace {
@@ -82,8 +84,11 @@ int RunStages(const std::string& dir)
     upd::version::SetTempFolder(dir + "/temp");
     upd::package::TPatchDataEngine engine(dir + "/setup.exe");
     TVolumes volumes(dir);
+    upd::wizard::TUpdateLog log;
+    upd::wizard::TUpdateJournal journal;
+    const upd::wizard::TRunRecords records{log, journal};
     auto start = Clock::now();
-    upd::wizard::RunArchiveStage(engine, volumes);
+    upd::wizard::RunArchiveStage(engine, volumes, records);
     double archive = Seconds(Clock::now() - start);
     long archiveKb = PeakKilobytes();
 
@@ -96,7 +101,7 @@ int RunStages(const std::string& dir)
     start = Clock::now();
     upd::wizard::TUpdateStageOptions options;
     options.TagFolder = dir + "/tag";
-    upd::wizard::RunUpdateStage(engine, quiet, options);
+    upd::wizard::RunUpdateStage(engine, quiet, records, options);
     double update = Seconds(Clock::now() - start);
     std::printf("archive %.3f s, %ld progress reports, peak %ld KB\n", archive, volumes.Reports, archiveKb);
     std::printf("update %.3f s, peak %ld KB\n", update, PeakKilobytes());

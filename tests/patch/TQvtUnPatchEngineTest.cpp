@@ -7,6 +7,8 @@
 
 #include "base/Exception.h"
 #include "base/File.h"
+#include "patch/BitStream.h"
+#include "patch/CheckingPass.h"
 #include "patch/PatchHeader.h"
 #include "patch/PatchWriter.h"
 #include "patch/UnPatchEngine.h"
@@ -140,6 +142,32 @@ TEST(TQvtUnPatchEngineTest, HeaderRows)
     }
 }
 
+// Loading reads on when a first part of the image ends early, and stops at
+// damage that more bytes cannot cure: decided on the error's kind, not its text.
+TEST(TQvtUnPatchEngineTest, OnlyTruncationAsksForMoreBytes)
+{
+    struct TRow {
+        const char* name;
+        std::vector<std::uint8_t> part;
+        bool more;
+    } rows[] = {
+        {"cut in the magic", std::vector<std::uint8_t>(kExample.begin(), kExample.begin() + 10), true},
+        {"bit section cut", std::vector<std::uint8_t>(kExample.begin(), kExample.begin() + 50), true},
+        {"magic in other case", WithHeader("qvtMultiVersionPatchFile\x1A", "a", 4), false},
+        {"integer tag where a text is", std::vector<std::uint8_t>{0x02, 0x05}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        try {
+            CheckPatchImage(row.part.data(), row.part.size(), false, "p.patch", TQvtUnPatchLimits{});
+            ADD_FAILURE() << "accepted";
+        } catch (const upd::Exception& e) {
+            EXPECT_EQ(WantsMoreBytes(e), row.more) << e.what();
+        }
+    }
+    EXPECT_FALSE(WantsMoreBytes(upd::Exception(kReadPastEnd))) << "the same text of another kind";
+}
+
 TEST(TQvtUnPatchEngineTest, WideTextTagsInTheHeader)
 {
     std::vector<std::uint8_t> image = {0x14, 25, 0, 0, 0};
@@ -249,6 +277,9 @@ TEST(TQvtUnPatchEngineTest, FileLevelErrors)
     std::string missing = TempPath("missing.patch");
     std::string error = Message([&] { engine.LoadFromFile(missing); });
     EXPECT_EQ(error.rfind("Cannot open file \"" + missing + "\". ", 0), 0u) << error;
+    // Then the system's own text, without the file layer's words around it.
+    EXPECT_GT(error.size(), ("Cannot open file \"" + missing + "\". ").size()) << error;
+    EXPECT_EQ(error.find("Nu pot deschide"), std::string::npos) << error;
 }
 
 TEST(TQvtUnPatchEngineTest, ARefusedLoadLeavesTheEngineAsItWas)

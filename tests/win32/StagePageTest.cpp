@@ -17,6 +17,8 @@
 #include "version/CEVersionInfo.h"
 #include "wizard/PaginaValidare_win32.h"
 #include "wizard/Pages_win32.h"
+#include "wizard/UpdateJournal.h"
+#include "wizard/UpdateLog.h"
 
 #include <commctrl.h>
 
@@ -86,9 +88,9 @@ private:
     HWND m_window;
 };
 
-class TThrowingWorker : public TFirValidareVersiune {
+class TThrowingWorker : public TFirEtapa {
 public:
-    TThrowingWorker(HWND page, int kind) : TFirValidareVersiune(page), m_kind(kind) {}
+    TThrowingWorker(HWND page, int kind, const TRunRecords& records) : TFirEtapa(page, records), m_kind(kind) {}
 
 protected:
     void Execute() override
@@ -105,19 +107,21 @@ private:
     int m_kind;
 };
 
-TEST(TFirValidareVersiuneTest, ErrorsBecomeExceptionNotifications)
+TEST(TFirEtapaTest, ErrorsBecomeExceptionNotifications)
 {
     const char* expected[] = {"99 Exception\n\rBoom", "99 EOSError\n\rSystem Error.  Code: 5.\r\nAccess denied.",
                               "99 Exception\n\rN2 = nil"};
+    TUpdateLog log;
+    TUpdateJournal journal;
     for (int kind = 0; kind < 3; ++kind) {
         SCOPED_TRACE(kind);
         TNotificationWindow page;
-        TFirValidareVersiune::Start(std::make_unique<TThrowingWorker>(page.Handle(), kind));
+        TFirEtapa::Start(std::make_unique<TThrowingWorker>(page.Handle(), kind, TRunRecords{log, journal}));
         auto seen = page.WaitFor(NOTIFY_EXCEPTION);
         ASSERT_EQ(seen.size(), 2u);
         EXPECT_EQ(seen[0], "1 1|2");
         EXPECT_EQ(seen[1], expected[kind]);
-        EXPECT_TRUE(TFirValidareVersiune::WaitForAll(5000));
+        EXPECT_TRUE(TFirEtapa::WaitForAll(5000));
     }
 }
 
@@ -172,11 +176,13 @@ protected:
 
     std::filesystem::path m_dir;
     HWND m_host = nullptr;
+    TUpdateLog m_log;
+    TUpdateJournal m_journal;
 };
 
 TEST_F(TPackagePageTest, SuccessAdvancesOnceEvenWhenShownAgain)
 {
-    TPaginaValidare page(m_host, ui::kIdFirstPage + 1);
+    TPaginaValidare page(m_host, ui::kIdFirstPage + 1, TRunRecords{m_log, m_journal});
     EXPECT_TRUE(page.IsBusy());
     EXPECT_FALSE(page.ThreadStarted);
     EXPECT_EQ(ui::ControlText(::GetDlgItem(page.Handle(), ui::kIdLabel1)), "Titlu \xE3");
@@ -190,7 +196,7 @@ TEST_F(TPackagePageTest, SuccessAdvancesOnceEvenWhenShownAgain)
     EXPECT_TRUE(page.Finished);
     EXPECT_FALSE(page.IsBusy());
     EXPECT_EQ(::SendMessageW(::GetDlgItem(page.Handle(), ui::kIdProgressBar1), PBM_GETPOS, 0, 0), 10000);
-    EXPECT_TRUE(TFirValidareVersiune::WaitForAll(5000));
+    EXPECT_TRUE(TFirEtapa::WaitForAll(5000));
 }
 
 TEST_F(TPackagePageTest, FinalPageStartsThePayrollProgramOnce)

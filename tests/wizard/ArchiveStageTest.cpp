@@ -11,6 +11,8 @@
 #include "package/PackageWriter.h"
 #include "package/PatchDataEngine.h"
 #include "package/PackageTestFiles.h"
+#include "wizard/UpdateJournal.h"
+#include "wizard/UpdateLog.h"
 #include "version/FileOps.h"
 #include "wizard/ArchiveStage.h"
 
@@ -36,6 +38,10 @@ public:
     std::function<std::string(const TRequest&)> Answer;
     std::vector<std::pair<std::int64_t, std::int64_t>> Reports;
     std::vector<TRequest> Requests;
+    // Without files: the stage's records live in memory only.
+    TUpdateLog Log;
+    TUpdateJournal Journal;
+    TRunRecords Records{Log, Journal};
 };
 
 class TArchiveStageTest : public ::testing::Test {
@@ -82,9 +88,10 @@ TEST_F(TArchiveStageTest, SingleFilePackageCopiesEverythingAfterTheHeader)
 {
     auto engine = Write({});
     THost host;
-    RunArchiveStage(*engine, host);
+    RunArchiveStage(*engine, host, host.Records);
     EXPECT_EQ(engine->PatchTotalFileName, m_temp.Path() + test::kSeparator + "PatchTotal_1.bin");
     EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
+    EXPECT_EQ(host.Journal.TempFiles, std::vector<std::string>{engine->PatchTotalFileName.Text()});
     // No volume, no progress: the bar stays where the stage began.
     EXPECT_TRUE(host.Requests.empty());
     EXPECT_TRUE(host.Reports.empty());
@@ -101,7 +108,7 @@ TEST_F(TArchiveStageTest, DamagedExecutableFailsOnTheDigest)
     WriteWholeFile(m_exe, exe.data(), exe.size());
     THost host;
     try {
-        RunArchiveStage(*engine, host);
+        RunArchiveStage(*engine, host, host.Records);
         FAIL() << "no error";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "Fisierul EXE este corupt - nu corespunde semnatura. Nu pot continua.");
@@ -131,7 +138,7 @@ TEST_F(TArchiveStageTest, SignedSingleFilePackageStopsAtTheCertificateTable)
             EXPECT_THROW(
                 {
                     try {
-                        RunArchiveStage(*engine, host);
+                        RunArchiveStage(*engine, host, host.Records);
                     } catch (const Exception& e) {
                         EXPECT_STREQ(e.what(), kCorruptExeMessage);
                         throw;
@@ -139,7 +146,7 @@ TEST_F(TArchiveStageTest, SignedSingleFilePackageStopsAtTheCertificateTable)
                 },
                 Exception);
         } else {
-            RunArchiveStage(*engine, host);
+            RunArchiveStage(*engine, host, host.Records);
             EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
         }
     }
@@ -181,10 +188,10 @@ TEST_F(TArchiveStageTest, SignersZerosNeverReachThePatchData)
                 auto engine = std::make_unique<package::TPatchDataEngine>(m_exe);
                 THost host;
                 if (damaged) {
-                    EXPECT_THROW(RunArchiveStage(*engine, host), Exception);
+                    EXPECT_THROW(RunArchiveStage(*engine, host, host.Records), Exception);
                     continue;
                 }
-                RunArchiveStage(*engine, host);
+                RunArchiveStage(*engine, host, host.Records);
                 EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
             }
         }
@@ -198,7 +205,7 @@ TEST_F(TArchiveStageTest, VolumesAreCopiedInTurnWithProgress)
     ASSERT_EQ(m_files.VolumeFileNames.size(), 2u);
     THost host;
     host.Answer = [&](const TRequest& r) { return m_files.VolumeFileNames[static_cast<std::size_t>(r.Volume - 1)]; };
-    RunArchiveStage(*engine, host);
+    RunArchiveStage(*engine, host, host.Records);
     EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
 
     ASSERT_EQ(host.Requests.size(), 2u);
@@ -231,7 +238,7 @@ TEST_F(TArchiveStageTest, RejectedAnswersAreAskedAgainWithTheirReason)
     std::vector<std::string> answers = {"", missing, stranger, m_files.VolumeFileNames[0]};
     THost host;
     host.Answer = [&](const TRequest& r) { return answers[static_cast<std::size_t>(r.Attempt)]; };
-    RunArchiveStage(*engine, host);
+    RunArchiveStage(*engine, host, host.Records);
     ASSERT_EQ(host.Requests.size(), 4u);
     const char* wrong = " nu este cel cautat. Este posibil sa fi aparut o eroare in timpul copierii de pe internet "
                         "sau este posibil sa fi indicat un fisier care nu este parte din aceasta actualizare";
@@ -272,12 +279,12 @@ TEST_F(TArchiveStageTest, VolumeLengthAgainstItsDeclaredSize)
         THost host;
         host.Answer = [&](const TRequest&) { return volume; };
         if (!row.message) {
-            RunArchiveStage(*engine, host);
+            RunArchiveStage(*engine, host, host.Records);
             EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), Expected(*engine));
             continue;
         }
         try {
-            RunArchiveStage(*engine, host);
+            RunArchiveStage(*engine, host, host.Records);
             ADD_FAILURE() << "no error";
         } catch (const Exception& e) {
             EXPECT_STREQ(e.what(), row.message);
@@ -295,7 +302,7 @@ TEST_F(TArchiveStageTest, DamagedDescriptionIsFoundOnlyAfterEveryVolume)
     WriteWholeFile(m_exe, exe.data(), exe.size());
     THost host;
     host.Answer = [&](const TRequest& r) { return m_files.VolumeFileNames[static_cast<std::size_t>(r.Volume - 1)]; };
-    EXPECT_THROW(RunArchiveStage(*engine, host), Exception);
+    EXPECT_THROW(RunArchiveStage(*engine, host, host.Records), Exception);
     EXPECT_EQ(host.Requests.size(), 2u);
 }
 
@@ -304,7 +311,7 @@ TEST_F(TArchiveStageTest, ClosingDuringARequestEndsTheStage)
     auto engine = Write({5000});
     THost host;
     host.Answer = [](const TRequest&) -> std::string { throw TStageAbandoned{}; };
-    EXPECT_THROW(RunArchiveStage(*engine, host), TStageAbandoned);
+    EXPECT_THROW(RunArchiveStage(*engine, host, host.Records), TStageAbandoned);
 }
 
 TEST(TRejectedVolumeTextTest, DisketteLooksAtTheFirstLetterOnly)

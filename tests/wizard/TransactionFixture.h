@@ -14,6 +14,7 @@
 #include "base/File.h"
 #include "package/Md5Hash.h"
 #include "wizard/UpdateFiles.h"
+#include "wizard/UpdateLog.h"
 #include "wizard/UpdateTransaction.h"
 
 namespace upd::wizard {
@@ -142,8 +143,8 @@ protected:
 
     void Replace(TFileOps& ops)
     {
-        ReplaceAll(m_files, m_install.File("Tag") + test::kSeparator + "kp3tag.txt", "eticheta\r\n", m_journal, ops,
-                   [] {});
+        ReplaceAll(m_files, m_install.File("Tag") + test::kSeparator + "kp3tag.txt", "eticheta\r\n", m_journal, m_log,
+                   ops, [] {});
     }
 
     /// Where the journal may name files.
@@ -152,6 +153,7 @@ protected:
     TTempDir m_install, m_new, m_state;
     std::string m_journalFile = m_state.File("Actualizare.jurnal");
     TUpdateJournal m_journal;
+    TUpdateLog m_log; ///< without a file
     std::vector<TReplacement> m_files;
     TSnapshot m_old;
 };

@@ -12,6 +12,8 @@
 #include "version/FileOps.h"
 #include "wizard/ArchiveStage.h"
 #include "wizard/UpdateFiles.h"
+#include "wizard/UpdateJournal.h"
+#include "wizard/UpdateLog.h"
 #include "wizard/StageControl.h"
 #include "wizard/UpdateStage.h"
 
@@ -94,7 +96,7 @@ protected:
         package::BuildPackage(m_manifest, exe, 0, 0);
         m_engine = std::make_unique<package::TPatchDataEngine>(exe);
         TNoVolumes none;
-        RunArchiveStage(*m_engine, none);
+        RunArchiveStage(*m_engine, none, m_records);
         for (int i = 0; i < m_engine->Update->PatchSets.Count(); ++i) {
             package::TPatchSet& set = m_engine->Update->PatchSets.Items(i);
             set.SourceFileName = set.TargetFileName;
@@ -128,7 +130,7 @@ protected:
         try {
             TUpdateStageOptions options;
             options.TagFolder = m_tagFolder;
-            RunUpdateStage(*m_engine, host, options);
+            RunUpdateStage(*m_engine, host, m_records, options);
             return "";
         } catch (const Exception& e) {
             return e.what();
@@ -142,6 +144,9 @@ protected:
     std::vector<int> m_installed;
     std::vector<std::string> m_new, m_before;
     std::unique_ptr<package::TPatchDataEngine> m_engine;
+    TUpdateLog m_log;
+    TUpdateJournal m_journal;
+    TRunRecords m_records{m_log, m_journal};
 };
 
 TEST_F(TUpdateStageTest, EveryFileAndItsTwinGetTheNewVersion)
@@ -326,7 +331,7 @@ TEST_F(TUpdateStageTest, AFileInUseIsAskedAboutBeforeAnythingChanges)
     options.TagFolder = m_tagFolder;
     options.Ops = &ops;
     THost host;
-    EXPECT_THROW(RunUpdateStage(*m_engine, host, options), TStageAbandoned);
+    EXPECT_THROW(RunUpdateStage(*m_engine, host, m_records, options), TStageAbandoned);
     ASSERT_EQ(host.Questions.size(), 1u);
     EXPECT_EQ(host.Questions[0], FileInUseMessage(ops.Held, "Sharing violation.", ""));
     ExpectInstallationUnchanged();
@@ -381,7 +386,7 @@ TEST_F(TUpdateStageTest, AFileRewrittenAfterItsCheckIsNeverInstalled)
         THost host;
         std::string message;
         try {
-            RunUpdateStage(*m_engine, host, options);
+            RunUpdateStage(*m_engine, host, m_records, options);
         } catch (const Exception& e) {
             message = e.Message();
         }

@@ -44,8 +44,8 @@ public:
     {
         Events.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
     }
-    void Warning(const std::string& text) override { Events.push_back("warning " + text); }
-    void Fatal(const std::string& text) override { Events.push_back("fatal " + text); }
+    void Warning(const TFinding& finding) override { Events.push_back("warning " + finding.Text); }
+    void Fatal(const TFinding& finding) override { Events.push_back("fatal " + finding.Text); }
     void AlreadyUpdated() override { ++AlreadyUpdatedCalls; }
     int AlreadyUpdatedCalls = 0;
     void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) override

@@ -58,8 +58,8 @@ public:
     {
         PrintLine("progress ", std::to_string(done) + "/" + std::to_string(total));
     }
-    void Warning(const std::string& text) override { PrintLine("warning ", text); }
-    void Fatal(const std::string& text) override { PrintLine("fatal ", text); }
+    void Warning(const upd::wizard::TFinding& finding) override { PrintLine("warning ", finding.Text); }
+    void Fatal(const upd::wizard::TFinding& finding) override { PrintLine("fatal ", finding.Text); }
     void SourceChosen(std::int32_t n, std::int32_t index, const std::string& path) override
     {
         PrintLine("source ", std::to_string(n) + " " + std::to_string(index) + " " + path);
