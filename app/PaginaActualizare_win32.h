@@ -63,11 +63,11 @@ private:
     std::vector<TFontHandle> m_fonts;
 };
 
-/// Sets a control's text from code page 1250 bytes.
+/// Sets a control's text (UTF-8).
 void SetControlText(HWND control, const std::string& text);
-/// A control's text as code page 1250 bytes.
+/// A control's text as UTF-8.
 std::string ControlText(HWND control);
-/// A standard message box; texts are code page 1250. Returns the button id.
+/// A standard message box (texts UTF-8). Returns the button id.
 int ShowMessageBox(HWND owner, const std::string& text, UINT flags);
 /// The standard display of an error on the main thread: its message in an error box.
 void ShowException(HWND owner, const std::exception& error);

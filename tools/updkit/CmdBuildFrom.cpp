@@ -46,18 +46,10 @@ std::vector<std::string> ReadList(const std::string& file)
     return names;
 }
 
-// A real file name as JSON: the names are code page 1250 on Windows, UTF-8 elsewhere.
+// A real file name (UTF-8) as JSON.
 void RealName(TJsonWriter& json, const std::string& name)
 {
-    const auto u8 = std::filesystem::absolute(std::filesystem::u8path(
-#ifdef _WIN32
-                                                  upd::Cp1250ToUtf8(name)
-#else
-                                                  name
-#endif
-                                                      ))
-                        .lexically_normal()
-                        .u8string();
+    const auto u8 = std::filesystem::absolute(std::filesystem::u8path(name)).lexically_normal().u8string();
     json.Utf8String(std::string(u8.begin(), u8.end()));
 }
 
@@ -227,17 +219,17 @@ int CmdBuildFrom(const TArgs& args)
         else if (arg == "-o" && output.empty())
             output = value;
         else if (arg == "--title" && !haveTitle)
-            title = upd::Utf8ToCp1250(value), haveTitle = true;
+            title = upd::KeptByCp1250(value), haveTitle = true;
         else if (arg == "--description" && !haveDescription)
-            description = upd::Utf8ToCp1250(value), haveDescription = true;
+            description = upd::KeptByCp1250(value), haveDescription = true;
         else if (arg == "--release" && release.empty())
-            release = upd::Utf8ToCp1250(value);
+            release = upd::KeptByCp1250(value);
         else if (arg == "--release-date" && releaseDate.empty())
-            releaseDate = upd::Utf8ToCp1250(value);
+            releaseDate = upd::KeptByCp1250(value);
         else if (arg == "--root")
-            input.InstalledRoot = upd::Utf8ToCp1250(value);
+            input.InstalledRoot = upd::KeptByCp1250(value);
         else if (arg == "--tag-file" && tagFile.empty())
-            tagFile = upd::Utf8ToCp1250(value);
+            tagFile = upd::KeptByCp1250(value);
         else if (arg == "--must-have")
             input.MustHave.push_back(value);
         else if (arg == "--must-have-list" && mustHaveList.empty())
@@ -247,7 +239,7 @@ int CmdBuildFrom(const TArgs& args)
         else if (arg == "--stub" && stub.empty())
             stub = value;
         else if (arg == "--patch-note" && note.empty())
-            note = upd::Utf8ToCp1250(value);
+            note = upd::KeptByCp1250(value);
         else if (arg == "--volumes" || arg == "--volume-size") {
             const std::string why = VolumeOption(arg, value, volumes, volumeSize);
             if (!why.empty())

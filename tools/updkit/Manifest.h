@@ -12,7 +12,7 @@ namespace updkit {
 /// Reads and checks a manifest; relative file names count from its folder.
 upd::package::TBuildManifest ReadManifest(const std::string& file);
 
-/// The installed paths of one set (code page 1250): its alternatives, or
+/// The installed paths of one set: its alternatives, or
 /// a patch set's target.
 struct TNamedSet {
     std::string Name; ///< for messages: "patches[1]", "patch set 2"
