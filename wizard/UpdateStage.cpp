@@ -241,7 +241,7 @@ std::string FileInUseMessage(const std::string& path, const std::string& reason,
 
 bool IsPlainFileName(const std::string& name)
 {
-    if (name.empty() || name == "." || name == ".." || name.size() > 255)
+    if (name.empty() || name == "." || name == ".." || Utf8Letters(name) > 255)
         return false;
     for (unsigned char c : name)
         if (c < 32 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)

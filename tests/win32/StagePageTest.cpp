@@ -179,7 +179,7 @@ TEST_F(TPackagePageTest, SuccessAdvancesOnceEvenWhenShownAgain)
     TPaginaValidare page(m_host, app::kIdFirstPage + 1);
     EXPECT_TRUE(page.IsBusy());
     EXPECT_FALSE(page.ThreadStarted);
-    EXPECT_EQ(app::ControlText(::GetDlgItem(page.Handle(), app::kIdLabel1)), "Titlu \xE3");
+    EXPECT_EQ(app::ControlText(::GetDlgItem(page.Handle(), app::kIdLabel1)), "Titlu \xC4\x83");
 
     page.Show();
     EXPECT_TRUE(page.ThreadStarted);
