@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/Cp1250.h"
+
 namespace updkit {
 
 std::string JsonQuote(std::string_view utf8)
@@ -105,7 +107,9 @@ TJsonWriter& TJsonWriter::Key(std::string_view key)
 
 TJsonWriter& TJsonWriter::String(std::string_view text)
 {
-    return Utf8String(text);
+    // A name the system gave as bytes need not be UTF-8: the output stays valid
+    // JSON, a malformed byte written as U+FFFD.
+    return Utf8String(upd::Utf16ToUtf8(upd::Utf8ToUtf16(text)));
 }
 
 TJsonWriter& TJsonWriter::Utf8String(std::string_view utf8)

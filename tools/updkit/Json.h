@@ -21,7 +21,7 @@ public:
     /// The key of the next value inside an object.
     TJsonWriter& Key(std::string_view key);
 
-    /// A text; control codes escaped (see JsonQuote).
+    /// A UTF-8 text; control codes escaped (see JsonQuote), a malformed byte as U+FFFD.
     TJsonWriter& String(std::string_view text);
     TJsonWriter& Utf8String(std::string_view utf8);
     TJsonWriter& Int(std::int64_t value);
