@@ -140,7 +140,7 @@ upd::wizard::TRunMode ReadCommandLine()
     return mode;
 }
 
-// The /log file as the log names files: code page 1250, other letters kept.
+// The /log file as the log names files.
 std::string LogFileName() { return upd::TPath::FromUtf8(RunMode().LogFile).Text(); }
 
 // A run that ends before it began (a wrong command line, another wizard

@@ -28,24 +28,9 @@ constexpr std::array<char16_t, 128> kHigh = {
     0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
 };
 
-// Decodes one UTF-8 sequence at `i`; false (and one byte consumed) when it is malformed.
-bool NextUtf8(std::string_view text, std::size_t& i, char32_t& code)
-{
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    std::size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
-                      : (lead & 0xF8) == 0xF0 ? 3 : 4;
-    code = extra == 0 ? lead : extra < 4 ? lead & (0x3F >> extra) : 0;
-    bool ok = extra < 4 && i + extra < text.size();
-    for (std::size_t k = 1; ok && k <= extra; ++k) {
-        unsigned char trail = static_cast<unsigned char>(text[i + k]);
-        ok = (trail & 0xC0) == 0x80;
-        code = (code << 6) | (trail & 0x3F);
-    }
-    i += ok ? extra + 1 : 1;
-    return ok;
-}
-
 bool IsSurrogate(char32_t c) { return c >= 0xD800 && c < 0xE000; }
+
+bool IsTrail(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 // The code point at `i`, a surrogate pair joined; `i` moves past it. A lone
 // half comes back as it is, for the caller to refuse.
@@ -69,6 +54,70 @@ void AppendUtf16(std::u16string& out, char32_t c)
 }
 
 } // namespace
+
+bool NextUtf8(std::string_view text, std::size_t& i, char32_t& code) noexcept
+{
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    // The shortest form only: the smallest code point each length may carry
+    // keeps two byte sequences from meaning the same letter.
+    std::size_t extra = 0;
+    char32_t least = 0;
+    if (lead < 0x80) {
+        code = lead;
+        ++i;
+        return true;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        extra = 1, least = 0x80, code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        extra = 2, least = 0x800, code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        extra = 3, least = 0x10000, code = lead & 0x07;
+    } else {
+        ++i;
+        return false;
+    }
+    if (text.size() - i <= extra) {
+        ++i;
+        return false;
+    }
+    for (std::size_t k = 1; k <= extra; ++k) {
+        const unsigned char trail = static_cast<unsigned char>(text[i + k]);
+        if (!IsTrail(trail)) {
+            ++i;
+            return false;
+        }
+        code = (code << 6) | (trail & 0x3F);
+    }
+    if (code < least || code > 0x10FFFF || IsSurrogate(code)) {
+        ++i;
+        return false;
+    }
+    i += extra + 1;
+    return true;
+}
+
+std::size_t Utf8Letters(std::string_view text) noexcept
+{
+    std::size_t letters = 0;
+    char32_t code = 0;
+    for (std::size_t i = 0; i < text.size(); ++letters)
+        NextUtf8(text, i, code);
+    return letters;
+}
+
+std::size_t Utf8Offset(std::string_view text, std::size_t letters) noexcept
+{
+    std::size_t i = 0;
+    char32_t code = 0;
+    for (; letters > 0 && i < text.size(); --letters)
+        NextUtf8(text, i, code);
+    return i;
+}
+
+std::string KeptByCp1250(std::string_view utf8)
+{
+    return Cp1250ToUtf8(Utf8ToCp1250(utf8));
+}
 
 char32_t Cp1250ToUnicode(unsigned char byte) noexcept
 {
@@ -134,7 +183,7 @@ std::u16string Utf8ToUtf16(std::string_view text)
     std::size_t i = 0;
     while (i < text.size()) {
         char32_t code = 0;
-        if (!NextUtf8(text, i, code) || code >= 0x110000)
+        if (!NextUtf8(text, i, code))
             code = 0xFFFD;
         AppendUtf16(out, code);
     }
@@ -169,70 +218,6 @@ void AppendUtf8(std::string& out, char32_t c)
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
-}
-
-namespace {
-
-// The letter kept at `i` (just past the marker), or false when the bytes there
-// are not one: then the marker is an ordinary control code.
-bool KeptLetter(std::string_view text, std::size_t& i, char32_t& code)
-{
-    if (i >= text.size() || static_cast<unsigned char>(text[i]) < 0xC2)
-        return false;
-    std::size_t at = i;
-    if (!NextUtf8(text, at, code) || code > 0x10FFFF || IsSurrogate(code) || UnicodeToCp1250(code) != '?')
-        return false;
-    i = at;
-    return true;
-}
-
-template <typename Append>
-void ForEachTextLetter(std::string_view text, Append append)
-{
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i++]);
-        char32_t code = 0;
-        if (b == static_cast<unsigned char>(kForeignLetter) && KeptLetter(text, i, code))
-            append(code);
-        else
-            append(Cp1250ToUnicode(b));
-    }
-}
-
-} // namespace
-
-std::string Utf16ToText(std::u16string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t c = NextUtf16(text, i);
-        // A lone surrogate half has no UTF-8 form: it stays '?', as before.
-        unsigned char b = UnicodeToCp1250(c);
-        if (b != '?' || c == '?' || IsSurrogate(c)) {
-            out += static_cast<char>(b);
-        } else {
-            out += kForeignLetter;
-            AppendUtf8(out, c);
-        }
-    }
-    return out;
-}
-
-std::u16string TextToUtf16(std::string_view text)
-{
-    std::u16string out;
-    out.reserve(text.size());
-    ForEachTextLetter(text, [&](char32_t c) { AppendUtf16(out, c); });
-    return out;
-}
-
-std::string TextToUtf8(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    ForEachTextLetter(text, [&](char32_t c) { AppendUtf8(out, c); });
-    return out;
 }
 
 } // namespace upd

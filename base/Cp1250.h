@@ -1,11 +1,12 @@
-// Code page 1250 conversions.
+// Conversions between the forms a text takes.
 //
-// The core keeps every text as code page 1250 bytes (the Windows code page of
-// the Romanian letters). Conversions happen only at the edges: UTF-16 for the
-// wide Windows functions and for UTF-16 texts read from packages, UTF-8 for
-// the console tool's JSON output and for UTF-8 texts read from packages.
+// Inside the program and the tool every text is UTF-8. Code page 1250 (the
+// Windows code page of the Romanian letters) is the form of texts stored in a
+// package and of the tag file; UTF-16 is the form of the wide Windows
+// functions. Texts change form only where they cross one of those edges.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,35 +21,32 @@ char32_t Cp1250ToUnicode(unsigned char byte) noexcept;
 /// U+0083, U+0088, U+0090 and U+0098 give the undefined bytes of their values.
 unsigned char UnicodeToCp1250(char32_t code) noexcept;
 
-std::u16string Cp1250ToUtf16(std::string_view text);
-std::string Utf16ToCp1250(std::u16string_view text);
-std::string Cp1250ToUtf8(std::string_view text);
+/// Decodes the UTF-8 sequence at `i` (i < text.size()) into `code` and moves
+/// `i` past it. A sequence that is cut short, longer than the letter needs,
+/// a surrogate half or beyond U+10FFFF is malformed: false, and `i` moves by
+/// one byte only, so that the next byte is looked at afresh.
+bool NextUtf8(std::string_view text, std::size_t& i, char32_t& code) noexcept;
 /// Appends the UTF-8 form of a code point.
 void AppendUtf8(std::string& out, char32_t code);
 
-/// UTF-8 and UTF-16 of any letter (system names); malformed input becomes U+FFFD.
+/// The number of letters of a UTF-8 text; each malformed byte counts as one,
+/// as the conversions below replace it.
+std::size_t Utf8Letters(std::string_view text) noexcept;
+/// The byte offset where letter `letters` (0-based) starts; text.size() past the end.
+std::size_t Utf8Offset(std::string_view text, std::size_t letters) noexcept;
+
+std::u16string Cp1250ToUtf16(std::string_view text);
+/// A letter the page lacks (or a lone surrogate half) becomes '?'.
+std::string Utf16ToCp1250(std::u16string_view text);
+std::string Cp1250ToUtf8(std::string_view text);
+/// Each malformed byte and each letter the page lacks becomes '?'.
+std::string Utf8ToCp1250(std::string_view text);
+/// What code page 1250 keeps of a UTF-8 text: the letters it lacks as '?'.
+std::string KeptByCp1250(std::string_view utf8);
+
+/// UTF-8 and UTF-16 of any letter (system names); each malformed byte or
+/// lone surrogate half becomes U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
-
-/// Malformed UTF-8 sequences become '?'.
-std::string Utf8ToCp1250(std::string_view text);
-
-// Texts that carry names from the system.
-//
-// Messages are code page 1250 texts, but a name the system hands over (a
-// folder "Ștefan", a Cyrillic or CJK user name) may hold letters the page
-// lacks. Such a letter travels inside the text as kForeignLetter followed by
-// its UTF-8 sequence; the conversions to the system's forms (the window texts,
-// the log) give it back. File names can never hold that control code, so no
-// package text or name is read differently.
-inline constexpr char kForeignLetter = '\x1A';
-
-/// UTF-16 from the system to a message text: code page 1250 where the page has
-/// the letter, kForeignLetter + UTF-8 where it has not.
-std::string Utf16ToText(std::u16string_view text);
-/// A message text to UTF-16 / UTF-8: code page 1250, with the letters kept by
-/// Utf16ToText given back.
-std::u16string TextToUtf16(std::string_view text);
-std::string TextToUtf8(std::string_view text);
 
 } // namespace upd

@@ -2,7 +2,7 @@
 //
 // Names are TPath: the system's own form, so that any letter of a folder the
 // user chose survives. Errors are EOSError with the system's code; messages
-// name the file in code page 1250.
+// name the file in UTF-8.
 #pragma once
 
 #include <cstdint>

@@ -20,34 +20,20 @@ std::size_t AfterLastSeparator(const TPath::TNative& name)
 
 #ifdef _WIN32
 
-TPath::TPath(std::string_view cp1250)
+TPath::TPath(std::string_view utf8)
 {
-    std::u16string wide = TextToUtf16(cp1250);
+    std::u16string wide = Utf8ToUtf16(utf8);
     m_native.assign(wide.begin(), wide.end());
 }
 
-TPath TPath::FromUtf8(std::string_view utf8)
-{
-    TPath path;
-    std::u16string wide = Utf8ToUtf16(utf8);
-    path.m_native.assign(wide.begin(), wide.end());
-    return path;
-}
-
-std::string TPath::Text() const { return Utf16ToText(std::u16string(m_native.begin(), m_native.end())); }
-
-std::string TPath::Utf8() const { return Utf16ToUtf8(std::u16string(m_native.begin(), m_native.end())); }
+std::string TPath::Text() const { return Utf16ToUtf8(std::u16string(m_native.begin(), m_native.end())); }
 
 #else
 
-// POSIX names are bytes; the package's names are used as they are, as before.
-TPath::TPath(std::string_view cp1250) : m_native(cp1250) {}
-
-TPath TPath::FromUtf8(std::string_view utf8) { return FromNative(std::string(utf8)); }
+// POSIX names are bytes, UTF-8 by convention: they are used as they are.
+TPath::TPath(std::string_view utf8) : m_native(utf8) {}
 
 std::string TPath::Text() const { return m_native; }
-
-std::string TPath::Utf8() const { return m_native; }
 
 #endif
 

@@ -2,10 +2,9 @@
 //
 // A TPath holds the system's own form of a name: UTF-16 on Windows (so a
 // folder named with letters outside code page 1250 stays openable), the
-// native bytes on POSIX systems. Texts of the package (code page 1250) become
-// paths by the implicit constructor, the one place where they meet the
-// system's names; a path becomes a text only explicitly, through Text() for
-// messages or Utf8() for the console tool.
+// native bytes on POSIX systems. Texts (UTF-8) become paths by the implicit
+// constructor, the one place where they meet the system's names; a path
+// becomes a text only explicitly, through Text().
 #pragma once
 
 #include <string>
@@ -22,26 +21,26 @@ public:
 #endif
 
     TPath() = default;
-    /// A code page 1250 text (a name stored in a package, a fixed name, or a
-    /// name that Text() gave, letters outside the page included).
-    TPath(std::string_view cp1250);
-    TPath(const std::string& cp1250) : TPath(std::string_view(cp1250)) {}
-    TPath(const char* cp1250) : TPath(std::string_view(cp1250)) {}
+    /// A UTF-8 text (a name read from a package, a fixed name, or a name that
+    /// Text() gave).
+    TPath(std::string_view utf8);
+    TPath(const std::string& utf8) : TPath(std::string_view(utf8)) {}
+    TPath(const char* utf8) : TPath(std::string_view(utf8)) {}
 
     /// A name in the system's own form, as a wide function returned it.
     static TPath FromNative(TNative native);
-    /// A UTF-8 name (the console tool's JSON, a Unix path handed over).
-    static TPath FromUtf8(std::string_view utf8);
+    /// The same as the constructor; kept for the places that say where a name came from
+    /// (the console tool's JSON, a Unix path handed over).
+    static TPath FromUtf8(std::string_view utf8) { return TPath(utf8); }
 
     const TNative& Native() const noexcept { return m_native; }
     bool Empty() const noexcept { return m_native.empty(); }
     std::size_t Size() const noexcept { return m_native.size(); }
 
-    /// The name for a message: code page 1250, letters the page lacks kept as
-    /// kForeignLetter sequences, so TPath(Text()) is the same name again.
+    /// The name as UTF-8, so that TPath(Text()) is the same name again (on
+    /// POSIX: the bytes as they are).
     std::string Text() const;
-    /// The name as UTF-8 (on POSIX: the bytes as they are).
-    std::string Utf8() const;
+    std::string Utf8() const { return Text(); }
 
     /// Whether the name ends in a path separator ('\\' or '/').
     bool EndsWithSeparator() const noexcept;

@@ -4,20 +4,20 @@
 
 namespace upd {
 
-std::wstring Wide(const std::string& cp1250)
+std::wstring Wide(const std::string& utf8)
 {
-    std::u16string u = TextToUtf16(cp1250);
+    std::u16string u = Utf8ToUtf16(utf8);
     return std::wstring(u.begin(), u.end());
 }
 
 std::string SystemText(const std::wstring& wide)
 {
-    return Utf16ToText(std::u16string(wide.begin(), wide.end()));
+    return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 std::string Narrow(const std::wstring& wide)
 {
-    return Utf16ToCp1250(std::u16string(wide.begin(), wide.end()));
+    return Cp1250ToUtf8(Utf16ToCp1250(std::u16string(wide.begin(), wide.end())));
 }
 
 std::string SystemErrorText(DWORD code)

@@ -1,5 +1,5 @@
-// The one crossing between the core's code page 1250 texts and the wide
-// Windows functions, plus the system's error texts.
+// The one crossing between the core's UTF-8 texts and the wide Windows
+// functions, plus the system's error texts.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -13,14 +13,14 @@
 
 namespace upd {
 
-/// Code page 1250 text to UTF-16 for a W function (never the system's ANSI page);
-/// letters that SystemText kept come back.
-std::wstring Wide(const std::string& cp1250);
-/// UTF-16 from a W function back to code page 1250 ('?' for letters outside it),
-/// for texts compared with the package's own (version values).
+/// A text to UTF-16 for a W function (never the system's ANSI page).
+std::wstring Wide(const std::string& utf8);
+/// UTF-16 from a W function as a text of what code page 1250 keeps of it ('?'
+/// for letters outside the page), for texts compared with the package's own
+/// (version values), which can hold no other letters.
 std::string Narrow(const std::wstring& wide);
 /// UTF-16 from the system (a name, an error text, what the user typed) as a
-/// message text that keeps every letter (see kForeignLetter).
+/// text that keeps every letter.
 std::string SystemText(const std::wstring& wide);
 
 /// The system's text for an error code, without the trailing line break.

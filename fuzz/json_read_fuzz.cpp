@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     updkit::TJsonWriter json;
-    json.BeginObject().Key("t").String(text).EndObject();
+    json.BeginObject().Key("t").String(upd::Cp1250ToUtf8(text)).EndObject();
     const updkit::TJsonValue read = updkit::ParseJson(json.Text());
     if (upd::Utf8ToCp1250(read.Find("t")->AsString("t")) != text)
         std::abort();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "package/PatchDataEngine.h"
 #include "package/TaggedValues.h"
@@ -21,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (offset != 0 || package.size() < kPatchHeaderSize || package.size() > exe.size())
             std::abort();
         const TPatchHeader header = TPatchHeader::Parse(package.data());
-        if (header.Title.size() > kTitleCapacity || header.PackageDigest.size() > kDigestCapacity)
+        // Texts are UTF-8 in memory: the capacities count letters.
+        if (upd::Utf8Letters(header.Title) > kTitleCapacity || upd::Utf8Letters(header.PackageDigest) > kDigestCapacity)
             std::abort();
         if (header.Serialize().size() != kPatchHeaderSize)
             std::abort();

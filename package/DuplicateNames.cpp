@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "base/Cp1250.h"
+
 namespace upd::package {
 
 namespace {
@@ -23,6 +25,27 @@ char Fold(char c)
     case 0xBC: return static_cast<char>(0xBE);
     default: return c;
     }
+}
+
+// Folds the letters of the page; other letters (a system folder's) stay as they are.
+std::string FoldLetters(std::string_view utf8)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t start = i;
+        char32_t code = 0;
+        if (!NextUtf8(utf8, i, code)) {
+            out += utf8[start];
+            continue;
+        }
+        const unsigned char byte = UnicodeToCp1250(code);
+        if (byte != '?' || code == '?')
+            AppendUtf8(out, Cp1250ToUnicode(static_cast<unsigned char>(Fold(static_cast<char>(byte)))));
+        else
+            out.append(utf8.substr(start, i - start));
+    }
+    return out;
 }
 
 } // namespace
@@ -59,9 +82,7 @@ std::string CanonicalPathName(const std::string& path)
     std::string out = prefix;
     for (std::size_t i = 0; i < steps.size(); ++i)
         out += (i ? "\\" : "") + steps[i];
-    for (char& c : out)
-        c = Fold(c);
-    return out;
+    return FoldLetters(out);
 }
 
 std::optional<TSameFile> FindSameFileTwice(const std::vector<std::string>& targets)

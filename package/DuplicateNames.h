@@ -18,8 +18,8 @@ namespace upd::package {
 
 /// The spelling of a Windows path under which every other spelling of the
 /// same file compares equal: backslashes only, no repeated ones, no "." or
-/// ".." steps, no dots or spaces ending a name, letters in lower case. Texts
-/// are code page 1250, as the package keeps them.
+/// ".." steps, no dots or spaces ending a name, the letters of code page 1250
+/// in lower case.
 std::string CanonicalPathName(const std::string& path);
 
 /// Two spellings of one file, as the package wrote them (a twin with its "vf").

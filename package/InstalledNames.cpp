@@ -55,10 +55,12 @@ std::string WhyNotName(std::string_view name)
 
 } // namespace
 
-std::string InstalledPathKey(std::string_view cp1250Path)
+std::string InstalledPathKey(std::string_view utf8Path)
 {
+    // Built in the package's code page, where every stored name lives: a
+    // letter the page lacks is '?' there, as it would be in the package.
     std::string key;
-    for (char c : cp1250Path) {
+    for (char c : Utf8ToCp1250(utf8Path)) {
         if (c == '/')
             c = '\\';
         if (c == '\\' && !key.empty() && key.back() == '\\')
@@ -66,10 +68,10 @@ std::string InstalledPathKey(std::string_view cp1250Path)
         const char32_t lower = LowerLetter(Cp1250ToUnicode(static_cast<unsigned char>(c)));
         key += static_cast<char>(UnicodeToCp1250(lower));
     }
-    return key;
+    return Cp1250ToUtf8(key);
 }
 
-std::string WhyNotInstallable(std::string_view utf8Relative, std::string_view cp1250Root)
+std::string WhyNotInstallable(std::string_view utf8Relative, std::string_view utf8Root)
 {
     const std::u16string wide = Utf8ToUtf16(utf8Relative);
     if (Utf16ToUtf8(wide) != utf8Relative)
@@ -89,7 +91,7 @@ std::string WhyNotInstallable(std::string_view utf8Relative, std::string_view cp
         start = end + 1;
     }
     // The installed path with its root, as Windows counts it (MAX_PATH less the NUL).
-    const std::size_t length = cp1250Root.size() + 1 + stored.size();
+    const std::size_t length = Utf8Letters(utf8Root) + 1 + stored.size();
     if (length > 259)
         return "its installed path would have " + std::to_string(length) +
                " characters, more than the 259 Windows allows";

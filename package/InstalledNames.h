@@ -10,12 +10,13 @@
 namespace upd::package {
 
 /// The installed path's identity: '/' read as '\\', runs of '\\' as one, and
-/// the letters of code page 1250 compared without regard to case.
-std::string InstalledPathKey(std::string_view cp1250Path);
+/// the letters of code page 1250 compared without regard to case (a letter
+/// the page lacks reads as '?', as the package would store it).
+std::string InstalledPathKey(std::string_view utf8Path);
 
 /// Why `utf8Relative` (a path inside a release folder, '/' between folders)
-/// cannot be installed under `cp1250Root` on Windows or stored in the
+/// cannot be installed under `utf8Root` on Windows or stored in the
 /// package's code page; empty when it can.
-std::string WhyNotInstallable(std::string_view utf8Relative, std::string_view cp1250Root);
+std::string WhyNotInstallable(std::string_view utf8Relative, std::string_view utf8Root);
 
 } // namespace upd::package

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "base/Cp1250.h"
+
 namespace upd::package {
 
 namespace {
@@ -35,11 +37,13 @@ void PutInt32(std::uint8_t* p, std::int32_t value)
 std::string ShortStringAt(const std::uint8_t* p, std::size_t capacity)
 {
     std::size_t length = std::min<std::size_t>(p[0], capacity);
-    return std::string(reinterpret_cast<const char*>(p + 1), length);
+    return Cp1250ToUtf8(std::string_view(reinterpret_cast<const char*>(p + 1), length));
 }
 
-void PutShortString(std::uint8_t* p, std::size_t capacity, const std::string& text)
+// Stored as code page 1250, cut to the capacity in that form.
+void PutShortString(std::uint8_t* p, std::size_t capacity, const std::string& utf8)
 {
+    const std::string text = Utf8ToCp1250(utf8);
     std::size_t length = std::min(text.size(), capacity);
     p[0] = static_cast<std::uint8_t>(length);
     std::copy_n(text.begin(), length, p + 1);

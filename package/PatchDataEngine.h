@@ -41,7 +41,7 @@ struct TCertificateTable {
 /// image, or a table that does not end the file.
 std::optional<TCertificateTable> TrailingCertificateTable(const std::uint8_t* data, std::size_t size);
 
-/// The full name of the running executable (code page 1250 on Windows).
+/// The full name of the running executable.
 TPath RunningExeFileName();
 
 /// The package of one executable. One instance per process is reached through

@@ -16,18 +16,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char32_t Lower(char32_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
 
-// A file name as the rest of the system opens it: code page 1250 on Windows.
-std::string SystemName(const fs::path& path)
+std::u32string Letters(std::string_view utf8)
 {
-    const auto u8 = path.u8string();
-    std::string utf8(u8.begin(), u8.end());
-#ifdef _WIN32
-    return Utf8ToCp1250(utf8);
-#else
-    return utf8;
-#endif
+    std::u32string letters;
+    for (std::size_t i = 0; i < utf8.size();) {
+        char32_t code = 0;
+        letters += NextUtf8(utf8, i, code) ? code : U'\uFFFD';
+    }
+    return letters;
 }
 
 struct TFolderFile {
@@ -77,7 +75,7 @@ void WalkFolder(const std::string& release, const fs::path& folder, const std::s
         if (!why.empty())
             throw Exception(where + ": cannot be installed on Windows: " + why);
         const auto [it, added] =
-            files.emplace(InstalledPathKey(Utf8ToCp1250(relative)), TFolderFile{relative, SystemName(entry)});
+            files.emplace(InstalledPathKey(relative), TFolderFile{relative, Utf8Of(entry)});
         if (!added)
             throw Exception(release + ": " + it->second.Relative + " and " + relative +
                             " name the same installed file (Windows does not tell case apart)");
@@ -129,17 +127,20 @@ std::string InstalledPath(const std::string& root, const std::string& relative)
     std::string path = root;
     if (!path.empty() && path.back() != '\\')
         path += '\\';
-    std::string tail = Utf8ToCp1250(relative);
+    std::string tail = relative;
     std::replace(tail.begin(), tail.end(), '/', '\\');
     return path + tail;
 }
 
 } // namespace
 
-bool WildcardMatch(const std::string& pattern, const std::string& name)
+bool WildcardMatch(const std::string& utf8Pattern, const std::string& utf8Name)
 {
+    // Letter by letter, so that '?' stands for a whole letter, not one of its bytes.
+    const std::u32string pattern = Letters(utf8Pattern);
+    const std::u32string name = Letters(utf8Name);
     // Iterative match with one back-track point: the last '*' seen.
-    std::size_t p = 0, n = 0, star = std::string::npos, mark = 0;
+    std::size_t p = 0, n = 0, star = std::u32string::npos, mark = 0;
     while (n < name.size()) {
         if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
             ++p;
@@ -147,7 +148,7 @@ bool WildcardMatch(const std::string& pattern, const std::string& name)
         } else if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             mark = n;
-        } else if (star != std::string::npos) {
+        } else if (star != std::u32string::npos) {
             p = star + 1;
             n = ++mark;
         } else {

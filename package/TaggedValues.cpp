@@ -77,18 +77,19 @@ std::string TTaggedValueReader::ReadText()
     case kString: {
         std::size_t length = Unsigned(1);
         const std::uint8_t* p = Take(length);
-        return std::string(reinterpret_cast<const char*>(p), length);
+        return Cp1250ToUtf8(std::string_view(reinterpret_cast<const char*>(p), length));
     }
     case kLString: {
         // A length with the sign bit set is beyond any data we can hold: Take() rejects it.
         std::size_t length = Unsigned(4);
         const std::uint8_t* p = Take(length);
-        return std::string(reinterpret_cast<const char*>(p), length);
+        return Cp1250ToUtf8(std::string_view(reinterpret_cast<const char*>(p), length));
     }
     case kUtf8String: {
+        // Every text read must be one the package's code page can hold again.
         std::size_t length = Unsigned(4);
         const std::uint8_t* p = Take(length);
-        return Utf8ToCp1250(std::string_view(reinterpret_cast<const char*>(p), length));
+        return KeptByCp1250(std::string_view(reinterpret_cast<const char*>(p), length));
     }
     case kWString: {
         std::size_t units = Unsigned(4);
@@ -98,7 +99,7 @@ std::string TTaggedValueReader::ReadText()
         std::u16string wide(units, u'\0');
         for (std::size_t i = 0; i < units; ++i)
             wide[i] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-        return Utf16ToCp1250(wide);
+        return Cp1250ToUtf8(Utf16ToCp1250(wide));
     }
     default:
         Fail();
@@ -131,8 +132,10 @@ void TTaggedValueWriter::WriteInteger(std::int32_t value)
     }
 }
 
-void TTaggedValueWriter::WriteText(const std::string& text)
+void TTaggedValueWriter::WriteText(const std::string& utf8)
 {
+    // Stored as code page 1250: letters the page lacks become '?'.
+    const std::string text = Utf8ToCp1250(utf8);
     if (text.size() <= 255) {
         m_data.push_back(kString);
         Unsigned(static_cast<std::uint32_t>(text.size()), 1);

@@ -4,7 +4,10 @@
 // Every value is one tag byte followed by its payload (integers little-endian):
 //   0x02 int8 | 0x03 int16 | 0x04 int32               integers
 //   0x06 len8 bytes | 0x0C len32 bytes                 texts (code page 1250)
-//   0x12 count32 UTF-16 units | 0x14 len32 UTF-8 bytes texts converted to code page 1250
+//   0x12 count32 UTF-16 units | 0x14 len32 UTF-8 bytes texts, read as what code page 1250 keeps
+//
+// Texts are UTF-8 in memory: read texts are converted from their stored form,
+// written ones to code page 1250.
 //   0x08 false | 0x09 true                             booleans
 #pragma once
 
@@ -30,7 +33,7 @@ public:
 
     /// Accepts 0x02, 0x03 and 0x04.
     std::int32_t ReadInteger();
-    /// Accepts 0x06, 0x0C, 0x12 and 0x14.
+    /// Accepts 0x06, 0x0C, 0x12 and 0x14; gives the text as UTF-8.
     std::string ReadText();
     /// True only for 0x09; any other tag byte reads as false (it has no payload).
     bool ReadBoolean();
@@ -53,11 +56,11 @@ private:
 };
 
 /// Writes tagged values in their smallest forms: integers as 0x02, 0x03 or
-/// 0x04, texts of up to 255 bytes as 0x06 and longer ones as 0x0C.
+/// 0x04, texts of up to 255 bytes (in code page 1250) as 0x06 and longer ones as 0x0C.
 class TTaggedValueWriter {
 public:
     void WriteInteger(std::int32_t value);
-    void WriteText(const std::string& text);
+    void WriteText(const std::string& utf8);
     void WriteBoolean(bool value);
 
     const std::vector<std::uint8_t>& Data() const { return m_data; }

@@ -15,13 +15,13 @@ namespace upd::package {
 
 /// One file state taken from a real file.
 struct TBuildFile {
-    std::string InstalledPath;  ///< the path stored in the description (code page 1250), e.g. C:\Pravion\a.dll
+    std::string InstalledPath;  ///< the path stored in the description, e.g. C:\Pravion\a.dll
     std::string SourceFile;     ///< the real file whose size, version and digest are taken
     bool CheckVersion = true;   ///< false stores an empty version (not checked)
 };
 
 struct TBuildPatch {
-    std::string TargetPath;              ///< installed path of the file to update (code page 1250)
+    std::string TargetPath;              ///< installed path of the file to update
     std::vector<std::string> OldFiles;   ///< real files of the known old versions, in version order
     std::string NewFile;                 ///< the real file of the new version
     bool CheckVersion = true;            ///< versions of the old signatures are checked

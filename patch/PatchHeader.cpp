@@ -52,12 +52,12 @@ std::string TQvtTaggedReader::ReadText()
     case 0x06: {
         std::size_t length = Unsigned(1);
         const auto* at = Take(length);
-        return std::string(reinterpret_cast<const char*>(at), length);
+        return Cp1250ToUtf8(std::string_view(reinterpret_cast<const char*>(at), length));
     }
     case 0x0C: {
         std::size_t length = Unsigned(4);
         const auto* at = Take(length);
-        return std::string(reinterpret_cast<const char*>(at), length);
+        return Cp1250ToUtf8(std::string_view(reinterpret_cast<const char*>(at), length));
     }
     case 0x12: {
         std::size_t units = Unsigned(4);
@@ -67,12 +67,12 @@ std::string TQvtTaggedReader::ReadText()
         std::u16string text(units, u'\0');
         for (std::size_t i = 0; i < units; ++i)
             text[i] = static_cast<char16_t>(at[2 * i] | at[2 * i + 1] << 8);
-        return Utf16ToCp1250(text);
+        return Cp1250ToUtf8(Utf16ToCp1250(text));
     }
     case 0x14: {
         std::size_t length = Unsigned(4);
         const auto* at = Take(length);
-        return Utf8ToCp1250(std::string_view(reinterpret_cast<const char*>(at), length));
+        return KeptByCp1250(std::string_view(reinterpret_cast<const char*>(at), length));
     }
     default:
         throw Exception(kInvalidValue);
@@ -105,8 +105,10 @@ void TQvtTaggedWriter::WriteInteger(std::int32_t value)
     }
 }
 
-void TQvtTaggedWriter::WriteText(const std::string& text)
+void TQvtTaggedWriter::WriteText(const std::string& utf8)
 {
+    // Stored as code page 1250: letters the page lacks become '?'.
+    const std::string text = Utf8ToCp1250(utf8);
     if (text.size() <= 255) {
         m_data.push_back(0x06);
         Unsigned(static_cast<std::uint32_t>(text.size()), 1);

@@ -22,6 +22,7 @@ public:
     TQvtTaggedReader(const std::uint8_t* data, std::size_t size) noexcept : m_data(data), m_size(size) {}
 
     std::int32_t ReadInteger();
+    /// The text as UTF-8, whatever its stored form (code page 1250, UTF-16, UTF-8).
     std::string ReadText();
     /// `count` plain bytes (no tag).
     std::vector<std::uint8_t> ReadRaw(std::size_t count);
@@ -41,7 +42,8 @@ private:
 class TQvtTaggedWriter {
 public:
     void WriteInteger(std::int32_t value);
-    void WriteText(const std::string& text);
+    /// Stores a UTF-8 text as code page 1250.
+    void WriteText(const std::string& utf8);
     void WriteRaw(const std::uint8_t* data, std::size_t count);
 
     const std::vector<std::uint8_t>& Data() const noexcept { return m_data; }

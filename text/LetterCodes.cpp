@@ -4,22 +4,23 @@ namespace upd::text {
 
 namespace {
 
-// 0 for a character that is not a code: the pair is dropped.
-char LetterFor(char code)
+// Empty for a character that is not a code: the pair is dropped. The s and t
+// are the cedilla forms, the ones code page 1250 has.
+std::string_view LetterFor(char code)
 {
     switch (code) {
-    case 'a': return '\xE3';
-    case 'h': return '\xE2';
-    case 'i': return '\xEE';
-    case 's': return '\xBA';
-    case 't': return '\xFE';
-    case 'A': return '\xC3';
-    case 'H': return '\xC2';
-    case 'I': return '\xCE';
-    case 'S': return '\xAA';
-    case 'T': return '\xDE';
-    case '@': return '@';
-    default: return 0;
+    case 'a': return "\xC4\x83";
+    case 'h': return "\xC3\xA2";
+    case 'i': return "\xC3\xAE";
+    case 's': return "\xC5\x9F";
+    case 't': return "\xC5\xA3";
+    case 'A': return "\xC4\x82";
+    case 'H': return "\xC3\x82";
+    case 'I': return "\xC3\x8E";
+    case 'S': return "\xC5\x9E";
+    case 'T': return "\xC5\xA2";
+    case '@': return "@";
+    default: return {};
     }
 }
 
@@ -36,8 +37,7 @@ std::string DecodeDiacritics(std::string_view source)
         }
         if (++i == source.size())
             break;
-        if (char letter = LetterFor(source[i]))
-            out += letter;
+        out += LetterFor(source[i]);
     }
     return out;
 }

@@ -25,7 +25,7 @@ using TGdiObject = TUniqueHandle<TGdiObjectTraits<H>>;
 class TQvtFontCache {
 public:
     /// A font of the description: height from the point size at the screen's
-    /// vertical resolution, the face name converted from code page 1250.
+    /// vertical resolution, the face name converted from UTF-8.
     HFONT Get(const TQvtFont& font);
 
 private:

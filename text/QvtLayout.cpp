@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/Cp1250.h"
 #include "base/Exception.h"
 
 namespace upd::text {
@@ -87,7 +88,7 @@ std::int32_t TQvtFixedMeasurer::LineHeight(const TQvtFont& font)
 
 TQvtSize TQvtFixedMeasurer::Measure(const TQvtFont& font, std::string_view text)
 {
-    auto width = static_cast<long long>(text.size()) * CharWidth(font);
+    auto width = static_cast<long long>(Utf8Letters(text)) * CharWidth(font);
     return {static_cast<std::int32_t>(std::min<long long>(width, INT32_MAX / 2)), LineHeight(font)};
 }
 

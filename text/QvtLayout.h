@@ -122,7 +122,7 @@ public:
     virtual TQvtSize Measure(const TQvtFont& font, std::string_view text) = 0;
 };
 
-/// Known metrics for tests and tools: every byte is Size * 6 / 10 pixels wide
+/// Known metrics for tests and tools: every letter is Size * 6 / 10 pixels wide
 /// (one more in bold), every string Size * 3 / 2 pixels high (Arial 10: 6 x 15).
 class TQvtFixedMeasurer : public TQvtTextMeasurer {
 public:

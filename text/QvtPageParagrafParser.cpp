@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "base/Cp1250.h"
 #include "base/Exception.h"
 
 namespace upd::text {
@@ -62,10 +63,15 @@ public:
 
     std::unique_ptr<TQvtPageListaParagrafe> Run()
     {
+        // Positions count letters, not the bytes of their UTF-8 forms.
         std::size_t i = 0;
+        std::size_t letter = 0;
         while (i < m_text.size()) {
-            if (Step(m_text[i], i + 1))
+            const bool first = (static_cast<unsigned char>(m_text[i]) & 0xC0) != 0x80;
+            if (Step(m_text[i], letter + (first ? 1 : 0))) {
+                letter += first ? 1 : 0;
                 ++i;
+            }
         }
         return std::move(m_result);
     }
@@ -240,9 +246,9 @@ std::unique_ptr<TQvtPageListaParagrafe> ParseParagrafe(std::string_view text)
 
 std::string MarkupExcerpt(std::string_view text, std::size_t n)
 {
-    // Positions n-20 .. n+20 (1-based) that exist, i.e. indices n-21 .. n+19.
-    std::size_t first = n > 21 ? n - 21 : 0;
-    std::size_t last = n + 19 < text.size() ? n + 20 : text.size(); // one past
+    // Letters n-20 .. n+20 (1-based) that exist, i.e. indices n-21 .. n+19.
+    std::size_t first = Utf8Offset(text, n > 21 ? n - 21 : 0);
+    std::size_t last = Utf8Offset(text, n + 20); // one past
     std::string out = "\n\r";
     if (first < last)
         out.append(text.substr(first, last - first));

@@ -9,7 +9,7 @@
 // Whitespace is TAB, LF, CR and blank only; every other byte is text.
 //
 // The model: a list of paragraphs, each a list of word runs of one style,
-// each a list of words. Texts are code page 1250 bytes.
+// each a list of words. Texts are UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -74,7 +74,7 @@ public:
 /// Parses markup into a new paragraph list. Only closed paragraphs are kept; an
 /// unfinished paragraph, run, word or tag at the end of the text is dropped
 /// without error, as are empty runs and empty paragraphs.
-/// Raises upd::Exception with one of these messages (n: 1-based byte position):
+/// Raises upd::Exception with one of these messages (n: 1-based letter position):
 ///   "Eroare in dreptul caracterului de la pozitia n" - text between paragraphs,
 ///       or a character not allowed in a tag name;
 ///   "Eroare in dreptul caracterului de la pozitia n (am gasit tag t)" - unknown
@@ -84,7 +84,7 @@ public:
 ///       tag inside a paragraph (n at its ">").
 std::unique_ptr<TQvtPageListaParagrafe> ParseParagrafe(std::string_view text);
 
-/// LF CR, the bytes at 1-based positions n-20 .. n+20 that exist, LF CR.
+/// LF CR, the letters at 1-based positions n-20 .. n+20 that exist, LF CR.
 std::string MarkupExcerpt(std::string_view text, std::size_t n);
 
 } // namespace upd::text

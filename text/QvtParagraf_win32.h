@@ -49,7 +49,7 @@ public:
     /// Moves and sizes the control; a size change lays the text out again.
     void SetBounds(std::int32_t left, std::int32_t top, std::int32_t width, std::int32_t height);
 
-    /// The text as UTF-16 (from code page 1250).
+    /// The text as UTF-16.
     std::wstring WideText() const;
     /// Sets the text from UTF-16; letters outside code page 1250 become "?". May raise like SetText.
     void SetWideText(const std::wstring& text);

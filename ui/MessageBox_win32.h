@@ -29,8 +29,8 @@ public:
 /// Installs the run's policy; the object must outlive every box.
 void SetMessageBoxPolicy(TMessageBoxPolicy* policy) noexcept;
 
-/// A standard message box under the wizard's caption; texts are code page
-/// 1250. Returns the button id.
+/// A standard message box under the wizard's caption (texts UTF-8).
+/// Returns the button id.
 int ShowMessageBox(HWND owner, const std::string& text, UINT flags);
 /// The standard display of an error on the main thread: its message in an
 /// error box over the top-level window of `owner`.

@@ -64,9 +64,9 @@ private:
     std::vector<TFontHandle> m_fonts;
 };
 
-/// Sets a control's text from code page 1250 bytes.
+/// Sets a control's text (UTF-8).
 void SetControlText(HWND control, const std::string& text);
-/// A control's text as code page 1250 bytes.
+/// A control's text as UTF-8.
 std::string ControlText(HWND control);
 /// An Arial font of `height` pixels (at 96 dpi, scaled to the system's DPI)
 /// with the East European character set.

@@ -25,7 +25,7 @@ public:
         auto value = m_block.StringValue(table, key);
         if (!value)
             return std::nullopt;
-        return Utf16ToCp1250(*value);
+        return Cp1250ToUtf8(Utf16ToCp1250(*value));
     }
 
 private:

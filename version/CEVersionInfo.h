@@ -17,7 +17,8 @@ public:
     /// The first entry of the translation table.
     virtual bool Translation(std::uint16_t& language, std::uint16_t& codePage) const = 0;
     /// The value of `key` in the string table `table` (eight hex digits), as
-    /// code page 1250 text; nothing when the table lacks it.
+    /// what code page 1250 keeps of it (other letters '?', as the package's
+    /// version texts have them); nothing when the table lacks it.
     virtual std::optional<std::string> StringValue(const std::string& table, const char* key) const = 0;
 };
 

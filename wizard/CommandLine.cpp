@@ -120,8 +120,8 @@ TRunMode ParseCommandLine(std::string_view line)
 std::string CommandLineMessage(const TRunMode& mode)
 {
     std::string text;
-    // What the user typed may hold letters that code page 1250 lacks.
-    const std::string refused = Utf16ToText(Utf8ToUtf16(mode.Refused));
+    // What the user typed may be any text; a malformed byte shows as U+FFFD.
+    const std::string refused = Utf16ToUtf8(Utf8ToUtf16(mode.Refused));
     if (mode.Error == TCommandLineError::Unknown)
         text = "Argumentul \"" + refused + "\" nu este cunoscut de programul de actualizare.\r\n\r\n";
     else if (mode.Error == TCommandLineError::MissingLogFile)

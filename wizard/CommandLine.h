@@ -58,7 +58,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line);
 /// first wrong one is kept in Error and Refused.
 TRunMode ParseCommandLine(std::string_view line);
 
-/// The message for a command line that cannot run (code page 1250): what was
+/// The message for a command line that cannot run: what was
 /// wrong, then every accepted option.
 std::string CommandLineMessage(const TRunMode& mode);
 

@@ -4,7 +4,7 @@
 //
 // The replacement of the installed files goes through TFileOps, one seam that
 // the tests (and the wizard's own test hook) can make fail at any step.
-// Windows paths are code page 1250; raising functions raise EOSError.
+// Paths are UTF-8; raising functions raise EOSError.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "base/Cp1250.h"
 #include "base/File.h"
 #include "package/DuplicateNames.h"
 #include "wizard/UpdateFiles.h"
@@ -22,6 +23,47 @@ constexpr TStateName kStates[] = {
     {TJournalState::Replacing, "inlocuire"},
     {TJournalState::Committed, "incheiat"},
 };
+
+// The file's bytes are code page 1250, a letter the page lacks written as
+// kOtherLetter and its UTF-8 form: journals left by earlier wizards read the same.
+constexpr char kOtherLetter = '\x1A';
+
+std::string JournalBytes(std::string_view text)
+{
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t code = 0;
+        const bool letter = NextUtf8(text, i, code);
+        const unsigned char byte = letter ? UnicodeToCp1250(code) : '?';
+        if (!letter || byte != '?' || code == '?') {
+            bytes += static_cast<char>(byte);
+        } else {
+            bytes += kOtherLetter;
+            AppendUtf8(bytes, code);
+        }
+    }
+    return bytes;
+}
+
+std::string JournalTextOf(std::string_view bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const unsigned char byte = static_cast<unsigned char>(bytes[i++]);
+        std::size_t at = i;
+        char32_t code = 0;
+        if (byte == static_cast<unsigned char>(kOtherLetter) && at < bytes.size() && NextUtf8(bytes, at, code) &&
+            code >= 0x80 && UnicodeToCp1250(code) == '?') {
+            AppendUtf8(text, code);
+            i = at;
+        } else {
+            AppendUtf8(text, Cp1250ToUnicode(byte));
+        }
+    }
+    return text;
+}
 
 // Splits "a|b|c|d" into its four fields; false for any other shape.
 bool SplitEntry(const std::string& text, TJournalEntry& entry)
@@ -201,7 +243,7 @@ void TUpdateJournal::Save(TFileOps& ops)
     if (m_fileName.empty())
         return;
     ForceFolderOf(m_fileName);
-    ops.WriteDurable(m_fileName, Text());
+    ops.WriteDurable(m_fileName, JournalBytes(Text()));
 }
 
 void TUpdateJournal::Finish() noexcept
@@ -288,7 +330,8 @@ TUpdateJournal::TRead TUpdateJournal::Load(const std::string& fileName, TUpdateJ
         if (!FileOrFolderExists(fileName))
             return TRead::None;
         std::vector<std::uint8_t> bytes = ReadWholeFile(fileName);
-        return Parse(std::string(bytes.begin(), bytes.end()), journal, problem, places) ? TRead::Whole
+        return Parse(JournalTextOf(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())),
+                     journal, problem, places) ? TRead::Whole
                                                                                           : TRead::Damaged;
     } catch (const std::exception& e) {
         problem = e.what();

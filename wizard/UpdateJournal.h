@@ -11,9 +11,10 @@
 //   fisier <1 | 0>|<target>|<staged copy>|<backup>      (one per file replaced)
 //   eticheta <tag file written by the run>              (at most one)
 //
-// Lines end in CR LF; names are code page 1250, as every other name of the
-// wizard. "fisier" lines start with 1 when the target existed before the run
-// (a twin may not). The states, in order: the run gathers temporary files; it
+// Lines end in CR LF; names are code page 1250, a letter the page lacks (a
+// system folder's) written as the byte 0x1A followed by its UTF-8 form.
+// "fisier" lines start with 1 when the target existed before the run (a twin
+// may not). The states, in order: the run gathers temporary files; it
 // prepares the staged copies beside the targets; it replaces the targets
 // (each moved to its backup, its staged copy renamed into its place); it has
 // put every file in place (the commit point). A journal left behind in the

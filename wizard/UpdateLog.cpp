@@ -78,21 +78,22 @@ const char* VerdictName(int digit)
 
 } // namespace
 
-std::string LogText(const std::string& cp1250)
+std::string LogText(const std::string& text)
 {
     std::string flat;
-    for (std::size_t i = 0; i < cp1250.size(); ++i) {
-        char c = cp1250[i];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
         if (c != '\r' && c != '\n') {
             flat += c;
             continue;
         }
         // "\r\n", "\n\r" and a lone break each become one separator.
-        if (i + 1 < cp1250.size() && (cp1250[i + 1] == '\r' || cp1250[i + 1] == '\n') && cp1250[i + 1] != c)
+        if (i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n') && text[i + 1] != c)
             ++i;
         flat += " | ";
     }
-    return TextToUtf8(flat);
+    // The file is UTF-8 throughout: a malformed byte is written as U+FFFD.
+    return Utf16ToUtf8(Utf8ToUtf16(flat));
 }
 
 void TUpdateLog::Open(const std::string& preferred, const std::string& fallbackFolder) noexcept

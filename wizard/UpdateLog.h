@@ -68,7 +68,7 @@ public:
     /// neither moved aside nor replaced. Nothing when it cannot be written.
     void AlsoWriteTo(const std::string& file) noexcept;
 
-    /// Writes one event line; `text` is code page 1250, as every text of the wizard.
+    /// Writes one event line.
     void Write(const char* event, const std::string& text) noexcept;
 
     void Start(const std::string& program) noexcept;
@@ -109,6 +109,6 @@ private:
 };
 
 /// The line's text as the log writes it: UTF-8, line breaks as " | ".
-std::string LogText(const std::string& cp1250);
+std::string LogText(const std::string& text);
 
 } // namespace upd::wizard

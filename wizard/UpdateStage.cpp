@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "base/File.h"
 #include "package/CautaFisier.h"
@@ -224,7 +225,8 @@ std::string TagFileText(const std::vector<std::string>& lines)
     std::string text;
     for (const std::string& line : lines)
         text += line + "\r\n";
-    return text;
+    // The file keeps the package's code page, byte for byte.
+    return Utf8ToCp1250(text);
 }
 
 std::string FileInUseMessage(const std::string& path, const std::string& reason, const std::string& programs)
@@ -239,7 +241,7 @@ std::string FileInUseMessage(const std::string& path, const std::string& reason,
 
 bool IsPlainFileName(const std::string& name)
 {
-    if (name.empty() || name == "." || name == ".." || name.size() > 255)
+    if (name.empty() || name == "." || name == ".." || Utf8Letters(name) > 255)
         return false;
     for (unsigned char c : name)
         if (c < 32 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)

@@ -75,7 +75,7 @@ std::string FileInUseMessage(const std::string& path, const std::string& reason,
 /// folder (not empty, ".", "..", a device, nor a name with a folder or drive).
 bool IsPlainFileName(const std::string& name);
 std::string BadTagFileNameMessage(const std::string& name);
-/// The tag file's bytes: every line followed by CR LF.
+/// The tag file's bytes: every line followed by CR LF, in code page 1250.
 std::string TagFileText(const std::vector<std::string>& lines);
 
 } // namespace upd::wizard

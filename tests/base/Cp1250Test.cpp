@@ -50,31 +50,56 @@ TEST(Cp1250Test, Utf8AndUtf16OfAnyLetter)
     EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(utf8)), utf8);
 }
 
-// Names from the system travel through messages without losing a letter, and
-// texts without such names read as plain code page 1250.
-TEST(Cp1250Test, MessageTextsKeepLettersThePageLacks)
+// Names from the system travel through texts without losing a letter; a
+// control code U+001A before letters whose page bytes would form UTF-8 is no
+// escape and comes back as it went.
+TEST(Cp1250Test, SystemTextsKeepEveryLetter)
+{
+    for (const std::u16string name : {std::u16string(u"C:\\\u0218tefan \u0416 \u4E2D\\Temp \U0001F600"),
+                                      std::u16string(u"a\u001A\u0102\u00A2z"), std::u16string(u"\u001A")}) {
+        const std::string text = Utf16ToUtf8(name);
+        EXPECT_EQ(Utf8ToUtf16(text), name);
+    }
+    // A lone surrogate half has no letter: it becomes U+FFFD.
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+// The decoder takes the shortest form of a letter only: anything else is one
+// malformed byte at a time, '?' in the page and U+FFFD in UTF-16.
+TEST(Cp1250Test, MalformedUtf8IsRefusedByteByByte)
 {
     const struct {
-        std::u16string Name;
-        bool Kept;
-    } rows[] = {{u"Desc\u0103rc\u0103ri", false}, {u"a\u0081?\u00A0", false},
-                {u"C:\\\u0218tefan \u0416 \u4E2D\\Temp \U0001F600", true}};
+        const char* Name;
+        std::string Bytes;
+        std::string Page;
+        std::u16string Wide;
+    } rows[] = {
+        {"overlong slash", "\xC0\xAF", "??", u"\uFFFD\uFFFD"},
+        {"overlong a with breve", "\xE0\x84\x83", "???", u"\uFFFD\uFFFD\uFFFD"},
+        {"overlong NUL", "\xC1\x80", "??", u"\uFFFD\uFFFD"},
+        {"surrogate half", "\xED\xA0\x80", "???", u"\uFFFD\uFFFD\uFFFD"},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", "????", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"five-byte lead", "\xF8\x88\x80\x80\x80", "?????", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"truncated", "\xC4", "?", u"\uFFFD"},
+        {"truncated before a letter", "\xE4\xB8" "a", "??a", u"\uFFFD\uFFFDa"},
+        {"largest letter", "\xF4\x8F\xBF\xBF", "?", u"\U0010FFFF"},
+        {"a with breve", "\xC4\x83", "\xE3", u"\u0103"},
+    };
     for (const auto& row : rows) {
-        const std::string text = Utf16ToText(row.Name);
-        EXPECT_EQ(TextToUtf16(text), row.Name);
-        EXPECT_EQ(TextToUtf8(text), Utf16ToUtf8(row.Name));
-        EXPECT_EQ(text.find(kForeignLetter) != std::string::npos, row.Kept);
-        if (!row.Kept) {
-            EXPECT_EQ(text, Utf16ToCp1250(row.Name));
-        }
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(Utf8ToCp1250(row.Bytes), row.Page);
+        EXPECT_EQ(Utf8ToUtf16(row.Bytes), row.Wide);
     }
-    // A lone surrogate half has no letter to keep; a marker not followed by a
-    // kept letter is the control code it is, and the bytes after it are the page's.
-    EXPECT_EQ(Utf16ToText(std::u16string(1, char16_t(0xD800))), "?");
-    for (const std::string text : {"a\x1A\xC8z", "\x1A\xC3\xA2", "\x1A"}) {
-        SCOPED_TRACE(text);
-        EXPECT_EQ(TextToUtf16(text), Cp1250ToUtf16(text));
-    }
+}
+
+TEST(Cp1250Test, LettersAndOffsetsCountLettersNotBytes)
+{
+    const std::string text = "a\xC4\x83\xE4\xB8\xAD\xF0\x9F\x98\x80z";
+    EXPECT_EQ(Utf8Letters(text), 5u);
+    EXPECT_EQ(Utf8Offset(text, 2), 3u);
+    EXPECT_EQ(Utf8Offset(text, 4), 10u);
+    EXPECT_EQ(Utf8Offset(text, 9), text.size());
+    EXPECT_EQ(KeptByCp1250("\xC4\x83\xC8\x99"), "\xC4\x83?");
 }
 
 #ifdef _WIN32

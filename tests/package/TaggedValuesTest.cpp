@@ -50,12 +50,12 @@ TEST(TTaggedValueReaderTest, ReadsEveryTextFormAsCodePage1250)
         std::string text;
     };
     const Row rows[] = {
-        {"short", {0x06, 0x03, 'a', 0xE3, 'b'}, "a\xE3" "b"},
+        {"short", {0x06, 0x03, 'a', 0xE3, 'b'}, "a\xC4\x83" "b"},
         {"short empty", {0x06, 0x00}, ""},
         {"long", {0x0C, 0x02, 0x00, 0x00, 0x00, 'x', 'y'}, "xy"},
         // "a" U+0103 U+015F: a-breve and s-cedilla.
-        {"utf-16", {0x12, 0x03, 0x00, 0x00, 0x00, 'a', 0x00, 0x03, 0x01, 0x5F, 0x01}, "a\xE3\xBA"},
-        {"utf-8", {0x14, 0x03, 0x00, 0x00, 0x00, 'a', 0xC4, 0x83}, "a\xE3"},
+        {"utf-16", {0x12, 0x03, 0x00, 0x00, 0x00, 'a', 0x00, 0x03, 0x01, 0x5F, 0x01}, "a\xC4\x83\xC5\x9F"},
+        {"utf-8", {0x14, 0x03, 0x00, 0x00, 0x00, 'a', 0xC4, 0x83}, "a\xC4\x83"},
         {"utf-8 outside the page", {0x14, 0x02, 0x00, 0x00, 0x00, 0xC8, 0x99}, "?"},
     };
     for (const Row& row : rows) {
@@ -166,7 +166,10 @@ TEST(TTaggedValueWriterTest, TextsUpTo255BytesAreShortForm)
 {
     for (std::size_t length : {0u, 1u, 255u, 256u, 70000u}) {
         SCOPED_TRACE(length);
-        std::string text(length, '\xE3');
+        // Stored one byte per letter, in code page 1250.
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i)
+            text += "\xC4\x83";
         TTaggedValueWriter writer;
         writer.WriteText(text);
         writer.WriteBoolean(true);

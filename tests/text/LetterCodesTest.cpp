@@ -16,14 +16,15 @@ TEST(LetterCodesTest, DecodeDiacritics)
         {"@", ""},
         {"", ""},
         {"fara coduri", "fara coduri"},
-        {"Bun g@asit @in", "Bun g\xE3sit \xEEn"},
-        {"r@am@hne dec@ht", "r\xE3m\xE2ne dec\xE2t"},
-        {"@a@h@i@s@t@A@H@I@S@T", "\xE3\xE2\xEE\xBA\xFE\xC3\xC2\xCE\xAA\xDE"},
+        {"Bun g@asit @in", "Bun g\xC4\x83sit \xC3\xAEn"},
+        {"r@am@hne dec@ht", "r\xC4\x83m\xC3\xA2ne dec\xC3\xA2t"},
+        {"@a@h@i@s@t@A@H@I@S@T",
+         "\xC4\x83\xC3\xA2\xC3\xAE\xC5\x9F\xC5\xA3\xC4\x82\xC3\x82\xC3\x8E\xC5\x9E\xC5\xA2"},
         // Codes do not nest: the character after "@" is always consumed.
         {"@@a", "@a"},
-        {"@@@a", "@\xE3"},
+        {"@@@a", "@\xC4\x83"},
         // The code after "@" is case-sensitive and only these letters count.
-        {"@b@S", "\xAA"},
+        {"@b@S", "\xC5\x9E"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.source);

@@ -126,6 +126,14 @@ TEST(ParseParagrafeTest, ExcerptIsClippedToFortyOnePositions)
     EXPECT_EQ(MarkupExcerpt("abc", 1), "\n\rabc\n\r");
     EXPECT_EQ(MarkupExcerpt(std::string(50, 'x'), 21), "\n\r" + std::string(41, 'x') + "\n\r");
     EXPECT_EQ(MarkupExcerpt(std::string(50, 'x'), 50), "\n\r" + std::string(21, 'x') + "\n\r");
+
+    // Positions and the excerpt count letters: each a-breve is two bytes here.
+    std::string letters;
+    for (int i = 0; i < 26; ++i)
+        letters += "\xC4\x83";
+    text = "<p>" + letters + " <zz>" + std::string(30, 'b') + "</p>";
+    expected = "Nu cunosc tag zz in dreptul caracterului cu nr. 34\n\r" + text.substr(23, 16 * 2 + 5 + 20) + "\n\r";
+    EXPECT_EQ(ErrorOf(text), expected);
 }
 
 TEST(ParseParagrafeTest, PackageDescriptionGivesSixRuns)
@@ -136,7 +144,7 @@ TEST(ParseParagrafeTest, PackageDescriptionGivesSixRuns)
     std::vector<std::string> expected = {
         "0:0/0 0 -1 -1: Se|va|actualiza|programul",
         "0:0/0 1 -1 -1: Pravion",
-        "0:0/0 0 -1 -1: \xBAi|programul",
+        "0:0/0 0 -1 -1: \xC5\x9Fi|programul",
         "0:0/0 1 -1 -1: Kelmira",
         "0:0/0 0 -1 -1: de|la|varianta|CD",
         "0:0/0 1 -1 -1: #173",

@@ -81,10 +81,11 @@ int main(int argc, char** argv)
     text.Create(form, RECT{16, 16, 16 + 289, 16 + 121});
     text.SetAutoHeight(true);
     text.SetText("<h1>Actualizare</h1>"
-                 "<p>Se va actualiza programul <b>Pravion</b> la varianta nou\xE3.</p>"
-                 "<ind><p>Paragraf indentat: fi\xBAierele se verific\xE3 \xEEnainte de \xEEnlocuire.</p></ind>"
-                 "<p>Citi\xFEi <link><7>notele complete ale acestei actualiz\xE3ri a programelor</link> \xEEnainte de "
-                 "a continua.</p>");
+                 "<p>Se va actualiza programul <b>Pravion</b> la varianta nou\xC4\x83.</p>"
+                 "<ind><p>Paragraf indentat: fi\xC5\x9Fierele se verific\xC4\x83 \xC3\xAEnainte de "
+                 "\xC3\xAEnlocuire.</p></ind>"
+                 "<p>Citi\xC5\xA3i <link><7>notele complete ale acestei actualiz\xC4\x83ri a programelor</link> "
+                 "\xC3\xAEnainte de a continua.</p>");
     UpdateWindow(form);
     PumpFor(100);
 

@@ -15,9 +15,9 @@ namespace {
 
 const char* const kSample =
     "<h1>Actualizare</h1>"
-    "<p>Se va actualiza programul <b>Pravion</b> la varianta nou\xE3.</p>"
-    "<ind><p>Paragraf indentat: fi\xBAierele se verific\xE3 \xEEnainte de \xEEnlocuire.</p></ind>"
-    "<p>Citi\xFEi <link><7>notele complete ale acestei actualiz\xE3ri a programelor</link> \xEEnainte de "
+    "<p>Se va actualiza programul <b>Pravion</b> la varianta nou\xC4\x83.</p>"
+    "<ind><p>Paragraf indentat: fi\xC5\x9Fierele se verific\xC4\x83 \xC3\xAEnainte de \xC3\xAEnlocuire.</p></ind>"
+    "<p>Citi\xC5\xA3i <link><7>notele complete ale acestei actualiz\xC4\x83ri a programelor</link> \xC3\xAEnainte de "
     "a continua.</p>";
 
 void PumpFor(DWORD ms)
@@ -116,7 +116,7 @@ TEST_F(QvtParagrafWinTest, AutoHeightFollowsTheText)
         labelTop = m_control->Top() + m_control->Height() + 16;
     };
     m_control->SetAutoHeight(true);
-    m_control->SetText("<p>Un singur r\xE2nd.</p>");
+    m_control->SetText("<p>Un singur r\xC3\xA2nd.</p>");
     const std::int32_t oneLine = m_control->Height();
     EXPECT_GT(oneLine, 10);
     EXPECT_LT(oneLine, 25);
@@ -275,7 +275,7 @@ TEST_F(QvtParagrafWinTest, ColoursAndWideText)
     EXPECT_EQ(PixelAt(1, 1), RGB(200, 0, 0));
 
     m_control->SetWideText(L"<p>\u0103\u015F\u0163 \u0219</p>");
-    EXPECT_EQ(m_control->Text(), "<p>\xE3\xBA\xFE ?</p>\r\n");
+    EXPECT_EQ(m_control->Text(), "<p>\xC4\x83\xC5\x9F\xC5\xA3 ?</p>\r\n");
     EXPECT_EQ(m_control->WideText(), L"<p>\u0103\u015F\u0163 ?</p>\r\n");
 }
 

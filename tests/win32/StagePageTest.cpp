@@ -185,7 +185,7 @@ TEST_F(TPackagePageTest, SuccessAdvancesOnceEvenWhenShownAgain)
     TPaginaValidare page(m_host, ui::kIdFirstPage + 1, TRunRecords{m_log, m_journal});
     EXPECT_TRUE(page.IsBusy());
     EXPECT_FALSE(page.ThreadStarted);
-    EXPECT_EQ(ui::ControlText(::GetDlgItem(page.Handle(), ui::kIdLabel1)), "Titlu \xE3");
+    EXPECT_EQ(ui::ControlText(::GetDlgItem(page.Handle(), ui::kIdLabel1)), "Titlu \xC4\x83");
 
     page.Show();
     EXPECT_TRUE(page.ThreadStarted);

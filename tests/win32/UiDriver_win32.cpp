@@ -170,7 +170,6 @@ std::string WindowText(HWND window)
                                SMTO_ABORTIFHUNG, 3000, &copied))
         return {};
     text.resize(copied);
-    // Letters outside code page 1250 are kept (see kForeignLetter).
     return SystemText(text);
 }
 

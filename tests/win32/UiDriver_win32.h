@@ -58,8 +58,7 @@ HWND PageControl(HWND main, int pageIndex, int id);
 int VisiblePage(HWND main);
 /// Waits until page `index` is on show; false on timeout.
 bool WaitForPage(HWND main, int index, DWORD milliseconds);
-/// A window's text through WM_GETTEXT (code page 1250, letters the page lacks
-/// kept as kForeignLetter sequences).
+/// A window's text through WM_GETTEXT, as UTF-8 (every letter kept).
 std::string WindowText(HWND window);
 /// Posts a click; returns at once.
 bool Click(HWND button);

@@ -286,14 +286,14 @@ TEST_F(TUpdateE2ETest, MessagesNameFilesInAnyScript)
     HWND dialog = WaitForCautaFisier(m_process->Id(), kStepTimeout);
     ASSERT_NE(dialog, nullptr);
     // Built apart from TPath, which is what is under test.
-    const std::string volume = Utf16ToText(fs::path(stem + L".1").u16string());
-    EXPECT_EQ(TextToUtf8(WindowText(::GetDlgItem(dialog, ui::kIdCautaLabel1))),
-              TextToUtf8("Fisierul " + volume + " nu este cel cautat. Este posibil sa fi aparut o eroare in timpul "
-                         "copierii de pe internet sau este posibil sa fi indicat un fisier care nu este parte din "
-                         "aceasta actualizare. Programul de actualizare are nevoie de fisierul " + volume +
-                         " Va rugam indicati calea catre fisierul solicitat."));
+    const std::string volume = Utf16ToUtf8(fs::path(stem + L".1").u16string());
+    EXPECT_EQ(WindowText(::GetDlgItem(dialog, ui::kIdCautaLabel1)),
+              "Fisierul " + volume + " nu este cel cautat. Este posibil sa fi aparut o eroare in timpul "
+              "copierii de pe internet sau este posibil sa fi indicat un fisier care nu este parte din "
+              "aceasta actualizare. Programul de actualizare are nevoie de fisierul " + volume +
+              " Va rugam indicati calea catre fisierul solicitat.");
     HWND edit = ::GetDlgItem(dialog, ui::kIdCautaEdit1);
-    EXPECT_EQ(WindowText(edit), Utf16ToText((folder / (stem + L".1")).u16string()));
+    EXPECT_EQ(WindowText(edit), Utf16ToUtf8((folder / (stem + L".1")).u16string()));
     const std::wstring copy = (copies / (stem + L".1")).wstring();
     ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));
     Click(::GetDlgItem(dialog, IDOK));

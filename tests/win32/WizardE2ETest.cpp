@@ -168,7 +168,8 @@ TEST_F(TWizardE2ETest, MatchingInstallationWalksToTheArchivePage)
     Patch(kKp3, {Fake("v1"), Fake("v2")}, "3.0.0.0");
     ASSERT_NO_FATAL_FAILURE(Start());
 
-    EXPECT_EQ(WindowText(PageControl(m_main, 0, kIdLabel1)), "Bun g\xE3sit \xEEn expertul pentru actualizat Pravion");
+    EXPECT_EQ(WindowText(PageControl(m_main, 0, kIdLabel1)),
+              "Bun g\xC4\x83sit \xC3\xAEn expertul pentru actualizat Pravion");
     EXPECT_EQ(WindowText(Next()), "Inainte >>");
     ASSERT_NO_FATAL_FAILURE(PressNextOnIntro());
     ASSERT_TRUE(WaitForPage(m_main, 2, kStepTimeout)) << "no automatic advance to the archive page";

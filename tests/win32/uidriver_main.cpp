@@ -38,7 +38,7 @@ bool Step(const std::string& name, const std::string& argument)
     if (name == "wait-box") {
         HWND box = WaitForMessageBox(0, ms);
         if (box)
-            std::printf("%s\n", upd::Cp1250ToUtf8(MessageBoxText(box)).c_str());
+            std::printf("%s\n", MessageBoxText(box).c_str());
         return box != nullptr;
     }
     if (name == "answer") {

@@ -160,6 +160,10 @@ TEST(TUpdateJournalTest, TempFilesInFoldersNamedInAnyScriptAreRemovedAfterAKill)
     TUpdateJournal journal;
     journal.Open(state.File("Actualizare.jurnal"));
     journal.AddTempFile(file.Text());
+    // The file keeps its form: code page 1250, each letter the page lacks as 0x1A and its UTF-8 bytes.
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(state.File("Actualizare.jurnal"));
+    const std::string stored = "/Temp \x1A\xC8\x99\x1A\xC8\x9B\x1A\xD0\x96\x1A\xE4\xB8\xAD/";
+    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(stored), std::string::npos);
     EXPECT_EQ(RecoverInterruptedUpdate(state.File("Actualizare.jurnal")), TRecovery::TempFilesOnly);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(file.Native())));
 }

@@ -88,9 +88,9 @@ TEST_F(TVerifyCommandTest, MatchingInstallationPrintsSourcesAndOk)
     m_update.MustHaveSets.Add(std::move(set));
     auto patch = std::make_unique<package::TPatchSet>();
     patch->OldFiles.Add(File("C:\\Pravion\\old.txt", "", "old"));
-    // Letters of code page 1250 come out as UTF-8.
-    patch->OldFiles.Add(File("C:\\Pravion\\b\xE3.txt", "bbb", "bbb"));
-    patch->TargetFileName = "C:\\Pravion\\b\xE3.txt";
+    // A letter of code page 1250, stored as its byte, comes out as UTF-8.
+    patch->OldFiles.Add(File("C:\\Pravion\\b\xC4\x83.txt", "bbb", "bbb"));
+    patch->TargetFileName = "C:\\Pravion\\b\xC4\x83.txt";
     m_update.PatchSets.Add(std::move(patch));
 
     TResult r = Verify();

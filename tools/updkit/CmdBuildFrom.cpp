@@ -160,17 +160,17 @@ int CmdBuildFrom(const TArgs& args)
         else if (arg == "-o" && output.empty())
             output = value;
         else if (arg == "--title" && !haveTitle)
-            title = upd::Utf8ToCp1250(value), haveTitle = true;
+            title = upd::KeptByCp1250(value), haveTitle = true;
         else if (arg == "--description" && !haveDescription)
-            description = upd::Utf8ToCp1250(value), haveDescription = true;
+            description = upd::KeptByCp1250(value), haveDescription = true;
         else if (arg == "--release" && release.empty())
-            release = upd::Utf8ToCp1250(value);
+            release = upd::KeptByCp1250(value);
         else if (arg == "--release-date" && releaseDate.empty())
-            releaseDate = upd::Utf8ToCp1250(value);
+            releaseDate = upd::KeptByCp1250(value);
         else if (arg == "--root")
-            input.InstalledRoot = upd::Utf8ToCp1250(value);
+            input.InstalledRoot = upd::KeptByCp1250(value);
         else if (arg == "--tag-file" && tagFile.empty())
-            tagFile = upd::Utf8ToCp1250(value);
+            tagFile = upd::KeptByCp1250(value);
         else if (arg == "--must-have")
             input.MustHave.push_back(value);
         else if (arg == "--must-have-list" && mustHaveList.empty())
@@ -180,7 +180,7 @@ int CmdBuildFrom(const TArgs& args)
         else if (arg == "--stub" && stub.empty())
             stub = value;
         else if (arg == "--patch-note" && note.empty())
-            note = upd::Utf8ToCp1250(value);
+            note = upd::KeptByCp1250(value);
         else if (arg == "--volumes" || arg == "--volume-size") {
             const std::string why = VolumeOption(arg, value, volumes, volumeSize);
             if (!why.empty())

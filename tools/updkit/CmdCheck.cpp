@@ -21,7 +21,7 @@ std::string Names(const TMustHaveSet& set)
         if (names.find(signature->FileName) == std::string::npos)
             names += (names.empty() ? "" : ", ") + signature->FileName;
     }
-    return upd::Cp1250ToUtf8(names);
+    return names;
 }
 
 /// The position of the first signature the installed file matches, or -1.
@@ -101,7 +101,7 @@ int CmdCheck(const TArgs& args)
                           " nor the new one";
         }
         Line("patch set " + std::to_string(i + 1) + "/" + std::to_string(patches) + ": " + verdict + " (" +
-             upd::Cp1250ToUtf8(patch.TargetFileName) + ")");
+             patch.TargetFileName + ")");
     }
     for (const TVolumeFinding& volume : CheckVolumes(*engine)) {
         problems += volume.Problem.empty() ? 0 : 1;

@@ -89,7 +89,7 @@ int CmdExtract(const TArgs& args)
     upd::WriteWholeFile(pending.Name(), bytes.data(), bytes.size());
     pending.Commit();
     std::printf("%s: %zu bytes, the patch of %s from %d old versions (updkit dump-patch lists them)\n",
-                output.c_str(), bytes.size(), upd::Cp1250ToUtf8(set.TargetFileName).c_str(), set.OldFiles.Count());
+                output.c_str(), bytes.size(), set.TargetFileName.c_str(), set.OldFiles.Count());
     return 0;
 }
 

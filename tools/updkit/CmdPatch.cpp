@@ -24,23 +24,24 @@ constexpr const char* kMkpatchUsage = "mkpatch --old FILE [--old FILE ...] --new
 constexpr const char* kUnpatchUsage = "unpatch PATCH OLD INDEX OUT [--limit BYTES]";
 constexpr const char* kDumpUsage = "dump-patch PATCH";
 
-// Stored texts are code page 1250; the console and the command line speak the
-// system's own encoding, which is UTF-8 outside Windows.
+// The command line and the console speak code page 1250 on Windows and UTF-8
+// elsewhere; a text given to be stored keeps only what the package's code
+// page can hold.
 std::string ToStored(const std::string& text)
 {
 #ifdef _WIN32
-    return text;
+    return upd::Cp1250ToUtf8(text);
 #else
-    return upd::Utf8ToCp1250(text);
+    return upd::KeptByCp1250(text);
 #endif
 }
 
 std::string ToConsole(const std::string& text)
 {
 #ifdef _WIN32
-    return text;
+    return upd::Utf8ToCp1250(text);
 #else
-    return upd::Cp1250ToUtf8(text);
+    return text;
 #endif
 }
 

@@ -1,10 +1,11 @@
 // updkit markup / layout: the paragraph model and the laid-out fragments of a
-// markup text (code page 1250 bytes), so that texts can be checked and layouts
+// markup text (a file of code page 1250 bytes), so that texts can be checked and layouts
 // compared outside a window.
 #include <cstdio>
 #include <map>
 #include <string>
 
+#include "base/Cp1250.h"
 #include "base/Exception.h"
 #include "base/File.h"
 #include "text/QvtParagrafCore.h"
@@ -20,7 +21,7 @@ using namespace upd::text;
 std::string ReadText(const std::string& name)
 {
     auto bytes = upd::ReadWholeFile(name);
-    return std::string(bytes.begin(), bytes.end());
+    return upd::Cp1250ToUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 int PrintJson(const TJsonWriter& json, int status)

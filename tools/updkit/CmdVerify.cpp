@@ -44,9 +44,9 @@ std::string OneLine(const std::string& text)
     return out;
 }
 
-void PrintLine(const std::string& prefix, const std::string& cp1250Text)
+void PrintLine(const std::string& prefix, const std::string& text)
 {
-    std::string line = prefix + upd::TextToUtf8(OneLine(cp1250Text)) + "\n";
+    std::string line = prefix + OneLine(text) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }

@@ -28,7 +28,7 @@ void CheckEachFileOnce(const std::vector<TNamedSet>& sets, const std::string& wh
             const auto [it, added] = owner.emplace(key, std::make_pair(set.Name, path));
             if (!added)
                 throw upd::Exception(what + ": " + set.Name + " and " + it->second.first + " name the same file (" +
-                                     upd::Cp1250ToUtf8(path) + ", " + upd::Cp1250ToUtf8(it->second.second) +
+                                     path + ", " + it->second.second +
                                      "; case and slashes do not tell files apart on Windows)");
         }
     }

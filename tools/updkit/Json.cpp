@@ -105,21 +105,11 @@ TJsonWriter& TJsonWriter::Key(std::string_view key)
     return *this;
 }
 
-TJsonWriter& TJsonWriter::String(std::string_view cp1250)
+TJsonWriter& TJsonWriter::String(std::string_view text)
 {
-    // Every byte comes out as itself: a NUL as \u0000 and each of the five
-    // bytes that the code page leaves undefined as the control code of its
-    // own value (\u0081 ...), which is also what Windows makes of them, so the
-    // text can be read back byte for byte.
-    std::string utf8;
-    utf8.reserve(cp1250.size());
-    for (unsigned char b : cp1250) {
-        char32_t c = upd::Cp1250ToUnicode(b);
-        upd::AppendUtf8(utf8, c == 0 ? b : c);
-    }
-    BeforeValue();
-    m_out += JsonQuote(utf8);
-    return *this;
+    // A name the system gave as bytes need not be UTF-8: the output stays valid
+    // JSON, a malformed byte written as U+FFFD.
+    return Utf8String(upd::Utf16ToUtf8(upd::Utf8ToUtf16(text)));
 }
 
 TJsonWriter& TJsonWriter::Utf8String(std::string_view utf8)

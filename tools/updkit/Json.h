@@ -1,5 +1,5 @@
-// A small JSON writer for updkit's output. Texts given to it are code page
-// 1250 bytes unless said otherwise; they come out as UTF-8.
+// A small JSON writer for updkit's output. Texts given to it are UTF-8, as
+// every text inside the tool.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +21,8 @@ public:
     /// The key of the next value inside an object.
     TJsonWriter& Key(std::string_view key);
 
-    /// A code page 1250 text; exact for every byte (see JsonQuote).
-    TJsonWriter& String(std::string_view cp1250);
+    /// A UTF-8 text; control codes escaped (see JsonQuote), a malformed byte as U+FFFD.
+    TJsonWriter& String(std::string_view text);
     TJsonWriter& Utf8String(std::string_view utf8);
     TJsonWriter& Int(std::int64_t value);
     TJsonWriter& Bool(bool value);

@@ -17,7 +17,7 @@ void WriteManifest(const std::string& fileName, const upd::package::TBuildManife
 /// The release wizard when none is named: the setup.exe beside updkit itself.
 std::string DefaultStub();
 
-/// The installed paths of one set (code page 1250): its alternatives, or
+/// The installed paths of one set: its alternatives, or
 /// a patch set's target.
 struct TNamedSet {
     std::string Name; ///< for messages: "patches[1]", "patch set 2"

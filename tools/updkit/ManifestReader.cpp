@@ -43,7 +43,7 @@ public:
         manifest.Description = Text(m_root, "description", true);
         const TJsonValue& release = Required(m_root, "release");
         manifest.Release = release.Kind() == TJsonValue::TKind::Number ? std::to_string(release.AsInteger("release"))
-                                                                      : upd::Utf8ToCp1250(release.AsString("release"));
+                                                                      : upd::KeptByCp1250(release.AsString("release"));
         manifest.ReleaseDate = Text(m_root, "release_date", true);
         manifest.TagFileName = Text(m_root, "tag_file_name", true);
         manifest.PatchNote = Text(m_root, "patch_note", false);
@@ -68,7 +68,7 @@ public:
                 const std::string where = "patches[" + std::to_string(index++) + "]";
                 Known(entry, where, {"target", "old", "new", "check_version"});
                 TBuildPatch patch;
-                patch.TargetPath = upd::Utf8ToCp1250(Required(entry, "target", where).AsString(where + ".target"));
+                patch.TargetPath = upd::KeptByCp1250(Required(entry, "target", where).AsString(where + ".target"));
                 for (const TJsonValue& old : Required(entry, "old", where).AsArray(where + ".old"))
                     patch.OldFiles.push_back(FilePath(old.AsString(where + ".old[]")));
                 patch.NewFile = FilePath(Required(entry, "new", where).AsString(where + ".new"));
@@ -85,7 +85,7 @@ private:
     std::string FilePath(const std::string& utf8) const
     {
 #ifdef _WIN32
-        const std::string name = upd::Utf8ToCp1250(utf8);
+        const std::string& name = utf8;
         const bool absolute = name.size() > 1 && (name[1] == ':' || (name[0] == '\\' && name[1] == '\\'));
 #else
         const std::string& name = utf8;
@@ -120,14 +120,14 @@ private:
                 throw upd::Exception(std::string("manifest: \"") + key + "\" is missing");
             return std::string();
         }
-        return upd::Utf8ToCp1250(value->AsString(key));
+        return upd::KeptByCp1250(value->AsString(key));
     }
 
     TBuildFile File(const TJsonValue& entry, const std::string& where) const
     {
         Known(entry, where, {"path", "file", "check_version"});
         TBuildFile file;
-        file.InstalledPath = upd::Utf8ToCp1250(Required(entry, "path", where).AsString(where + ".path"));
+        file.InstalledPath = upd::KeptByCp1250(Required(entry, "path", where).AsString(where + ".path"));
         file.SourceFile = FilePath(Required(entry, "file", where).AsString(where + ".file"));
         if (const TJsonValue* check = entry.Find("check_version"))
             file.CheckVersion = check->AsBool(where + ".check_version");

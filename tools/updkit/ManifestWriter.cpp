@@ -15,18 +15,10 @@ using namespace upd::package;
 
 namespace {
 
-// A real file name as JSON: the names are code page 1250 on Windows, UTF-8 elsewhere.
+// A real file name (UTF-8) as JSON.
 void RealName(TJsonWriter& json, const std::string& name)
 {
-    const auto u8 = std::filesystem::absolute(std::filesystem::u8path(
-#ifdef _WIN32
-                                                  upd::Cp1250ToUtf8(name)
-#else
-                                                  name
-#endif
-                                                      ))
-                        .lexically_normal()
-                        .u8string();
+    const auto u8 = std::filesystem::absolute(std::filesystem::u8path(name)).lexically_normal().u8string();
     json.Utf8String(std::string(u8.begin(), u8.end()));
 }
 

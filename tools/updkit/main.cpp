@@ -19,8 +19,8 @@ int Fail(const std::string& message)
     // Written whole: a message that quotes hostile input may hold a NUL byte.
 #ifdef _WIN32
     // The console speaks code page 1250 here: a letter of a system name that
-    // the page lacks shows as '?', not as its kept UTF-8 bytes.
-    std::string line = "updkit: " + upd::Utf16ToCp1250(upd::TextToUtf16(message)) + "\n";
+    // the page lacks shows as '?'.
+    std::string line = "updkit: " + upd::Utf8ToCp1250(message) + "\n";
 #else
     std::string line = "updkit: " + message + "\n";
 #endif
