@@ -262,13 +262,7 @@ namespace {
 
 TFinding Tagged(std::string text, TSetKind kind, TVerdict verdict, std::int32_t n, std::int32_t count)
 {
-    TFinding finding;
-    finding.Text = std::move(text);
-    finding.Kind = kind;
-    finding.N = n;
-    finding.Count = count;
-    finding.Verdict = verdict;
-    return finding;
+    return TFinding{std::move(text), kind, n, count, verdict};
 }
 
 TFinding MustHaveFinding(TVerdict verdict, const std::string& path, const std::string& version, std::int32_t n,
@@ -320,10 +314,6 @@ bool RunValidation(const TValidationInput& input, TValidationSink& sink, const T
     }
     return true;
 }
-
-} // namespace upd::wizard
-
-namespace upd::wizard {
 
 namespace {
 
