@@ -15,6 +15,13 @@ namespace {
 
 std::atomic<int> g_running{0};
 
+HANDLE CreateWorkerThread(LPTHREAD_START_ROUTINE body, void* parameter, DWORD flags, DWORD* id)
+{
+    return ::CreateThread(nullptr, 0, body, parameter, flags, id);
+}
+
+std::atomic<TFirEtapa::TThreadCreate> g_createThread{&CreateWorkerThread};
+
 // The final report that no page has taken yet.
 SRWLOCK g_reportLock = SRWLOCK_INIT;
 bool g_reportPending = false;
@@ -64,13 +71,18 @@ void TFirEtapa::Start(std::unique_ptr<TFirEtapa> worker)
     // already waits for it.
     ++g_running;
     DWORD id = 0;
-    TKernelHandle thread(::CreateThread(nullptr, 0, &ThreadProc, worker.get(), CREATE_SUSPENDED, &id));
+    TKernelHandle thread(g_createThread.load()(&ThreadProc, worker.get(), CREATE_SUSPENDED, &id));
     if (!thread) {
         --g_running;
         RaiseLastOSError();
     }
     worker.release(); // the thread owns it now
     ::ResumeThread(thread.Get());
+}
+
+TFirEtapa::TThreadCreate TFirEtapa::ReplaceThreadCreate(TThreadCreate create) noexcept
+{
+    return g_createThread.exchange(create);
 }
 
 int TFirEtapa::RunningCount() noexcept { return g_running.load(); }

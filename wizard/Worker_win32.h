@@ -71,6 +71,11 @@ public:
     /// Waits up to `milliseconds` for every worker to return; false on timeout.
     static bool WaitForAll(DWORD milliseconds) noexcept;
 
+    /// How a worker's thread is created: CreateThread's arguments and result.
+    /// Tests put a start that refuses in its place; returns the one before.
+    using TThreadCreate = HANDLE (*)(LPTHREAD_START_ROUTINE body, void* parameter, DWORD flags, DWORD* id);
+    static TThreadCreate ReplaceThreadCreate(TThreadCreate create) noexcept;
+
 protected:
     /// The thread body: the stage. Errors escaping it become NOTIFY_EXCEPTION.
     virtual void Execute() = 0;

@@ -125,6 +125,38 @@ TEST(TFirEtapaTest, ErrorsBecomeExceptionNotifications)
     }
 }
 
+// A worker whose thread cannot be created: the start raises the system's
+// error, the worker is freed at once and nothing counts as running (the end
+// of the program would otherwise wait for it); the next start works again.
+TEST(TFirEtapaTest, AThreadThatCannotBeCreatedRaisesAndLeavesNothingRunning)
+{
+    struct TCounted : TThrowingWorker {
+        TCounted(HWND page, const TRunRecords& records, bool& freed)
+            : TThrowingWorker(page, 0, records), Freed(freed)
+        {
+        }
+        ~TCounted() override { Freed = true; }
+        bool& Freed;
+    };
+    TUpdateLog log;
+    TUpdateJournal journal;
+    TNotificationWindow page;
+    bool freed = false;
+    const auto before = TFirEtapa::ReplaceThreadCreate([](LPTHREAD_START_ROUTINE, void*, DWORD, DWORD*) -> HANDLE {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    });
+    EXPECT_THROW(TFirEtapa::Start(std::make_unique<TCounted>(page.Handle(), TRunRecords{log, journal}, freed)),
+                 EOSError);
+    TFirEtapa::ReplaceThreadCreate(before);
+    EXPECT_TRUE(freed);
+    EXPECT_EQ(TFirEtapa::RunningCount(), 0);
+
+    TFirEtapa::Start(std::make_unique<TThrowingWorker>(page.Handle(), 0, TRunRecords{log, journal}));
+    EXPECT_EQ(page.WaitFor(NOTIFY_EXCEPTION).size(), 2u);
+    EXPECT_TRUE(TFirEtapa::WaitForAll(5000));
+}
+
 // Pages over a real package whose one must-have set matches.
 class TPackagePageTest : public ::testing::Test {
 protected:
