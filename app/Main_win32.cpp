@@ -141,7 +141,7 @@ upd::wizard::TRunMode ReadCommandLine()
 }
 
 // The /log file as the log names files.
-std::string LogFileName() { return upd::TPath::FromUtf8(RunMode().LogFile).Text(); }
+std::string LogFileName() { return upd::TPath(RunMode().LogFile).Text(); }
 
 // A run that ends before it began (a wrong command line, another wizard
 // running) still tells the /log file why; the wizard's own log is not opened.

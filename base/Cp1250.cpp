@@ -190,6 +190,17 @@ std::u16string Utf8ToUtf16(std::string_view text)
     return out;
 }
 
+std::string ValidUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t code = 0;
+        AppendUtf8(out, NextUtf8(text, i, code) ? code : 0xFFFD);
+    }
+    return out;
+}
+
 std::string Utf16ToUtf8(std::u16string_view text)
 {
     std::string out;

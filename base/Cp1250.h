@@ -48,5 +48,8 @@ std::string KeptByCp1250(std::string_view utf8);
 /// lone surrogate half becomes U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
+/// The text as well-formed UTF-8: each malformed byte becomes U+FFFD (what
+/// the log and the tool's JSON write for names that are not UTF-8).
+std::string ValidUtf8(std::string_view text);
 
 } // namespace upd

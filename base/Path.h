@@ -29,9 +29,6 @@ public:
 
     /// A name in the system's own form, as a wide function returned it.
     static TPath FromNative(TNative native);
-    /// The same as the constructor; kept for the places that say where a name came from
-    /// (the console tool's JSON, a Unix path handed over).
-    static TPath FromUtf8(std::string_view utf8) { return TPath(utf8); }
 
     const TNative& Native() const noexcept { return m_native; }
     bool Empty() const noexcept { return m_native.empty(); }
@@ -40,7 +37,6 @@ public:
     /// The name as UTF-8, so that TPath(Text()) is the same name again (on
     /// POSIX: the bytes as they are).
     std::string Text() const;
-    std::string Utf8() const { return Text(); }
 
     /// Whether the name ends in a path separator ('\\' or '/').
     bool EndsWithSeparator() const noexcept;

@@ -14,7 +14,7 @@
 namespace upd {
 
 /// Paths in test failure output, as UTF-8.
-inline void PrintTo(const TPath& path, std::ostream* out) { *out << '"' << path.Utf8() << '"'; }
+inline void PrintTo(const TPath& path, std::ostream* out) { *out << '"' << path.Text() << '"'; }
 
 } // namespace upd
 

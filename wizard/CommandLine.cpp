@@ -121,7 +121,7 @@ std::string CommandLineMessage(const TRunMode& mode)
 {
     std::string text;
     // What the user typed may be any text; a malformed byte shows as U+FFFD.
-    const std::string refused = Utf16ToUtf8(Utf8ToUtf16(mode.Refused));
+    const std::string refused = ValidUtf8(mode.Refused);
     if (mode.Error == TCommandLineError::Unknown)
         text = "Argumentul \"" + refused + "\" nu este cunoscut de programul de actualizare.\r\n\r\n";
     else if (mode.Error == TCommandLineError::MissingLogFile)

@@ -93,7 +93,7 @@ std::string LogText(const std::string& text)
         flat += " | ";
     }
     // The file is UTF-8 throughout: a malformed byte is written as U+FFFD.
-    return Utf16ToUtf8(Utf8ToUtf16(flat));
+    return ValidUtf8(flat);
 }
 
 void TUpdateLog::Open(const std::string& preferred, const std::string& fallbackFolder) noexcept

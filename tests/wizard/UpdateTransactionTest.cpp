@@ -153,8 +153,8 @@ TEST(TUpdateJournalTest, ReadsBackWhatItWrites)
 TEST(TUpdateJournalTest, TempFilesInFoldersNamedInAnyScriptAreRemovedAfterAKill)
 {
     TTempDir state;
-    const TPath folder = TPath(state.Path()) + TPath::FromUtf8("/Temp \xC8\x99\xC8\x9B\xD0\x96\xE4\xB8\xAD");
-    const TPath file = folder + TPath::FromUtf8("/PatchTotal_1.bin");
+    const TPath folder = TPath(state.Path()) + TPath("/Temp \xC8\x99\xC8\x9B\xD0\x96\xE4\xB8\xAD");
+    const TPath file = folder + TPath("/PatchTotal_1.bin");
     std::filesystem::create_directories(std::filesystem::path(folder.Native()));
     std::ofstream(std::filesystem::path(file.Native())) << "date";
     TUpdateJournal journal;

@@ -109,7 +109,7 @@ TJsonWriter& TJsonWriter::String(std::string_view text)
 {
     // A name the system gave as bytes need not be UTF-8: the output stays valid
     // JSON, a malformed byte written as U+FFFD.
-    return Utf8String(upd::Utf16ToUtf8(upd::Utf8ToUtf16(text)));
+    return Utf8String(upd::ValidUtf8(text));
 }
 
 TJsonWriter& TJsonWriter::Utf8String(std::string_view utf8)
