@@ -12,12 +12,15 @@
 #include <commctrl.h>
 
 #include <exception>
+#include <optional>
 
 #include "ui/ControlIds.h"
 #include "app/InstallerMain_win32.h"
+#include "app/PackageSlot_win32.h"
 #include "ui/MessageBox_win32.h"
 #include "base/Handles_win32.h"
 #include "base/Cp1250.h"
+#include "base/File.h"
 #include "base/SystemLibrary_win32.h"
 #include "base/Win32_win32.h"
 #include "package/PatchDataEngine.h"
@@ -182,6 +185,47 @@ private:
     upd::wizard::TUpdateLog& m_log;
 };
 
+// The program's own file, opened before anything else can give a user's
+// program a moment to act (the /log file may be one it holds with an oplock),
+// and held, refusing writers, deleters and renames, until the end: the
+// package is read only through it. Opening by the name does not prove that
+// the file is the running image (it may have been renamed and replaced
+// before this), so the package is accepted only with the identity that the
+// image in memory carries. A failure is kept for the log.
+std::exception_ptr HoldOwnFile()
+{
+    try {
+        upd::TFile file(upd::package::RunningExeFileName(), upd::TFileMode::ReadDenyWrite);
+        upd::package::HoldRunningImage(std::move(file), upd::app::OwnPackageIdentity());
+        return nullptr;
+    } catch (const std::exception&) {
+        return std::current_exception();
+    }
+}
+
+// The package read through the held file, before anything that trusts it
+// (the recovery's places included): a file that cannot be held, or a package
+// that is not this program's, ends the run before anything changed. Another
+// error is the intro page's to report. Returns -1 when the run goes on.
+int CheckOwnPackage(upd::wizard::TUpdateLog& log, const std::exception_ptr& holdFailure)
+{
+    try {
+        if (holdFailure)
+            std::rethrow_exception(holdFailure);
+        upd::package::GetPatchDataEngine();
+        return -1;
+    } catch (const upd::package::EForeignPackage& e) {
+        upd::ui::ShowException(nullptr, e);
+    } catch (const std::exception& e) {
+        if (!holdFailure)
+            return -1;
+        upd::ui::ShowException(nullptr, e);
+    }
+    const int status = RunMode().Given ? upd::wizard::kExitFailedRestored : 1;
+    log.End(status);
+    return status;
+}
+
 std::string ModeText()
 {
     static const char* const kNames[] = {"full", "passive", "quiet"};
@@ -200,6 +244,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // An empty diskette drive or a removed diskette fails the program's own
     // file access with an error it handles, instead of the system's box.
     ::SetErrorMode(::SetErrorMode(0) | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    const std::exception_ptr holdFailure = HoldOwnFile();
     upd::InitCommonControlClasses(ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES);
 
     // The run's log and journal: made here once, handed to every stage, and
@@ -248,6 +293,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     log.Start(upd::package::RunningExeFileName().Text());
     if (given)
         log.Write("mode", ModeText());
+    if (const int refused = CheckOwnPackage(log, holdFailure); refused >= 0)
+        return refused;
     // A run that was killed or lost its power is finished or undone before
     // anything looks at the installation.
     try {

@@ -71,6 +71,13 @@ public:
     std::int64_t Size() const;
 
     const TPath& Name() const noexcept { return m_name; }
+    /// The system's handle (descriptor on POSIX) of the open file, so that a
+    /// mapping is made through this very handle and not by the name again.
+#ifdef _WIN32
+    std::intptr_t NativeHandle() const noexcept { return reinterpret_cast<std::intptr_t>(m_handle); }
+#else
+    std::intptr_t NativeHandle() const noexcept { return m_fd; }
+#endif
 
 private:
     friend class TFileView;

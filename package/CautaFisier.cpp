@@ -1,5 +1,7 @@
 #include "package/CautaFisier.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <type_traits>
 
@@ -58,27 +60,42 @@ std::string CheckChosenFile(const TPath& text, TVolumeSearchHost& host)
 namespace {
 
 // The search that needs nobody: beside the executable, then one level down
-// from its parent folder (one folder per downloaded diskette image).
-bool SearchNearExecutable(TRequestVolume& request, const TPath& folder, TVolumeSearchHost& host)
+// from its parent folder (one folder per downloaded diskette image). Calls
+// `found` with each existing file in that order until it returns true.
+template <typename TFound>
+void SearchNearExecutable(const TPath& fileName, const TPath& folder, TVolumeSearchHost& host, TFound found)
 {
-    TPath beside = folder + "\\" + request.FileName;
-    if (host.FileExists(beside)) {
-        request.Path = beside;
-        return true;
-    }
+    TPath beside = folder + "\\" + fileName;
+    if (host.FileExists(beside) && found(beside))
+        return;
     TPath parent = ExtractFolder(folder);
     // A folder right under a drive root has the bare drive as its parent:
     // searching the whole drive is not what the user expects.
     if (parent.Native().find('\\') == TPath::TNative::npos)
-        return false;
+        return;
     for (const TPath& entry : host.FolderEntries(parent)) {
-        TPath candidate = parent + "\\" + entry + "\\" + request.FileName;
-        if (host.FileExists(candidate)) {
-            request.Path = candidate;
-            return true;
-        }
+        TPath candidate = parent + "\\" + entry + "\\" + fileName;
+        if (host.FileExists(candidate) && found(candidate))
+            return;
     }
-    return false;
+}
+
+bool SearchNearExecutable(TRequestVolume& request, const TPath& folder, TVolumeSearchHost& host)
+{
+    bool any = false;
+    SearchNearExecutable(request.FileName, folder, host, [&](const TPath& path) {
+        request.Path = path;
+        return any = true;
+    });
+    return any;
+}
+
+bool SamePathText(const TPath& a, const TPath& b)
+{
+    const std::string x = a.Text(), y = b.Text();
+    return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin(), [](char p, char q) {
+               return std::tolower(static_cast<unsigned char>(p)) == std::tolower(static_cast<unsigned char>(q));
+           });
 }
 
 } // namespace
@@ -126,23 +143,38 @@ std::string VolumeNotFoundMessage(const TPath& fileName, bool fromDiskette)
            ". " + kUnattendedStop;
 }
 
+std::vector<TPath> VolumeCandidates(const TPath& fileName, const TPath& exeFileName, TVolumeSearchHost& host)
+{
+    std::vector<TPath> candidates;
+    auto add = [&](const TPath& path) {
+        // The executable's own folder is also one of its parent's entries.
+        if (std::none_of(candidates.begin(), candidates.end(), [&](const TPath& c) { return SamePathText(c, path); }))
+            candidates.push_back(path);
+        return false;
+    };
+    SearchNearExecutable(fileName, ExtractFolder(exeFileName), host, add);
+    const TPath drive = DisketteDrive(exeFileName);
+    if (!drive.Empty() && host.FileExists(drive + "\\" + fileName))
+        add(drive + "\\" + fileName);
+    return candidates;
+}
+
 void FindVolumeUnattended(TRequestVolume& request, const TPath& exeFileName, TVolumeSearchHost& host)
 {
     request.Path = {};
     const TPath drive = DisketteDrive(exeFileName);
-    if (request.Attempt > 0) {
-        // The worker's reason says what was wrong with the file found before.
-        request.Error = request.Message.empty() ? VolumeNotFoundMessage(request.FileName, !drive.Empty())
-                                                : request.Message + ". " + kUnattendedStop;
+    // Each repeat takes the next place: the worker refused the file found
+    // before (a wrong file beside the program may hide the right one in a
+    // sibling folder).
+    const std::vector<TPath> candidates = VolumeCandidates(request.FileName, exeFileName, host);
+    if (request.Attempt >= 0 && static_cast<std::size_t>(request.Attempt) < candidates.size()) {
+        request.Path = candidates[static_cast<std::size_t>(request.Attempt)];
         return;
     }
-    if (SearchNearExecutable(request, ExtractFolder(exeFileName), host))
-        return;
-    if (!drive.Empty() && host.FileExists(drive + "\\" + request.FileName)) {
-        request.Path = drive + "\\" + request.FileName;
-        return;
-    }
-    request.Error = VolumeNotFoundMessage(request.FileName, !drive.Empty());
+    // The worker's reason says what was wrong with the last file found.
+    request.Error = request.Attempt == 0 || request.Message.empty()
+                        ? VolumeNotFoundMessage(request.FileName, !drive.Empty())
+                        : request.Message + ". " + kUnattendedStop;
 }
 
 } // namespace upd::package

@@ -74,11 +74,16 @@ std::string CheckChosenFile(const TPath& text, TVolumeSearchHost& host);
 /// was chosen) and `request.Abandoned`. Raises nothing of its own.
 void ServeVolumeRequest(TRequestVolume& request, const TPath& exeFileName, TVolumeSearchHost& host);
 
-/// Serves one request of an unattended run, which asks nobody: for Attempt 0
-/// the search of ServeVolumeRequest (beside the executable, the sibling
-/// folders, the diskette drive it runs from) without prompts or dialog. When
-/// nothing is found, or for a repeated request (nothing new can be looked
-/// at), `request.Path` is empty and `request.Error` says why the run stops.
+/// Every existing file named `fileName` where the search of
+/// ServeVolumeRequest looks (beside the executable, the sibling folders, the
+/// diskette drive it runs from), in that order, each path once.
+std::vector<TPath> VolumeCandidates(const TPath& fileName, const TPath& exeFileName, TVolumeSearchHost& host);
+
+/// Serves one request of an unattended run, which asks nobody, without
+/// prompts or dialog: Attempt n gets the n-th of VolumeCandidates, so that
+/// each repeat (the worker refused the file before) tries the next place.
+/// When none is left, `request.Path` is empty and `request.Error` says why
+/// the run stops (the worker's reason for the last refusal, if any).
 void FindVolumeUnattended(TRequestVolume& request, const TPath& exeFileName, TVolumeSearchHost& host);
 
 /// Why an unattended run stops when it did not find a volume file.

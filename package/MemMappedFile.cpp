@@ -15,6 +15,12 @@ TMemMappedFile::TMemMappedFile(const TPath& fileName, bool readOnly, bool useMap
     m_data = m_memoryCopy.empty() ? nullptr : m_memoryCopy.data();
 }
 
+TMemMappedFile::TMemMappedFile(const TFile& file)
+    : m_fileName(file.Name()), m_fileHandle(file.NativeHandle()), m_ownsHandle(false)
+{
+    MapOpenFile(true);
+}
+
 TMemMappedFile::~TMemMappedFile()
 {
     CloseMapping();

@@ -8,6 +8,10 @@
 
 #include "base/Path.h"
 
+namespace upd {
+class TFile;
+}
+
 namespace upd::package {
 
 /// A file's content at Data(), either through a file mapping (mapping mode) or
@@ -21,6 +25,10 @@ public:
     /// all into memory. Any failing step raises EOSError. An empty file gives
     /// Size() 0 and a null Data() in both modes.
     TMemMappedFile(const TPath& fileName, bool readOnly, bool useMapping);
+    /// Maps all of a file that is open already, read-only, through its handle
+    /// (the name is never opened again: it may lead to another file by now).
+    /// The file must stay open while the mapping lives. Raises EOSError.
+    explicit TMemMappedFile(const TFile& file);
     ~TMemMappedFile();
     TMemMappedFile(const TMemMappedFile&) = delete;
     TMemMappedFile& operator=(const TMemMappedFile&) = delete;
@@ -35,6 +43,7 @@ public:
 private:
     // Platform parts (MemMappedFile_win32.cpp / MemMappedFile_posix.cpp).
     void OpenMapping(bool readOnly);
+    void MapOpenFile(bool readOnly);
     void CloseMapping() noexcept;
 
     TPath m_fileName;
@@ -43,6 +52,7 @@ private:
     std::size_t m_size = 0;
     void* m_view = nullptr;
     std::intptr_t m_fileHandle = -1;
+    bool m_ownsHandle = true;
     void* m_mappingHandle = nullptr;
 };
 

@@ -23,6 +23,18 @@ void TMemMappedFile::OpenMapping(bool readOnly)
     if (fd < 0)
         fail("Nu pot deschide fisierul");
     m_fileHandle = fd;
+    MapOpenFile(readOnly);
+}
+
+void TMemMappedFile::MapOpenFile(bool readOnly)
+{
+    auto fail = [this](const char* what) {
+        const int code = errno;
+        CloseMapping();
+        throw EOSError(static_cast<std::uint32_t>(code),
+                       std::string(what) + " " + m_fileName.Text() + ": " + std::strerror(code));
+    };
+    const int fd = static_cast<int>(m_fileHandle);
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         fail("Nu pot citi dimensiunea fisierului");
@@ -40,7 +52,7 @@ void TMemMappedFile::CloseMapping() noexcept
 {
     if (m_view)
         ::munmap(m_view, m_size);
-    if (m_fileHandle >= 0)
+    if (m_fileHandle >= 0 && m_ownsHandle)
         ::close(static_cast<int>(m_fileHandle));
     m_view = nullptr;
     m_fileHandle = -1;

@@ -16,6 +16,17 @@ void TMemMappedFile::OpenMapping(bool readOnly)
     if (file == INVALID_HANDLE_VALUE)
         fail();
     m_fileHandle = reinterpret_cast<std::intptr_t>(file);
+    MapOpenFile(readOnly);
+}
+
+void TMemMappedFile::MapOpenFile(bool readOnly)
+{
+    auto fail = [this]() {
+        const DWORD code = GetLastError();
+        CloseMapping();
+        RaiseOSError(code);
+    };
+    HANDLE file = reinterpret_cast<HANDLE>(m_fileHandle);
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size))
         fail();
@@ -40,7 +51,7 @@ void TMemMappedFile::CloseMapping() noexcept
         UnmapViewOfFile(m_view);
     if (m_mappingHandle)
         CloseHandle(m_mappingHandle);
-    if (m_fileHandle != -1)
+    if (m_fileHandle != -1 && m_ownsHandle)
         CloseHandle(reinterpret_cast<HANDLE>(m_fileHandle));
     m_view = nullptr;
     m_mappingHandle = nullptr;

@@ -2,6 +2,7 @@
 
 #include "base/Exception.h"
 #include "base/File.h"
+#include "package/ImageSlot.h"
 #include "package/Md5Hash.h"
 #include "package/PatchDataEngine.h"
 #include "package/TaggedValues.h"
@@ -161,6 +162,11 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
     const auto headerBytes = header.Serialize();
     exe.insert(exe.end(), headerBytes.begin(), headerBytes.end());
     exe.insert(exe.end(), description.begin(), description.end());
+    // The wizard accepts only the package whose identity its own image
+    // carries: written into this copy of the stub (the stub may serve other
+    // packages), before a signer covers it. A stub without the slot (another
+    // program) is appended to as it is.
+    WriteImageSlot(exe.data(), headerOffset, PackageIdentity(exe.data() + headerOffset, exe.size() - headerOffset));
     // The reader takes the first signature it meets: one inside the stub (a stub
     // that is already a package), or one made of the stub's last bytes and the
     // header's first, would hide ours.
@@ -168,6 +174,7 @@ TPatchHeader WritePackage(const std::string& stubFileName, const std::string& ou
         throw Exception("Programul de baza contine deja un pachet: " + stubFileName);
     if (volumeSizes.empty())
         exe.insert(exe.end(), segmentData.begin(), segmentData.end());
+    UpdatePeChecksum(exe);
 
     // The old package stays whole until the new one is: every file is written
     // aside first and replaces its target at the end.

@@ -94,14 +94,49 @@ std::optional<TCertificateTable> TrailingCertificateTable(const std::uint8_t* da
     return TCertificateTable{static_cast<std::int64_t>(offset), static_cast<std::int64_t>(length)};
 }
 
-TPatchDataEngine::TPatchDataEngine() : TPatchDataEngine(RunningExeFileName())
+namespace {
+
+struct TRunningImage {
+    std::shared_ptr<TFile> File;
+    std::optional<TSlotDigest> Identity;
+};
+
+TRunningImage& RunningImage()
+{
+    static TRunningImage image;
+    return image;
+}
+
+} // namespace
+
+EForeignPackage::EForeignPackage(const TPath& exeFileName)
+    : Exception("Pachetul de actualizare din " + exeFileName.Text() +
+                " nu este cel al acestui program: fisierul a fost inlocuit dupa pornirea programului. "
+                "Actualizarea s-a oprit si niciun fisier instalat nu a fost schimbat.")
+{
+}
+
+void HoldRunningImage(TFile exeFile, const std::optional<TSlotDigest>& identity)
+{
+    RunningImage() = {std::make_shared<TFile>(std::move(exeFile)), identity};
+}
+
+TPatchDataEngine::TPatchDataEngine()
+    : TPatchDataEngine(RunningImage().File ? RunningImage().File
+                                           : std::make_shared<TFile>(RunningExeFileName(), TFileMode::ReadDenyWrite),
+                       RunningImage().Identity)
 {
 }
 
 TPatchDataEngine::TPatchDataEngine(const TPath& exeFileName)
-    : Update(std::make_unique<TUpdate>()), m_exeFileName(exeFileName)
+    : TPatchDataEngine(std::make_shared<TFile>(exeFileName, TFileMode::ReadDenyWrite), std::nullopt)
 {
-    Open();
+}
+
+TPatchDataEngine::TPatchDataEngine(std::shared_ptr<TFile> exeFile, const std::optional<TSlotDigest>& identity)
+    : Update(std::make_unique<TUpdate>()), m_exeFileName(exeFile->Name()), m_exeFile(std::move(exeFile))
+{
+    Open(identity);
 }
 
 std::int32_t LocatePackage(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& package)
@@ -119,13 +154,17 @@ std::int32_t LocatePackage(const std::uint8_t* data, std::size_t size, std::vect
     return static_cast<std::int32_t>(offset);
 }
 
-void TPatchDataEngine::Open()
+void TPatchDataEngine::Open(const std::optional<TSlotDigest>& identity)
 {
     std::vector<std::uint8_t> package;
     std::int32_t zerosBeforeTable = 0;
     const std::int64_t descriptionEnd = [&] {
-        const TMemMappedFile file(m_exeFileName, true, true);
+        const TMemMappedFile file(*m_exeFile);
         HeaderOffset = LocatePackage(file.Data(), file.Size(), package);
+        // Checked before anything of the package is believed: another
+        // package's texts and digests would all agree with each other.
+        if (identity && PackageIdentity(package.data(), package.size()) != *identity)
+            throw EForeignPackage(m_exeFileName);
         const std::int64_t end = static_cast<std::int64_t>(HeaderOffset) + static_cast<std::int64_t>(package.size());
         // A table that would start inside the package is not a signature over it.
         CertificateTable = TrailingCertificateTable(file.Data(), file.Size());

@@ -8,10 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "base/Exception.h"
 #include "base/Path.h"
 
+#include "package/ImageSlot.h"
 #include "package/PackageHeader.h"
 #include "package/Update.h"
+
+namespace upd {
+class TFile;
+}
 
 namespace upd::package {
 
@@ -44,14 +50,28 @@ std::optional<TCertificateTable> TrailingCertificateTable(const std::uint8_t* da
 /// The full name of the running executable.
 TPath RunningExeFileName();
 
+/// The package read from the program's file is not the one whose identity
+/// the running image carries: the file is another program's by now.
+class EForeignPackage : public Exception {
+public:
+    explicit EForeignPackage(const TPath& exeFileName);
+    const char* ClassName() const noexcept override { return "EForeignPackage"; }
+};
+
 /// The package of one executable. One instance per process is reached through
 /// GetPatchDataEngine(); tools and tests open other executables directly.
 class TPatchDataEngine {
 public:
-    /// Opens the running executable.
+    /// Opens the running executable: through the file given to
+    /// HoldRunningImage when there is one, else by its name (tools, tests).
     TPatchDataEngine();
-    /// Opens the named executable. Raises EOSError when it cannot be opened or
-    /// mapped, kNoHeaderMessage when it carries no package, kCannotReadDataDirMessage
+    /// Reads the package of an executable that is open already, through that
+    /// handle, and keeps the file open for the engine's life. With `identity`,
+    /// only a package with that identity (PackageIdentity) is accepted:
+    /// another raises EForeignPackage. Other errors as below.
+    TPatchDataEngine(std::shared_ptr<TFile> exeFile, const std::optional<TSlotDigest>& identity);
+    /// Opens the named executable (refusing writers while the engine lives).
+    /// Raises EOSError when it cannot be opened or mapped, kNoHeaderMessage when it carries no package, kCannotReadDataDirMessage
     /// when PackageSize is below the header's size or beyond the end of the file
     /// or VolumeCount is outside 0 to 10,
     /// and the tagged value read error for a damaged update description.
@@ -80,6 +100,9 @@ public:
 
     /// The executable the package was read from (the running one for the process-wide engine).
     const TPath& GetExeFileName() const { return m_exeFileName; }
+    /// The executable's file as the engine holds it open: every later read of
+    /// the package's bytes goes through it, never through the name again.
+    TFile& ExeFile() const { return *m_exeFile; }
     /// The executable's name without the letters of its extension, the dot kept
     /// ("C:\Kit\setup.exe" gives "C:\Kit\setup."); a name without extension is returned unchanged.
     TPath GetVolumeBaseName() const;
@@ -87,10 +110,18 @@ public:
     TPath GetVolumeFileName(int n) const;
 
 private:
-    void Open();
+    void Open(const std::optional<TSlotDigest>& identity);
 
     TPath m_exeFileName;
+    std::shared_ptr<TFile> m_exeFile;
 };
+
+/// The program's own file, opened by the wizard first thing (refusing
+/// writers, deleters and renames while it runs), and the identity of the
+/// package that its image carries (nothing for an empty slot): the
+/// process-wide engine reads its package through that file and accepts only
+/// that package.
+void HoldRunningImage(TFile exeFile, const std::optional<TSlotDigest>& identity);
 
 /// The volume base name of any file name (see TPatchDataEngine::GetVolumeBaseName).
 TPath VolumeBaseName(const TPath& exeFileName);

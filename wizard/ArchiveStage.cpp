@@ -74,9 +74,26 @@ private:
     std::int64_t m_done = 0;
 };
 
-std::string VolumeDigest(const TPath& path)
+// The volume file at `path`, opened once, refusing writers, and hashed
+// through that handle: the bytes copied are the bytes whose digest was
+// checked, whatever the name leads to meanwhile. False when it cannot be
+// opened (`exists` tells whether a file is there) or is not the volume; the
+// file is then closed.
+bool OpenVolume(const TPath& path, const std::string& wanted, TFile& volume, std::string& digest, bool& exists)
 {
-    return FileExists(path) ? package::FileMD5Text(path) : std::string("---");
+    digest.clear();
+    if (path.Empty() || !volume.TryOpen(path, TFileMode::ReadDenyWrite)) {
+        exists = !path.Empty() && FileExists(path);
+        return false;
+    }
+    exists = true;
+    digest = package::OpenFileMD5Text(volume);
+    if (digest != wanted) {
+        volume.Close();
+        return false;
+    }
+    volume.Seek(0);
+    return true;
 }
 
 // The digest of the open `file`, and of the file followed by 1 to `most`
@@ -138,8 +155,10 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
     engine.PatchTotalFileName = total.Name();
     records.Journal.AddTempFile(engine.PatchTotalFileName.Text());
     {
+        // The program's bytes come through the file the engine holds, never
+        // through its name, which may lead to another file by now.
+        TFile& exe = engine.ExeFile();
         if (header.VolumeCount == 0) {
-            TFile exe(engine.GetExeFileName(), TFileMode::ReadShared);
             exe.Seek(start);
             // A signed program's certificate table follows the package: not
             // patch data; nor are the zeros its signer put before the table.
@@ -153,24 +172,24 @@ void RunArchiveStage(package::TPatchDataEngine& engine, TArchiveStageHost& host,
             for (int i = 0; i < header.VolumeCount; ++i)
                 all += header.VolumeSizes[static_cast<std::size_t>(i)];
             TByteCounter counter(host, all, stage);
-            {
-                TFile exe(engine.GetExeFileName(), TFileMode::ReadDenyWrite);
-                exe.Seek(start);
-                counter.Copy(exe, total, static_cast<std::int64_t>(header.PackageSize) -
-                                             static_cast<std::int64_t>(package::kPatchHeaderSize));
-            }
+            exe.Seek(start);
+            counter.Copy(exe, total, static_cast<std::int64_t>(header.PackageSize) -
+                                         static_cast<std::int64_t>(package::kPatchHeaderSize));
             TPath path;
             for (int i = 1; i <= header.VolumeCount; ++i) {
                 const std::string& wanted = header.VolumeDigests[static_cast<std::size_t>(i - 1)];
                 TPath name = package::ExtractName(engine.GetVolumeFileName(i));
                 host.RequestVolume(name, kVolumeRequestMessage, path, i, 0);
-                std::string digest = path.Empty() ? std::string() : package::FileMD5Text(path);
-                for (std::int32_t attempt = 1; !FileExists(path) || digest != wanted; ++attempt) {
-                    records.Log.VolumeRefused(i, path.Text(), FileExists(path));
-                    host.RequestVolume(name, RejectedVolumeText(path, FileExists(path)), path, i, attempt);
-                    digest = VolumeDigest(path);
+                TFile volume;
+                std::string digest;
+                bool exists = false;
+                // An unattended run offers the next place of its search on
+                // each repeat, so a wrong file found first does not hide the
+                // volume further on.
+                for (std::int32_t attempt = 1; !OpenVolume(path, wanted, volume, digest, exists); ++attempt) {
+                    records.Log.VolumeRefused(i, path.Text(), exists);
+                    host.RequestVolume(name, RejectedVolumeText(path, exists), path, i, attempt);
                 }
-                TFile volume(path, TFileMode::ReadDenyWrite);
                 counter.Copy(volume, total, header.VolumeSizes[static_cast<std::size_t>(i - 1)]);
                 records.Log.VolumeRead(i, path.Text(), header.VolumeSizes[static_cast<std::size_t>(i - 1)], digest);
             }

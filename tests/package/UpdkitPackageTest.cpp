@@ -131,6 +131,8 @@ TEST(UpdkitPackageTest, BuildInfoAndUnpatchReproduceTheNewFile)
 
     EXPECT_EQ(info.Find("header_offset")->AsInteger("offset"), 12000);
     EXPECT_EQ(info.Find("volume_count")->AsInteger("count"), 0);
+    // The stub here is no wizard: it has no slot for the package's identity.
+    EXPECT_EQ(info.Find("image_slot")->AsString("slot"), "absent");
     EXPECT_EQ(info.Find("volume_digests")->AsArray("digests").size(), 0u);
     EXPECT_EQ(infoSplit.Find("volume_count")->AsInteger("count"), 2);
     EXPECT_EQ(infoSplit.Find("volume_digests")->AsArray("digests")[1].AsString("digest"),

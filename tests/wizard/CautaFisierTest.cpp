@@ -221,15 +221,26 @@ TEST(TCautaFisierTest, UnattendedRunLooksWithoutAsking)
         {"on the diskette the program runs from", "A:\\kit\\setup.exe", {"A:\\setup.1"}, 0, "A:\\setup.1", ""},
         {"nowhere", "C:\\Down\\Kit1\\setup.exe", {}, 0, "", notFound + ". " + stop},
         {"not on the diskette", "b:\\setup.exe", {}, 0, "", notFound + ", nici pe discheta. " + stop},
-        // A repeat means the file found was not the volume: nothing else to try.
+        // A repeat means the file found was not the volume: the next place,
+        // while there is one (the program's own folder is not tried twice).
         {"repeat", "C:\\Down\\Kit1\\setup.exe", {"C:\\Down\\Kit1\\setup.1"}, 1, "",
          "Programul de actualizare are nevoie de urmatorul fisier. " + stop},
+        {"decoy beside, first", "C:\\Down\\Kit1\\setup.exe", {"C:\\Down\\Kit1\\setup.1", "C:\\Down\\Kit2\\setup.1"}, 0,
+         "C:\\Down\\Kit1\\setup.1", ""},
+        {"decoy beside, then the sibling", "C:\\Down\\Kit1\\setup.exe",
+         {"C:\\Down\\Kit1\\setup.1", "C:\\Down\\Kit2\\setup.1"}, 1, "C:\\Down\\Kit2\\setup.1", ""},
+        {"decoys everywhere", "C:\\Down\\Kit1\\setup.exe", {"C:\\Down\\Kit1\\setup.1", "C:\\Down\\Kit2\\setup.1"}, 2, "",
+         "Programul de actualizare are nevoie de urmatorul fisier. " + stop},
+        {"the diskette after the folders", "A:\\Down\\Kit1\\setup.exe",
+         {"A:\\Down\\Kit2\\setup.1", "A:\\setup.1"}, 1, "A:\\setup.1", ""},
+        {"the program's folder named in another case", "C:\\Down\\KIT2\\setup.exe", {"C:\\Down\\KIT2\\setup.1", "C:\\Down\\Kit2\\setup.1"}, 1,
+         "", "Programul de actualizare are nevoie de urmatorul fisier. " + stop},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TFakeHost host;
         host.Files = row.files;
-        host.Folders = {{"C:\\Down", {"Kit1", "Kit2"}}};
+        host.Folders = {{"C:\\Down", {"Kit1", "Kit2"}}, {"A:\\Down", {"Kit1", "Kit2"}}};
         TRequestVolume request = Request(row.attempt, "old");
         FindVolumeUnattended(request, row.exe, host);
         EXPECT_EQ(request.Path, row.expectedPath);

@@ -10,6 +10,8 @@
 #include "base/Exception.h"
 #include "base/File.h"
 #include "package/FileSignature.h"
+#include "package/ImageSlot.h"
+#include "package/MemMappedFile.h"
 #include "package/PatchDataEngine.h"
 #include "package/UpdateBuilder.h"
 #include "tools/updkit/Json.h"
@@ -77,6 +79,14 @@ int CmdInfo(const TArgs& args)
         json.EndObject();
     } else {
         json.Null();
+    }
+    // The package's identity in the program image: whether the wizard will
+    // take this package as its own ("absent" for a program without the slot).
+    {
+        const TMemMappedFile image(engine.ExeFile());
+        const auto offset = static_cast<std::size_t>(engine.HeaderOffset);
+        json.Key("image_slot").String(SlotStateName(SlotStateOf(
+            image.Data(), offset, image.Data() + offset, static_cast<std::size_t>(header.PackageSize))));
     }
     json.Key("update");
     WriteUpdate(json, *engine.Update);
