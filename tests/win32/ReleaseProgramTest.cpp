@@ -13,6 +13,7 @@
 #include "TestPaths.h"
 #include "UiDriver_win32.h"
 #include "base/File.h"
+#include "package/ImageSlot.h"
 #include "package/PatchDataEngine.h"
 
 namespace upd::uitest {
@@ -171,12 +172,29 @@ TEST(ReleaseProgramTest, UpdkitBuildAppendsToItByDefault)
     ASSERT_EQ(RunAndWait("\"" + updkit + "\" build kit.json -o setup.exe", dir.Path()), 0);
 
     const Bytes program = ReadWholeFile(ReleaseProgram());
-    const Bytes package = ReadWholeFile(dir.File("setup.exe"));
+    Bytes package = ReadWholeFile(dir.File("setup.exe"));
     ASSERT_GT(package.size(), program.size());
-    EXPECT_TRUE(std::equal(program.begin(), program.end(), package.begin())) << "not the release program";
     const package::TPatchDataEngine engine(dir.File("setup.exe"));
     EXPECT_GE(engine.HeaderOffset, static_cast<std::int32_t>(program.size()));
     EXPECT_EQ(engine.Header.Title, "Titlu");
+    // The program carries its package's identity, written into the copy only
+    // (the release program keeps its empty slot); apart from that slot and
+    // the image checksum, which covers the whole file, the copy is the
+    // release program.
+    const std::int64_t slot = package::FindImageSlot(program.data(), program.size());
+    ASSERT_GE(slot, 0) << "the release program has no slot for its package's identity";
+    EXPECT_FALSE(package::SlotDigest(program.data() + slot).has_value());
+    const std::size_t header = static_cast<std::size_t>(engine.HeaderOffset);
+    EXPECT_EQ(package::SlotStateOf(package.data(), header, package.data() + header,
+                                   static_cast<std::size_t>(engine.Header.PackageSize)),
+              package::TSlotState::Matches);
+    const std::size_t digestAt = static_cast<std::size_t>(slot) + package::kImageSlotMarkerSize;
+    std::copy_n(program.begin() + static_cast<std::ptrdiff_t>(digestAt), package::kImageSlotDigestSize,
+                package.begin() + static_cast<std::ptrdiff_t>(digestAt));
+    const std::size_t checksumAt = U32(program, 0x3C) + 24 + 64;
+    std::copy_n(program.begin() + static_cast<std::ptrdiff_t>(checksumAt), 4,
+                package.begin() + static_cast<std::ptrdiff_t>(checksumAt));
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), package.begin())) << "not the release program";
 }
 
 } // namespace
