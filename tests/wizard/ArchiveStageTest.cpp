@@ -58,11 +58,17 @@ protected:
     }
     void TearDown() override { version::SetTempFolder(m_savedTemp); }
 
-    // Writes the package and opens it as the wizard would.
-    std::unique_ptr<package::TPatchDataEngine> Write(const std::vector<std::int32_t>& volumes)
+    // Writes the package and opens it as the wizard would. `othersMayWrite`:
+    // held letting others write, so that a test can change the file under
+    // the engine (the wizard's own file refuses them; POSIX does not).
+    std::unique_ptr<package::TPatchDataEngine> Write(const std::vector<std::int32_t>& volumes,
+                                                     bool othersMayWrite = false)
     {
         m_exe = m_dir.File("setup.exe");
         package::WritePackage(m_stub, m_exe, m_update, m_segments, volumes, &m_files);
+        if (othersMayWrite)
+            return std::make_unique<package::TPatchDataEngine>(std::make_shared<TFile>(m_exe, TFileMode::ReadShared),
+                                                               std::nullopt);
         return std::make_unique<package::TPatchDataEngine>(m_exe);
     }
 
@@ -100,9 +106,46 @@ TEST_F(TArchiveStageTest, SingleFilePackageCopiesEverythingAfterTheHeader)
     EXPECT_FALSE(FileExists(total)) << "the engine removes the PatchTotal file";
 }
 
+// The data comes through the file the engine holds: a package of other
+// segments put under the program's name meanwhile is never read. (On
+// Windows the held file refuses the rename itself.)
+TEST_F(TArchiveStageTest, DataComesThroughTheHeldFileNotTheName)
+{
+    for (bool split : {false, true}) {
+        SCOPED_TRACE(split);
+        auto engine = Write(split ? std::vector<std::int32_t>{2500, 2500} : std::vector<std::int32_t>{});
+        const std::string original = m_exe;
+        const std::vector<std::uint8_t> expected = Expected(*engine);
+        std::vector<std::uint8_t> saved = m_segments;
+        for (auto& b : m_segments)
+            b ^= 0x55;
+        m_update.Title += "x";
+        const std::string other = m_dir.File("other.exe");
+        package::WritePackage(m_stub, other, m_update, m_segments, {});
+        m_segments = saved;
+        m_update.Title.pop_back();
+        bool renamed = true;
+        try {
+            RenameFileOver(original, m_dir.File("moved.exe"));
+            RenameFileOver(other, original);
+        } catch (const EOSError&) {
+            renamed = false;
+        }
+#ifdef _WIN32
+        EXPECT_FALSE(renamed);
+#else
+        EXPECT_TRUE(renamed);
+#endif
+        THost host;
+        host.Answer = [&](const TRequest& r) { return m_files.VolumeFileNames[static_cast<std::size_t>(r.Volume - 1)]; };
+        RunArchiveStage(*engine, host, host.Records);
+        EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), expected);
+    }
+}
+
 TEST_F(TArchiveStageTest, DamagedExecutableFailsOnTheDigest)
 {
-    auto engine = Write({});
+    auto engine = Write({}, true);
     auto exe = ReadWholeFile(m_exe);
     exe.back() ^= 1;
     WriteWholeFile(m_exe, exe.data(), exe.size());
@@ -294,7 +337,7 @@ TEST_F(TArchiveStageTest, VolumeLengthAgainstItsDeclaredSize)
 
 TEST_F(TArchiveStageTest, DamagedDescriptionIsFoundOnlyAfterEveryVolume)
 {
-    auto engine = Write({2500, 2500});
+    auto engine = Write({2500, 2500}, true);
     // The copy in memory is what the stage checks against; the file's
     // description bytes are what it copies.
     auto exe = ReadWholeFile(m_exe);
