@@ -82,6 +82,32 @@ TEST(TImageSlotTest, FoundOnlyWhenThereIsExactlyOne)
     }
 }
 
+// The image checksum covers the slot, so a builder that writes it computes
+// the checksum again, as the system does (the value below is that of a
+// reference implementation); an image without one keeps none.
+TEST(TImageSlotTest, ChecksumIsMadeAgainOnlyWhenTheImageHasOne)
+{
+    for (std::uint8_t field : {0, 1}) {
+        SCOPED_TRACE(static_cast<int>(field));
+        Bytes image(0x301, 0);
+        image[0] = 'M';
+        image[1] = 'Z';
+        image[0x3C] = 0x80;
+        const std::uint8_t pe[] = {'P', 'E', 0, 0};
+        std::copy(std::begin(pe), std::end(pe), image.begin() + 0x80);
+        image[0x98] = 0x0B;
+        image[0x99] = 0x02;
+        image[0x100] = 0xFF; // words that carry past 16 bits
+        image[0x101] = 0xFF;
+        image[0x102] = 0x34;
+        image[0x300] = 0xAB; // an odd length: the last byte counts alone
+        image[0xD8] = field;
+        UpdatePeChecksum(image);
+        const std::uint32_t checksum = image[0xD8] | (image[0xD9] << 8) | (image[0xDA] << 16) | (image[0xDB] << 24);
+        EXPECT_EQ(checksum, field ? 0xA608u : 0u);
+    }
+}
+
 // One stub, two packages: each carries its own identity, the stub file keeps
 // its empty slot, and an image with another package's data is told apart.
 TEST(TImageSlotTest, BuilderWritesTheIdentityIntoItsCopyOfTheStub)
