@@ -95,6 +95,55 @@ TEST_F(TOwnFileE2ETest, GenuinePackageUpdates)
     EXPECT_TRUE(Text(kKp3) == Text(Fake("v2"))) << "not updated";
 }
 
+// What another program finds while the wizard runs: its file can be read,
+// but neither renamed nor written nor deleted, so nothing else can come under
+// its name. The run is held at a file in use (kp3.exe, kept open here) long
+// enough to try; then the file is let go and the run completes.
+TEST_F(TOwnFileE2ETest, RunningWizardHoldsItsFileAgainstRenames)
+{
+    const std::string exe = kKits + "\\dl\\setup.exe";
+    fs::create_directories(kKits + "\\dl");
+    ASSERT_NO_FATAL_FAILURE(Build("genuine", "v2.exe", exe));
+    HANDLE inUse = ::CreateFileA(kKp3.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(inUse, INVALID_HANDLE_VALUE);
+    TWizardProcess process(exe, "/quiet /log \"" + kLog + "\"");
+    // The log as another reader sees it while the wizard writes it.
+    auto logSays = [](const std::string& word) {
+        HANDLE h = ::CreateFileA(kLog.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        char text[8192] = {};
+        DWORD got = 0;
+        ::ReadFile(h, text, sizeof text - 1, &got, nullptr);
+        ::CloseHandle(h);
+        return std::string(text, got).find(word) != std::string::npos;
+    };
+    const bool busy = WaitUntil([&] { return logSays("busy"); }, 30000);
+    const BOOL renamed = ::MoveFileW(Wide(exe).c_str(), Wide(kKits + "\\dl\\setup-moved.exe").c_str());
+    const DWORD renameError = ::GetLastError();
+    HANDLE writer = ::CreateFileA(exe.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool writable = writer != INVALID_HANDLE_VALUE;
+    if (writable)
+        ::CloseHandle(writer);
+    HANDLE reader = ::CreateFileA(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool readable = reader != INVALID_HANDLE_VALUE;
+    if (readable)
+        ::CloseHandle(reader);
+    ::CloseHandle(inUse);
+    DWORD code = 255;
+    EXPECT_TRUE(process.WaitForExit(kRunTimeout, &code)) << "the wizard did not end by itself";
+
+    ASSERT_TRUE(busy) << "the run never waited for kp3.exe";
+    EXPECT_FALSE(renamed) << "the running wizard's file was renamed";
+    EXPECT_EQ(renameError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(writable);
+    EXPECT_TRUE(readable);
+    EXPECT_EQ(code, 0u) << Text(kLog);
+    EXPECT_TRUE(Text(kKp3) == Text(Fake("v2"))) << "not updated";
+}
+
 // Started suspended, the program's file renamed and another package of the
 // same release program put under its name, then let go: the wizard reads
 // the other file by that name, finds a package whose identity its image does
