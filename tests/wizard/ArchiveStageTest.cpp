@@ -28,7 +28,12 @@ struct TRequest {
 
 class THost : public TArchiveStageHost {
 public:
-    void Progress(std::int64_t done, std::int64_t total) override { Reports.emplace_back(done, total); }
+    void Progress(std::int64_t done, std::int64_t total) override
+    {
+        Reports.emplace_back(done, total);
+        if (OnProgress)
+            OnProgress(done);
+    }
     void RequestVolume(const TPath& fileName, const std::string& message, TPath& path, std::int32_t volumeNumber,
                        std::int32_t attempt) override
     {
@@ -36,6 +41,7 @@ public:
         path = Answer(Requests.back());
     }
     std::function<std::string(const TRequest&)> Answer;
+    std::function<void(std::int64_t)> OnProgress;
     std::vector<std::pair<std::int64_t, std::int64_t>> Reports;
     std::vector<TRequest> Requests;
     // Without files: the stage's records live in memory only.
@@ -240,6 +246,38 @@ TEST_F(TArchiveStageTest, SignersZerosNeverReachThePatchData)
         }
     }
     EXPECT_EQ(residues.size(), 8u) << "every length modulo 8";
+}
+
+// A volume is checked and copied through one handle: another file put
+// under its name while it is copied is never read. (On Windows the held
+// volume refuses the rename itself.)
+TEST_F(TArchiveStageTest, VolumeReplacedDuringItsCopyIsNotRead)
+{
+    auto engine = Write({3000, 2000});
+    const std::vector<std::uint8_t> expected = Expected(*engine);
+    const std::int64_t description = engine->Header.PackageSize - 1253;
+    THost host;
+    host.Answer = [&](const TRequest& r) { return m_files.VolumeFileNames[static_cast<std::size_t>(r.Volume - 1)]; };
+    int tries = 0;
+    bool renamed = false;
+    host.OnProgress = [&](std::int64_t done) {
+        if (done <= description || tries++ > 0)
+            return;
+        const std::string other = m_dir.Write("other.1", std::string(3000, 'x'));
+        try {
+            RenameFileOver(other, m_files.VolumeFileNames[0]);
+            renamed = true;
+        } catch (const EOSError&) {
+        }
+    };
+    RunArchiveStage(*engine, host, host.Records);
+    ASSERT_GE(tries, 1) << "the copy of the volume was never reported";
+    EXPECT_EQ(ReadWholeFile(engine->PatchTotalFileName), expected);
+#ifdef _WIN32
+    EXPECT_FALSE(renamed);
+#else
+    EXPECT_TRUE(renamed);
+#endif
 }
 
 TEST_F(TArchiveStageTest, VolumesAreCopiedInTurnWithProgress)
