@@ -167,33 +167,4 @@ TEST(TImageSlotTest, EngineAcceptsOnlyThePackageOfItsImage)
     }
 }
 
-// The engine reads through the file it was given: the name may lead to
-// another file meanwhile, and the data it copies later is the held file's.
-TEST(TImageSlotTest, EngineReadsThroughTheFileItHolds)
-{
-    TScratchFolder folder;
-    const std::string stub = folder.Write("setup-stub.exe", StubWithSlot());
-    Bytes segmentsA, segmentsB;
-    WritePackage(stub, folder.File("a.exe"), UpdateTitled("A", segmentsA), segmentsA, {});
-    WritePackage(stub, folder.File("b.exe"), UpdateTitled("B", segmentsB), segmentsB, {});
-    auto held = std::make_shared<TFile>(folder.File("a.exe"), TFileMode::ReadDenyWrite);
-    // The name changes hands before the package is read. POSIX lets the
-    // rename pass; on Windows the held file refuses it (no delete sharing).
-    bool renamed = true;
-    try {
-        RenameFileOver(folder.File("a.exe"), folder.File("a-moved.exe"));
-        RenameFileOver(folder.File("b.exe"), folder.File("a.exe"));
-    } catch (const EOSError&) {
-        renamed = false;
-    }
-#ifdef _WIN32
-    EXPECT_FALSE(renamed);
-#else
-    EXPECT_TRUE(renamed);
-#endif
-    const TPatchDataEngine engine(held, std::nullopt);
-    EXPECT_EQ(engine.Header.Title, "A");
-    EXPECT_EQ(&engine.ExeFile(), held.get());
-}
-
 } // namespace upd::package
