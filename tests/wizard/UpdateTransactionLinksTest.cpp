@@ -76,9 +76,10 @@ protected:
         if (error)
             return false;
         fs::create_directory_symlink(m_elsewhere.Path(), m_install.Path(), error);
-        if (error)
-            fs::rename(m_install.Path() + ".mutat", m_install.Path(), error);
-        return !error;
+        if (!error)
+            return true;
+        fs::rename(m_install.Path() + ".mutat", m_install.Path(), error);
+        return false;
     }
     void SwapBack()
     {
@@ -110,6 +111,7 @@ TEST_F(TInstallFoldersTest, ALinkedTargetOrTwinIsRefusedWithNothingChanged)
         Install({"kp3.exe", "date.dll", "salarii.dat"});
         const std::string name = m_install.File(row.Name);
         std::error_code error;
+        ClearAttributes(name);
         fs::remove(name, error);
         if (row.Symbolic)
             fs::create_symlink(outside, name, error);
