@@ -48,6 +48,9 @@ protected:
         fs::remove_all(kElsewhere);
     }
 
+    void SwappedWhileInUse();
+    void SwappedBeforeTheNextStart();
+
     static bool LinkHelper() { return std::getenv("UPD_LINK_HELPER") != nullptr; }
 
     // Asks the script on the Linux side to "make" the link C:\Pravion ->
@@ -78,11 +81,25 @@ protected:
                                                             {"salarii.dat.vechi1", "pus de alt program"}};
 };
 
+// The program users get (no test hooks) and the test build, each in turn.
+const char* const kStubs[] = {"release/setup.exe", "app/setup.exe"};
+
 TEST_F(TFoldersE2ETest, AFolderSwappedForALinkWhileTheInUseQuestionWaitsIsNotWrittenThrough)
 {
     if (!LinkHelper())
         GTEST_SKIP() << "needs swapped-folder.sh to make the link";
-    Build();
+    for (const char* stub : kStubs) {
+        SCOPED_TRACE(stub);
+        m_manifest.Stub = BuildPath(stub);
+        Build();
+        SwappedWhileInUse();
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+void TFoldersE2ETest::SwappedWhileInUse()
+{
     Install();
     HANDLE lock = ::CreateFileA(m_files[1].Target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -105,13 +122,26 @@ TEST_F(TFoldersE2ETest, AFolderSwappedForALinkWhileTheInUseQuestionWaitsIsNotWri
         EXPECT_EQ(Text(kMoved + f.Target.substr(kFolder.size())), Text(f.Old)) << f.Target;
     EXPECT_FALSE(FileExists(wizard::kJournalFile));
     EXPECT_FALSE(FileExists(kTag));
+    ASSERT_TRUE(Ask("remove"));
+    ASSERT_TRUE(::MoveFileW(L"C:\\Pravion.mutat", L"C:\\Pravion"));
 }
 
 TEST_F(TFoldersE2ETest, AFolderSwappedBeforeTheNextStartIsNotRecoveredThrough)
 {
     if (!LinkHelper())
         GTEST_SKIP() << "needs swapped-folder.sh to make the link";
-    Build();
+    for (const char* stub : kStubs) {
+        SCOPED_TRACE(stub);
+        m_manifest.Stub = BuildPath(stub);
+        Build();
+        SwappedBeforeTheNextStart();
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+void TFoldersE2ETest::SwappedBeforeTheNextStart()
+{
     Install();
     // A run that could not put salarii.dat back kept its journal.
     const std::string target = m_files[1].Target;
