@@ -64,11 +64,13 @@ upd::TFileHandle TakeSingleInstance(bool& anotherRuns)
 
 // Where a journal may name files: the payroll program's folder, the
 // administrators-only folder of the journal and the tag file, and the
-// folders of every file the package names (when it can be read).
+// folders of every file the package names (when it can be read); its
+// temporary files only in the work folder.
 upd::wizard::TJournalPlaces JournalPlaces()
 {
     upd::wizard::TJournalPlaces places;
     places.Folders = {"C:\\Pravion", "C:\\Program Files\\Tarvix\\Kp3Tag"};
+    places.WorkFolder = upd::wizard::kWorkFolder;
     auto addFolderOf = [&](const std::string& file) {
         std::size_t slash = file.find_last_of("\\/");
         if (slash != std::string::npos && slash > 2)

@@ -13,6 +13,23 @@ std::string StagedCopyChangedMessage(const std::string& staged)
            "locul fisierului instalat.";
 }
 
+std::string FolderMovedMessage(const std::string& folder)
+{
+    return "Directorul " + folder +
+           " a fost mutat sau inlocuit de o legatura in timpul actualizarii, asa ca nu am mai schimbat nimic in el: "
+           "fisierele ar fi ajuns in alt loc decat instalarea. Aduceti directorul instalarii la locul lui (nu o "
+           "legatura catre el), apoi porniti din nou programul de actualizare: el va reface instalarea inainte de "
+           "orice alta operatie.";
+}
+
+std::string LinkedFileMessage(const std::string& path)
+{
+    return "Fisierul " + path +
+           " este o legatura catre alt fisier sau are mai multe nume, iar programul de actualizare nu inlocuieste un "
+           "astfel de fisier. Niciun fisier instalat nu a fost schimbat. Puneti in locul lui fisierul insusi, apoi "
+           "porniti din nou programul de actualizare.";
+}
+
 void ForceFolderOf(const std::string& name)
 {
     std::string folder = TPath(name).Folder().Text();

@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "base/Exception.h"
 #include "base/Path.h"
 
 namespace upd::wizard {
@@ -55,6 +57,60 @@ bool RemoveFile(const TPath& path) noexcept;
 std::string LongFileName(const std::string& path);
 /// True when the name is an existing folder.
 bool IsFolder(const std::string& path) noexcept;
+
+/// An installed file as the replacement must know it before it moves it,
+/// opened as itself: a link is not followed where the system can tell, and a
+/// name that the system resolves elsewhere counts as a link.
+struct TFileFacts {
+    bool Exists = false;
+    bool Linked = false;     ///< a link, a reparse point, or a name that leads elsewhere
+    std::uint32_t Names = 0; ///< its hard links (1 for a file with one name)
+    std::string Identity;    ///< its volume and index ("<volume>:<index>", hex): one per file, whatever its name
+};
+/// Nothing known (Exists false) when the name names nothing; raises EOSError
+/// when it names something that cannot be opened.
+TFileFacts FileFacts(const std::string& path);
+/// The identity of the file `path` names as itself, "" when there is none or
+/// it cannot be opened. Never raises.
+std::string FileIdentity(const std::string& path) noexcept;
+
+/// The folders that the replacement writes into, each opened as itself and
+/// held until the object goes: not a link, its name leading to itself, and,
+/// on Windows, held without sharing deletion so that nobody can rename it or
+/// put a link in its place meanwhile. The names inside are then safe to use
+/// as long as Verify passes before each step (on POSIX, which has no share
+/// modes, Verify is what finds a folder that was swapped).
+class THeldFolders {
+public:
+    THeldFolders();
+    ~THeldFolders();
+    THeldFolders(const THeldFolders&) = delete;
+    THeldFolders& operator=(const THeldFolders&) = delete;
+    /// Holds the folder of the file `file` (once per folder). Raises
+    /// EFolderMoved when it is a link or leads elsewhere, EOSError when it
+    /// cannot be opened.
+    void HoldFolderOf(const std::string& file);
+    /// Raises EFolderMoved when a held folder is no longer the one its name
+    /// leads to (renamed, or replaced by a link).
+    void Verify() const;
+
+    struct THeld;
+
+private:
+    std::vector<std::unique_ptr<THeld>> m_held;
+};
+
+/// An installation folder that moved or became a link during the update.
+class EFolderMoved : public Exception {
+public:
+    using Exception::Exception;
+    const char* ClassName() const noexcept override { return "EFolderMoved"; }
+};
+
+/// The message of EFolderMoved.
+std::string FolderMovedMessage(const std::string& folder);
+/// A target or twin that is a link or has a second name, refused before anything changes.
+std::string LinkedFileMessage(const std::string& path);
 
 /// Whether a file could be renamed away and replaced now. False, with the
 /// system's reason, when another program holds it (a running program's

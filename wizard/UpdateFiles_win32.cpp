@@ -11,6 +11,7 @@
 #include "base/Exception.h"
 #include "base/Handles_win32.h"
 #include "package/Md5Hash.h"
+#include "wizard/UpdateFilesItself_win32.h"
 
 namespace upd::wizard {
 
@@ -48,16 +49,59 @@ void CopyFileOver(const TPath& from, const std::string& to)
         RaiseOSError(::GetLastError(), "Nu pot copia fisierul " + from.Text() + " in " + to);
 }
 
+namespace {
+
+// Clears the read-only attribute through a handle of the file itself, and
+// only of a file with one name that is not a link: the attributes of what a
+// link or a second name leads to are never touched. The attributes it had,
+// or INVALID_FILE_ATTRIBUTES when it changed nothing.
+DWORD ClearReadOnlyAsItself(const std::string& path) noexcept
+{
+    try {
+        BY_HANDLE_FILE_INFORMATION info{};
+        bool linked = false;
+        TFileHandle file = OpenAsItself(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, info, linked);
+        if (!file || linked || info.nNumberOfLinks != 1 || !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+            return INVALID_FILE_ATTRIBUTES;
+        FILE_BASIC_INFO basic{};
+        DWORD cleared = info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY;
+        basic.FileAttributes = cleared ? cleared : FILE_ATTRIBUTE_NORMAL;
+        if (!::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic))
+            return INVALID_FILE_ATTRIBUTES;
+        return info.dwFileAttributes;
+    } catch (...) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+}
+
+// Gives back the attributes ClearReadOnlyAsItself took, again through the file itself.
+void RestoreAttributesAsItself(const std::string& path, DWORD attributes) noexcept
+{
+    try {
+        BY_HANDLE_FILE_INFORMATION info{};
+        bool linked = false;
+        TFileHandle file = OpenAsItself(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, info, linked);
+        if (!file || linked || info.nNumberOfLinks != 1)
+            return;
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = attributes;
+        ::SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic);
+    } catch (...) {
+    }
+}
+
+} // namespace
+
 void ReplaceWithStaged(const std::string& staged, const std::string& target)
 {
     std::wstring name = Wide(target);
-    DWORD before = ::GetFileAttributesW(name.c_str());
-    if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_READONLY))
-        ::SetFileAttributesW(name.c_str(), before & ~FILE_ATTRIBUTE_READONLY);
+    const DWORD before = ClearReadOnlyAsItself(target);
     if (!::MoveFileExW(Wide(staged).c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD code = ::GetLastError();
         if (before != INVALID_FILE_ATTRIBUTES)
-            ::SetFileAttributesW(name.c_str(), before);
+            RestoreAttributesAsItself(target, before);
         RaiseOSError(code, "Nu pot inlocui fisierul " + target);
     }
 }
@@ -126,9 +170,10 @@ bool RemoveFile(const TPath& path) noexcept
         const DWORD attributes = ::GetFileAttributesW(name.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES)
             return true;
-        // A link is deleted as itself; the attributes of what it leads to stay.
-        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+        // A link is deleted as itself; the attributes of what it (or a second
+        // name) leads to stay.
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            ClearReadOnlyAsItself(path.Text());
         return ::DeleteFileW(name.c_str()) != FALSE || ::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES;
     } catch (...) {
         return false;

@@ -166,9 +166,31 @@ bool IsOwnTempName(const std::string& path)
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// Directly inside the work folder, when it is known.
+bool IsInWorkFolder(const std::string& path, const TJournalPlaces& places)
+{
+    if (places.WorkFolder.empty())
+        return true;
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash != std::string::npos &&
+           package::CanonicalPathName(path.substr(0, slash)) == package::CanonicalPathName(places.WorkFolder);
+}
+
+// "<hex>:<hex>" or "<digits>:<digits>", as FileIdentity writes it.
+bool IsIdentityText(const std::string& text)
+{
+    const std::size_t colon = text.find(':');
+    if (colon == 0 || colon == std::string::npos || colon + 1 == text.size() || text.size() > 64)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (i != colon && !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    return true;
+}
+
 // What is wrong with one line (empty when nothing), the line added to `journal`.
 std::string LineProblem(const std::string& line, TUpdateJournal& journal, bool& stateSeen, bool& tagSeen,
-                        const TJournalPlaces& places)
+                        bool previousWasEntry, const TJournalPlaces& places)
 {
     std::size_t space = line.find(' ');
     if (space == std::string::npos)
@@ -195,7 +217,7 @@ std::string LineProblem(const std::string& line, TUpdateJournal& journal, bool& 
         return "starea " + Quoted(value) + " nu este cunoscuta";
     }
     if (key == "temp") {
-        if (!IsPlainAbsolutePath(value) || !IsOwnTempName(value))
+        if (!IsPlainAbsolutePath(value) || !IsOwnTempName(value) || !IsInWorkFolder(value, places))
             return "fisierul " + Quoted(value) + " nu este un fisier temporar al programului de actualizare";
         journal.TempFiles.push_back(value);
         return {};
@@ -212,6 +234,17 @@ std::string LineProblem(const std::string& line, TUpdateJournal& journal, bool& 
         if (!IsNumberedName(entry.Backup, entry.Target, ".vechi"))
             return Quoted(entry.Backup) + " nu este o copie veche a fisierului " + entry.Target;
         journal.Entries.push_back(entry);
+        return {};
+    }
+    if (key == "identitate") {
+        // Belongs to the "fisier" line just before it, of a file that existed.
+        const std::size_t bar = value.rfind('|');
+        const std::string target = value.substr(0, bar == std::string::npos ? 0 : bar);
+        const std::string identity = bar == std::string::npos ? std::string() : value.substr(bar + 1);
+        if (!previousWasEntry || journal.Entries.empty() || journal.Entries.back().Target != target ||
+            !journal.Entries.back().Existed || !IsIdentityText(identity))
+            return "linia " + Quoted(line) + " nu descrie identitatea fisierului de pe linia dinainte";
+        journal.Entries.back().Identity = identity;
         return {};
     }
     if (key == "eticheta") {
@@ -267,8 +300,12 @@ std::string TUpdateJournal::Text() const
     for (const std::string& name : TempFiles)
         text += "temp " + name + "\r\n";
     for (const TJournalEntry& e : Entries)
+    {
         text += std::string("fisier ") + (e.Existed ? "1" : "0") + "|" + e.Target + "|" + e.Staged + "|" + e.Backup +
                 "\r\n";
+        if (e.Existed && !e.Identity.empty())
+            text += "identitate " + e.Target + "|" + e.Identity + "\r\n";
+    }
     if (!TagFile.empty())
         text += "eticheta " + TagFile + "\r\n";
     return text;
@@ -287,7 +324,7 @@ bool TUpdateJournal::Parse(const std::string& text, TUpdateJournal& journal, std
         problem = text.empty() ? "jurnalul este gol" : "ultima linie este incompleta";
         return false;
     }
-    bool stateSeen = false, tagSeen = false;
+    bool stateSeen = false, tagSeen = false, previousWasEntry = false;
     int number = 0;
     for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find("\r\n", start);
@@ -300,7 +337,8 @@ bool TUpdateJournal::Parse(const std::string& text, TUpdateJournal& journal, std
         else if (number == 1)
             wrong = line == kHeader ? std::string() : "prima linie nu este " + Quoted(kHeader);
         else
-            wrong = LineProblem(line, journal, stateSeen, tagSeen, places);
+            wrong = LineProblem(line, journal, stateSeen, tagSeen, previousWasEntry, places);
+        previousWasEntry = line.rfind("fisier ", 0) == 0;
         if (!wrong.empty()) {
             problem = "linia " + std::to_string(number) + ": " + wrong;
             return false;

@@ -9,12 +9,20 @@
 //   stare <adunare | pregatire | inlocuire | incheiat>
 //   temp <temporary file of the run>                    (any number)
 //   fisier <1 | 0>|<target>|<staged copy>|<backup>      (one per file replaced)
+//   identitate <target>|<volume>:<index>                (after its "fisier" line)
 //   eticheta <tag file written by the run>              (at most one)
 //
 // Lines end in CR LF; names are code page 1250, a letter the page lacks (a
 // system folder's) written as the byte 0x1A followed by its UTF-8 form.
 // "fisier" lines start with 1 when the target existed before the run (a twin
-// may not). The states, in order: the run gathers temporary files; it
+// may not). "identitate" gives the identity of such a target, taken through
+// the file itself before anything changed (on Windows its volume's serial
+// number and its file index, on POSIX st_dev and st_ino; the text is opaque):
+// a backup is put back, or removed, only when it is still that file, so a
+// file that another program put under the backup's name is never put over the
+// target. A journal of an earlier wizard has no such line: its backups are not
+// known to be the wizard's own and are left for support to put back. The
+// states, in order: the run gathers temporary files; it
 // prepares the staged copies beside the targets; it replaces the targets
 // (each moved to its backup, its staged copy renamed into its place); it has
 // put every file in place (the commit point). A journal left behind in the
@@ -27,7 +35,8 @@
 // every target (and the tag file) inside the installation's folders, staged
 // copies and backups named after their target (target + ".nou" + n, target +
 // ".vechi" + n), temporary files named as the wizard names its own
-// (PatchTotal_n.bin, Patch_n.Patch, Patched_n.bin). Anything else is a
+// (PatchTotal_n.bin, Patch_n.Patch, Patched_n.bin) and, when the work folder
+// is known, lying in it and nowhere else. Anything else is a
 // damaged journal: it is kept and nothing it names is touched.
 #pragma once
 
@@ -46,6 +55,8 @@ inline constexpr const char* kJournalFile = "C:\\Program Files\\Tarvix\\Kp3Tag\\
 /// the paths are checked for their form only.
 struct TJournalPlaces {
     std::vector<std::string> Folders;
+    /// The only folder a temporary file may be in ("": not checked).
+    std::string WorkFolder;
 };
 
 enum class TJournalState { Gathering, Preparing, Replacing, Committed };
@@ -55,6 +66,7 @@ struct TJournalEntry {
     std::string Target;
     std::string Staged;
     std::string Backup;
+    std::string Identity; ///< the target's, before the run ("" when it is not known)
 };
 
 class TUpdateJournal {

@@ -70,15 +70,38 @@ private:
     TRestoreFailure m_failure;
 };
 
+std::string ForeignBackupReason(const std::string& backup)
+{
+    return "Fisierul " + backup +
+           " nu este copia facuta de programul de actualizare (l-a pus acolo un alt program), asa ca nu il pun in "
+           "locul fisierului instalat.";
+}
+
+std::string UnknownBackupReason(const std::string& backup)
+{
+    return "Jurnalul, scris de o versiune mai veche a programului de actualizare, nu spune care este copia " + backup +
+           ", asa ca nu o pun in locul fisierului instalat.";
+}
+
 // Whether the installation is as it was before the run: every target that
-// existed is a file again with no backup left (a backup is made only by
-// renaming the target, so while there is none the target holds its own
-// bytes), every target that did not exist is absent, no staged copy is left,
-// nor the tag file the run wrote.
+// existed is its own file again (the identity the journal keeps; without
+// one, a file with no backup left: a backup is made only by renaming the
+// target, so while there is none the target holds its own bytes), every
+// target that did not exist is absent, no staged copy is left, nor the tag
+// file the run wrote. A file that another program put under a backup's name
+// is not the wizard's: it neither counts nor is touched.
 void CheckRestored(const TUpdateJournal& journal, TRestore& restore)
 {
     for (const TJournalEntry& e : journal.Entries) {
-        if (e.Existed && FileOrFolderExists(e.Backup))
+        if (e.Existed && !e.Identity.empty()) {
+            if (FileIdentity(e.Backup) == e.Identity)
+                restore.Fail(e.Target, "Fisierul vechi se afla inca in " + e.Backup + ".");
+            else if (FileIdentity(e.Target) != e.Identity && FileOrFolderExists(e.Backup))
+                restore.Fail(e.Target, ForeignBackupReason(e.Backup));
+            else if (FileIdentity(e.Target) != e.Identity)
+                restore.Fail(e.Target, "Fisierul lipseste sau nu mai este cel dinainte, iar copia lui " + e.Backup +
+                                           " nu mai exista.");
+        } else if (e.Existed && FileOrFolderExists(e.Backup))
             restore.Fail(e.Target, "Fisierul vechi se afla inca in " + e.Backup + ".");
         else if (e.Existed && !FileExists(e.Target))
             restore.Fail(e.Target, "Fisierul lipseste, iar copia lui " + e.Backup + " nu mai exista.");
@@ -96,19 +119,29 @@ void CheckRestored(const TUpdateJournal& journal, TRestore& restore)
 // target, staged copy and backup a failed step or a kill left. Every entry
 // is looked at whatever became of the others; true only when CheckRestored
 // finds the installation as it was.
-bool RollBack(const TUpdateJournal& journal, TFileOps& ops, TRestoreFailure& failure)
+// Raises EFolderMoved, with nothing done through it, when a folder of the
+// files moved or became a link.
+bool RollBack(const TUpdateJournal& journal, TFileOps& ops, const THeldFolders& folders, TRestoreFailure& failure)
 {
     TRestore restore(ops);
     for (auto it = journal.Entries.rbegin(); it != journal.Entries.rend(); ++it) {
         const TJournalEntry& e = *it;
-        if (e.Existed && FileOrFolderExists(e.Backup)) {
-            // The user's bytes are in the backup alone. Over the target goes
-            // whatever stands there: the new file, a file a program created
-            // meanwhile, or a second name of the backup itself.
-            if (FileOrFolderExists(e.Target))
-                restore.Attempt(e.Target, [&] { ops.RenameOver(e.Backup, e.Target); });
-            else
-                restore.Attempt(e.Target, [&] { ops.Rename(e.Backup, e.Target); });
+        folders.Verify();
+        if (e.Existed && FileOrFolderExists(e.Backup) && e.Identity.empty()) {
+            restore.Fail(e.Target, UnknownBackupReason(e.Backup));
+        } else if (e.Existed && FileOrFolderExists(e.Backup)) {
+            // The user's bytes are in the backup alone, if it is still the
+            // file the wizard moved there. Over the target goes whatever
+            // stands there: the new file, a file a program created meanwhile,
+            // or a second name of the backup itself.
+            restore.Attempt(e.Target, [&] {
+                if (FileIdentity(e.Backup) != e.Identity)
+                    return;
+                if (FileOrFolderExists(e.Target))
+                    ops.RenameOver(e.Backup, e.Target);
+                else
+                    ops.Rename(e.Backup, e.Target);
+            });
         } else if (!e.Existed) {
             // A twin that did not exist before the run.
             restore.RemoveIfThere(e.Target);
@@ -127,12 +160,14 @@ bool RollBack(const TUpdateJournal& journal, TFileOps& ops, TRestoreFailure& fai
 
 // After the commit point: the new files are in place; what is left are the
 // backups and copies. One that cannot go now is only a file too many.
-void RemoveBackups(const TUpdateJournal& journal, TFileOps& ops)
+void RemoveBackups(const TUpdateJournal& journal, TFileOps& ops, const THeldFolders& folders)
 {
     TRestore cleanup(ops);
     for (const TJournalEntry& e : journal.Entries) {
+        folders.Verify();
         cleanup.RemoveIfThere(e.Staged);
-        cleanup.RemoveIfThere(e.Backup);
+        if (e.Identity.empty() || FileIdentity(e.Backup) == e.Identity)
+            cleanup.RemoveIfThere(e.Backup);
     }
     if (!journal.TagFile.empty())
         cleanup.RemoveIfThere(journal.TagFile + ".tmp");
@@ -188,10 +223,18 @@ std::string InterruptedRestoreMessage(const std::string& file, const std::string
 void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFile, const std::string& tagText,
                 TUpdateJournal& journal, TUpdateLog& log, TFileOps& ops, const std::function<void()>& afterEach)
 {
+    // Before anything changes: the folders held as themselves, every target
+    // and twin a file of its own whose identity the journal keeps.
+    THeldFolders folders;
     journal.Entries.clear();
     for (const TReplacement& f : files) {
+        folders.HoldFolderOf(f.Target);
+        const TFileFacts facts = FileFacts(f.Target);
+        if (facts.Exists && (facts.Linked || facts.Names != 1))
+            throw Exception(LinkedFileMessage(f.Target));
         TJournalEntry entry;
-        entry.Existed = FileExists(f.Target);
+        entry.Existed = facts.Exists;
+        entry.Identity = facts.Identity;
         entry.Target = f.Target;
         entry.Staged = FreeNameBeside(f.Target, ".nou");
         entry.Backup = FreeNameBeside(f.Target, ".vechi");
@@ -205,6 +248,7 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
         journal.Save(ops);
         for (std::size_t i = 0; i < files.size(); ++i) {
             current = files[i].Target;
+            folders.Verify();
             ops.CopyDurable(files[i].NewFile, journal.Entries[i].Staged, true);
         }
         current = journal.FileName();
@@ -213,10 +257,12 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
         for (std::size_t i = 0; i < files.size(); ++i) {
             const TJournalEntry& e = journal.Entries[i];
             current = e.Target;
+            folders.Verify();
             if (e.Existed)
                 ops.Rename(e.Target, e.Backup);
             // The staged copy lies where other programs may reach it: only
             // the bytes that hash to the package's digest go into place.
+            folders.Verify();
             ops.RenameVerified(e.Staged, e.Target, files[i].Digest);
             log.Replaced(e.Target);
             afterEach();
@@ -232,10 +278,24 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
         journal.Save(ops);
         log.Committed();
     } catch (const std::exception& e) {
+        // A folder that moved: nothing more is done through it, and the
+        // journal stays for the next start.
+        if (dynamic_cast<const EFolderMoved*>(&e)) {
+            log.RolledBack(false);
+            RunOutcome().RolledBack(false);
+            throw;
+        }
         const auto* own = dynamic_cast<const Exception*>(&e);
         std::string reason = own ? own->Message() : std::string(e.what());
         TRestoreFailure failure;
-        const bool whole = RollBack(journal, ops, failure);
+        bool whole = false;
+        try {
+            whole = RollBack(journal, ops, folders, failure);
+        } catch (const EFolderMoved&) {
+            log.RolledBack(false);
+            RunOutcome().RolledBack(false);
+            throw;
+        }
         log.RolledBack(whole);
         RunOutcome().RolledBack(whole);
         if (!whole)
@@ -243,7 +303,7 @@ void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFi
         ForgetReplacement(journal, ops);
         throw Exception(ReplaceFailedMessage(current, reason));
     }
-    RemoveBackups(journal, ops);
+    RemoveBackups(journal, ops, folders);
     ForgetReplacement(journal, ops);
 }
 
@@ -262,13 +322,18 @@ TRecovery RecoverInterruptedUpdate(const std::string& journalFile, TFileOps& ops
     case TUpdateJournal::TRead::Whole:
         break;
     }
+    // Nothing is done through a folder that is a link or leads elsewhere
+    // now: EFolderMoved, the journal kept.
+    THeldFolders folders;
+    for (const TJournalEntry& e : journal.Entries)
+        folders.HoldFolderOf(e.Target);
     TRecovery done = TRecovery::TempFilesOnly;
     if (journal.State == TJournalState::Committed) {
-        RemoveBackups(journal, ops);
+        RemoveBackups(journal, ops, folders);
         done = TRecovery::Finished;
     } else if (!journal.Entries.empty() || !journal.TagFile.empty()) {
         TRestoreFailure failure;
-        if (!RollBack(journal, ops, failure))
+        if (!RollBack(journal, ops, folders, failure))
             throw Exception(InterruptedRestoreMessage(failure.File, failure.Reason));
         done = TRecovery::RolledBack;
     }

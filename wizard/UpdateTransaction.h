@@ -33,9 +33,16 @@ struct TReplacement {
 /// is in place (for progress). The tag file `tagFile` is written with
 /// `tagText` when it does not exist yet (nothing when `tagFile` is empty).
 /// The journal must carry the run's file name (or none, for tests that need
-/// no recovery). Raises Exception with ReplaceFailedMessage when a step failed
-/// and every file was put back, with RestoreFailedMessage when even that failed
-/// (the journal is then kept for the next start).
+/// no recovery). Before anything changes, the folders of the targets are held
+/// (THeldFolders) and every existing target and twin is found to be a file of
+/// its own, its identity kept in the journal: Exception with
+/// LinkedFileMessage for a link or a file with a second name, EFolderMoved for
+/// a folder that is a link or leads elsewhere. Raises Exception with
+/// ReplaceFailedMessage when a step failed and every file was put back, with
+/// RestoreFailedMessage when even that failed (the journal is then kept for
+/// the next start), EFolderMoved when a folder moved during the run (nothing
+/// more is done through it; the journal is kept). A backup is put back only
+/// when it is still the file that was moved there.
 void ReplaceAll(const std::vector<TReplacement>& files, const std::string& tagFile, const std::string& tagText,
                 TUpdateJournal& journal, TUpdateLog& log, TFileOps& ops, const std::function<void()>& afterEach);
 
@@ -48,8 +55,11 @@ enum class TRecovery { Nothing, RolledBack, Finished, TempFilesOnly };
 /// journal names, then the journal itself, every step through `ops`. Raises
 /// Exception with InterruptedRestoreMessage when a file cannot be put back,
 /// and with DamagedJournalMessage, before touching anything, when the journal
-/// cannot be read whole or understood (a file outside `places` included); in
-/// both cases the journal is kept.
+/// cannot be read whole or understood (a file outside `places` included), and
+/// with EFolderMoved when a folder of its files is a link or leads elsewhere
+/// (held as in ReplaceAll before anything is done); in every such case the
+/// journal is kept. A backup whose identity is not the one the journal keeps
+/// (or a journal of an earlier wizard, which keeps none) is not put back.
 TRecovery RecoverInterruptedUpdate(const std::string& journalFile, TFileOps& ops, const TJournalPlaces& places = {});
 TRecovery RecoverInterruptedUpdate(const std::string& journalFile);
 

@@ -162,6 +162,10 @@ TEST_F(TRecoveryTest, AKillAtAnyRecoveryStepIsFinishedByTheNextRecovery)
 }
 
 enum class TState { Absent, Old, New, Foreign, LinkOfBackup, Folder };
+// Whose identity the journal keeps for the target: the file moved to the
+// backup, the target itself (the backup's name taken by another program
+// before the rename), a file that is neither, or none (an older journal).
+enum class TKept { Backup, Target, Other, None };
 
 TEST_F(TRecoveryTest, EveryStateOfTargetStagedCopyAndBackupIsPutBack)
 {
@@ -172,22 +176,31 @@ TEST_F(TRecoveryTest, EveryStateOfTargetStagedCopyAndBackupIsPutBack)
         bool Staged;
         bool Backup;
         bool TagIsFolder;
+        TKept Kept;
         bool Whole;
     };
     const TRow rows[] = {
-        {"nothing renamed yet", true, TState::Old, true, false, false, true},
-        {"target renamed to its backup", true, TState::Absent, true, true, false, true},
-        {"rename cut between link and unlink", true, TState::LinkOfBackup, true, true, false, true},
-        {"new file in place", true, TState::New, false, true, false, true},
-        {"a program re-created the target", true, TState::Foreign, true, true, false, true},
-        {"a program replaced the new file", true, TState::Foreign, false, true, false, true},
-        {"the new file was deleted", true, TState::Absent, false, true, false, true},
-        {"a folder in the target's place", true, TState::Folder, true, true, false, false},
-        {"target and backup both gone", true, TState::Absent, false, false, false, false},
-        {"a tag file that cannot go", true, TState::New, false, true, true, false},
-        {"twin not placed yet", false, TState::Absent, true, false, false, true},
-        {"twin placed", false, TState::New, false, false, false, true},
-        {"a program created the twin", false, TState::Foreign, true, false, false, true},
+        {"nothing renamed yet", true, TState::Old, true, false, false, TKept::Target, true},
+        {"target renamed to its backup", true, TState::Absent, true, true, false, TKept::Backup, true},
+        {"rename cut between link and unlink", true, TState::LinkOfBackup, true, true, false, TKept::Backup, true},
+        {"new file in place", true, TState::New, false, true, false, TKept::Backup, true},
+        {"a program re-created the target", true, TState::Foreign, true, true, false, TKept::Backup, true},
+        {"a program replaced the new file", true, TState::Foreign, false, true, false, TKept::Backup, true},
+        {"the new file was deleted", true, TState::Absent, false, true, false, TKept::Backup, true},
+        {"a folder in the target's place", true, TState::Folder, true, true, false, TKept::Backup, false},
+        {"target and backup both gone", true, TState::Absent, false, false, false, TKept::Other, false},
+        {"a tag file that cannot go", true, TState::New, false, true, true, TKept::Backup, false},
+        {"twin not placed yet", false, TState::Absent, true, false, false, TKept::None, true},
+        {"twin placed", false, TState::New, false, false, false, TKept::None, true},
+        {"a program created the twin", false, TState::Foreign, true, false, false, TKept::None, true},
+        // A file under the backup's name that the wizard did not put there is
+        // never put over the target: the target keeps its own bytes, or the
+        // outcome says it could not be restored.
+        {"backup's name taken before the rename", true, TState::Old, true, true, false, TKept::Target, true},
+        {"not the wizard's backup, new file in place", true, TState::New, false, true, false, TKept::Other, false},
+        {"not the wizard's backup, target gone", true, TState::Absent, false, true, false, TKept::Other, false},
+        {"older journal, backup of unknown origin", true, TState::Absent, true, true, false, TKept::None, false},
+        {"older journal, nothing renamed yet", true, TState::Old, true, false, false, TKept::None, true},
     };
     const std::string target = m_install.File("kp3.exe");
     for (const TRow& row : rows) {
@@ -202,9 +215,8 @@ TEST_F(TRecoveryTest, EveryStateOfTargetStagedCopyAndBackupIsPutBack)
         TUpdateJournal journal;
         journal.Open(m_journalFile);
         journal.State = TJournalState::Replacing;
-        journal.Entries = {{row.Existed, target, target + ".nou1", target + ".vechi1"}};
+        journal.Entries = {{row.Existed, target, target + ".nou1", target + ".vechi1", ""}};
         journal.TagFile = tag;
-        journal.Save(SystemFileOps());
         if (row.Backup)
             m_install.Write("kp3.exe.vechi1", "vechi kp3.exe");
         if (row.Staged)
@@ -221,6 +233,14 @@ TEST_F(TRecoveryTest, EveryStateOfTargetStagedCopyAndBackupIsPutBack)
             std::filesystem::create_directory(tag);
         else
             m_install.Write("Tag/kp3tag.txt", "eticheta\r\n");
+        switch (row.Kept) {
+        case TKept::Backup: journal.Entries[0].Identity = FileIdentity(target + ".vechi1"); break;
+        case TKept::Target: journal.Entries[0].Identity = FileIdentity(target); break;
+        case TKept::Other: journal.Entries[0].Identity = "1:2"; break;
+        case TKept::None: break;
+        }
+        journal.Save(SystemFileOps());
+        const TSnapshot before = Snapshot();
         try {
             EXPECT_EQ(RecoverInterruptedUpdate(m_journalFile, SystemFileOps(), Places()), TRecovery::RolledBack);
             EXPECT_TRUE(row.Whole);
@@ -228,11 +248,16 @@ TEST_F(TRecoveryTest, EveryStateOfTargetStagedCopyAndBackupIsPutBack)
             EXPECT_FALSE(row.Whole) << e.Message();
             EXPECT_EQ(e.Message().rfind("O actualizare anterioara a fost intrerupta si nu am putut readuce", 0), 0u);
             EXPECT_TRUE(FileExists(m_journalFile));
+            // What is not the wizard's own stays as it was.
+            if (row.Kept == TKept::Other || row.Kept == TKept::None)
+                EXPECT_EQ(Snapshot().count("kp3.exe.vechi1"), before.count("kp3.exe.vechi1"));
             continue;
         }
         TSnapshot expected;
         if (row.Existed)
             expected["kp3.exe"] = "vechi kp3.exe";
+        if (row.Kept == TKept::Target && row.Backup)
+            expected["kp3.exe.vechi1"] = before.at("kp3.exe.vechi1");
         EXPECT_EQ(Snapshot(), expected);
         EXPECT_FALSE(FileExists(m_journalFile));
     }
@@ -275,6 +300,16 @@ TEST_F(TRecoveryTest, ADamagedJournalIsKeptAndNothingIsTouched)
          "linia 5: fisierul \"" + target + "\" nu este un fisier temporar al programului de actualizare"},
         {good + "fisier 1|" + target + "\r\n", "linia 5: linia \"fisier 1|" + target + "\" nu descrie un fisier"},
         {"Jurnal de actualizare 1\nstare adunare\r\n", "linia 1: linia se termina altfel decat cu CR LF"},
+        // Temporary files lie in the work folder only, whatever their names.
+        {good + "temp " + m_install.File("PatchTotal_2.bin") + "\r\n",
+         "linia 5: fisierul \"" + m_install.File("PatchTotal_2.bin") +
+             "\" nu este un fisier temporar al programului de actualizare"},
+        {good + "identitate " + target + "|zz:1\r\n",
+         "linia 5: linia \"identitate " + target + "|zz:1\" nu descrie identitatea fisierului de pe linia dinainte"},
+        {good + "identitate " + target + ".nou1|1:2\r\n", "linia 5: linia \"identitate " + target +
+                                                             ".nou1|1:2\" nu descrie identitatea fisierului de pe linia dinainte"},
+        {"Jurnal de actualizare 1\r\nstare inlocuire\r\nidentitate " + target + "|1:2\r\n",
+         "linia 3: linia \"identitate " + target + "|1:2\" nu descrie identitatea fisierului de pe linia dinainte"},
     };
     m_install.Write("kp3.exe.vechi1", "vechi kp3.exe");
     RemoveFile(target);
@@ -294,7 +329,7 @@ TEST_F(TRecoveryTest, ADamagedJournalIsKeptAndNothingIsTouched)
         EXPECT_TRUE(FileExists(temp));
     }
     // The same journal without its damage is acted on.
-    m_state.Write("Actualizare.jurnal", good);
+    m_state.Write("Actualizare.jurnal", good + "identitate " + target + "|" + FileIdentity(target + ".vechi1") + "\r\n");
     EXPECT_EQ(RecoverInterruptedUpdate(m_journalFile, SystemFileOps(), Places()), TRecovery::RolledBack);
     EXPECT_FALSE(FileExists(temp));
 }

@@ -148,7 +148,7 @@ protected:
     }
 
     /// Where the journal may name files.
-    TJournalPlaces Places() const { return {{m_install.Path(), m_state.Path()}}; }
+    TJournalPlaces Places() const { return {{m_install.Path(), m_state.Path()}, m_state.Path()}; }
 
     TTempDir m_install, m_new, m_state;
     std::string m_journalFile = m_state.File("Actualizare.jurnal");

@@ -135,13 +135,21 @@ TEST(TUpdateJournalTest, ReadsBackWhatItWrites)
     TUpdateJournal journal;
     journal.State = TJournalState::Replacing;
     journal.TempFiles = {Abs("T/PatchTotal_1.bin"), Abs("T/Patched_2.bin")};
-    journal.Entries = {{true, Abs("Pravion/kp3.exe"), Abs("Pravion/kp3.exe.nou1"), Abs("Pravion/kp3.exe.vechi1")},
-                       {false, Abs("Pravion/kp3.exevf"), Abs("Pravion/kp3.exevf.nou1"), Abs("Pravion/kp3.exevf.vechi2")}};
+    journal.Entries = {
+        {true, Abs("Pravion/kp3.exe"), Abs("Pravion/kp3.exe.nou1"), Abs("Pravion/kp3.exe.vechi1"), "43000000:0051e7d0"},
+        {false, Abs("Pravion/kp3.exevf"), Abs("Pravion/kp3.exevf.nou1"), Abs("Pravion/kp3.exevf.vechi2"), ""}};
     journal.TagFile = Abs("Program Files/Tarvix/Kp3Tag/Tag/kp3.txt");
     TUpdateJournal read;
     ASSERT_TRUE(TUpdateJournal::Parse(journal.Text(), read));
     EXPECT_EQ(read.Text(), journal.Text());
     EXPECT_EQ(read.Entries[1].Existed, false);
+    EXPECT_EQ(read.Entries[0].Identity, "43000000:0051e7d0");
+    // An older journal, without identities, is still read: they are not known.
+    std::string older = journal.Text();
+    older.erase(older.find("identitate "), older.find("\r\n", older.find("identitate ")) + 2 - older.find("identitate "));
+    ASSERT_TRUE(TUpdateJournal::Parse(older, read));
+    EXPECT_EQ(read.Entries.size(), 2u);
+    EXPECT_EQ(read.Entries[0].Identity, "");
     TUpdateJournal none;
     EXPECT_FALSE(TUpdateJournal::Parse("stare inlocuire\r\n", none));
     // A damaged line makes the whole journal damaged: it is not passed over.
