@@ -139,7 +139,7 @@ void TPaginaFinal::Finish()
     THandOffResult result = THandOffResult::NotVerified;
     try {
         // Not waited for: the wizard closes right after.
-        result = handOff.Start(kPayrollArgument, *Session, why);
+        result = handOff.Start(kPayrollArgument, version::SystemUserSession(), why);
     } catch (const std::exception& e) {
         m_records.Log.Write("handoff", std::string("not started: ") + e.what());
         throw;

@@ -57,9 +57,6 @@ public:
     TPaginaFinal(HWND host, int id, const TRunRecords& records);
     void Finish() override;
 
-    /// Whose rights the program gets; a test puts its own.
-    version::TUserSession* Session = &version::SystemUserSession();
-
 private:
     TRunRecords m_records;
 };
