@@ -25,6 +25,7 @@
 #include "base/Win32_win32.h"
 #include "package/PatchDataEngine.h"
 #include "wizard/CommandLine.h"
+#include "wizard/HandOff_win32.h"
 #include "wizard/RunOutcome.h"
 #include "wizard/StageControl.h"
 #include "wizard/UpdateJournal.h"
@@ -253,7 +254,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // kept until every worker has ended (below).
     upd::wizard::TUpdateLog log;
     upd::wizard::TUpdateJournal journal;
-    const upd::wizard::TRunRecords records{log, journal};
+    upd::wizard::THandOff handOff;
+    const upd::wizard::TRunRecords records{log, journal, &handOff};
 
     RunMode() = ReadCommandLine();
     TRunBoxes boxes(log);

@@ -26,6 +26,12 @@ enum class TFileMode {
     ReadWrite,
     /// Create a file that must not exist yet, then read and write; nobody else may write.
     CreateNew,
+    /// Read and write a file as itself, for appending by this process
+    /// alone (others may read): an existing one only when it is a regular
+    /// file with one link, else a new one. A link under the name, or higher
+    /// up its path, is refused, never followed, and nothing is created
+    /// through it (a file that such a link made new is removed again).
+    AppendAsItself,
 };
 
 /// An open file. Move-only; closed on destruction.
@@ -81,6 +87,7 @@ public:
 
 private:
     friend class TFileView;
+    bool OpenAsItself(const TPath& name);
     TPath m_name;
 #ifdef _WIN32
     void* m_handle = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));

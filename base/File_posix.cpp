@@ -47,6 +47,7 @@ int OpenFlags(TFileMode mode)
     case TFileMode::Create: return O_RDWR | O_CREAT | O_TRUNC;
     case TFileMode::ReadWrite: return O_RDWR;
     case TFileMode::CreateNew: return O_RDWR | O_CREAT | O_EXCL;
+    case TFileMode::AppendAsItself: return O_RDWR | O_NOFOLLOW;
     }
     return O_RDONLY;
 }
@@ -79,10 +80,34 @@ TFile& TFile::operator=(TFile&& other) noexcept
     return *this;
 }
 
+bool TFile::OpenAsItself(const TPath& name)
+{
+    // O_NOFOLLOW refuses a link under the name; O_EXCL never follows one,
+    // even one that leads nowhere. Without blocking: a FIFO is refused below.
+    int fd = ::open(name.Native().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0 && errno == ENOENT)
+        fd = ::open(name.Native().c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+        const int why = S_ISREG(st.st_mode) ? EMLINK : EINVAL;
+        ::close(fd);
+        errno = why;
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    m_fd = fd;
+    m_name = name;
+    return true;
+}
+
 bool TFile::TryOpen(const TPath& name, TFileMode mode)
 {
     Close();
     t_notRegular = false;
+    if (mode == TFileMode::AppendAsItself)
+        return OpenAsItself(name);
     // POSIX has no share modes; ReadDenyWrite is a plain read here. Readers
     // open without blocking, so that a pipe without a writer is refused below
     // instead of waiting for one.

@@ -60,6 +60,62 @@ TFile& TFile::operator=(TFile&& other) noexcept
     return *this;
 }
 
+// Why an open file is not the regular file of one link that `name` names
+// itself; ERROR_SUCCESS when it is.
+static DWORD NotItself(HANDLE h, const TPath& name)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_BAD_FILE_TYPE;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks != 1 ||
+        !HandleIsAt(h, name.Native()))
+        return ERROR_CANT_RESOLVE_FILENAME;
+    return ERROR_SUCCESS;
+}
+
+bool TFile::OpenAsItself(const TPath& name)
+{
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    auto openExisting = [&] {
+        return CreateFileW(name.Native().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, flags, nullptr);
+    };
+    HANDLE h = openExisting();
+    // CREATE_NEW: a name that exists, a link that leads nowhere included, is
+    // never followed into a file elsewhere. The right to delete is for a
+    // refusal only (readers would have to share it): the file made is then
+    // opened again as any existing one.
+    if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        h = CreateFileW(name.Native().c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                        CREATE_NEW, flags, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        const DWORD refusal = NotItself(h, name);
+        if (refusal != ERROR_SUCCESS) {
+            FILE_DISPOSITION_INFO gone{TRUE};
+            SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+        }
+        CloseHandle(h);
+        if (refusal != ERROR_SUCCESS) {
+            SetLastError(refusal);
+            return false;
+        }
+        h = openExisting();
+    }
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD refusal = NotItself(h, name);
+    if (refusal != ERROR_SUCCESS) {
+        CloseHandle(h);
+        SetLastError(refusal);
+        return false;
+    }
+    m_handle = h;
+    m_name = name;
+    return true;
+}
+
 bool TFile::TryOpen(const TPath& name, TFileMode mode)
 {
     Close();
@@ -78,6 +134,7 @@ bool TFile::TryOpen(const TPath& name, TFileMode mode)
         access = GENERIC_READ | GENERIC_WRITE;
         disposition = CREATE_NEW;
         break;
+    case TFileMode::AppendAsItself: return OpenAsItself(name);
     }
     HANDLE h = CreateFileW(name.Native().c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)

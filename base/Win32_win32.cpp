@@ -2,6 +2,8 @@
 
 #include "base/Cp1250.h"
 
+#include <vector>
+
 namespace upd {
 
 std::wstring Wide(const std::string& utf8)
@@ -46,6 +48,41 @@ void RaiseOSError(DWORD code, const std::string& prefix, TErrorKind kind)
 void RaiseLastOSError()
 {
     RaiseOSError(GetLastError());
+}
+
+} // namespace upd
+
+namespace upd {
+
+namespace {
+
+std::wstring WithoutLongPrefix(std::wstring path)
+{
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return L"\\\\" + path.substr(8);
+    if (path.rfind(L"\\\\?\\", 0) == 0)
+        return path.substr(4);
+    return path;
+}
+
+} // namespace
+
+bool HandleIsAt(HANDLE handle, const std::wstring& name, std::wstring* actual)
+{
+    std::vector<wchar_t> full(32768), final(32768);
+    DWORD fullLength = ::GetFullPathNameW(name.c_str(), 32768, full.data(), nullptr);
+    DWORD finalLength =
+        ::GetFinalPathNameByHandleW(handle, final.data(), 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (fullLength == 0 || fullLength >= 32768 || finalLength == 0 || finalLength >= 32768)
+        return false;
+    std::wstring expected(full.data(), fullLength);
+    while (expected.size() > 3 && expected.back() == L'\\')
+        expected.pop_back();
+    const std::wstring found = WithoutLongPrefix(std::wstring(final.data(), finalLength));
+    if (actual)
+        *actual = found;
+    return ::CompareStringOrdinal(found.c_str(), static_cast<int>(found.size()), expected.c_str(),
+                                  static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
 }
 
 } // namespace upd

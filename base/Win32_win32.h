@@ -34,3 +34,12 @@ std::string SystemErrorText(DWORD code);
 [[noreturn]] void RaiseOSError(DWORD code, const std::string& prefix = {}, TErrorKind kind = TErrorKind::General);
 
 } // namespace upd
+
+namespace upd {
+
+/// True when the open `handle` is the file or folder `name` names itself:
+/// its final path, with every link resolved, is the full path of `name`
+/// (letter case aside). `actual` gets the final path when it can be read.
+bool HandleIsAt(HANDLE handle, const std::wstring& name, std::wstring* actual = nullptr);
+
+} // namespace upd

@@ -5,6 +5,7 @@
 
 #include "package/PatchDataEngine.h"
 #include "wizard/CommandLine.h"
+#include "wizard/HandOff_win32.h"
 #include "wizard/RunOutcome.h"
 #include "wizard/StageControl.h"
 #include "wizard/UpdateFiles.h"
@@ -80,6 +81,17 @@ void TFirActualizarePropriuzisa::Execute()
     TUpdateStageOptions options;
     options.Ops = testOps.get();
     RunUpdateStage(package::GetPatchDataEngine(), host, Records, options);
+    // At once after the commit, before the final page waits: from here on
+    // the payroll program cannot be exchanged, and what was verified is
+    // what the hand-off starts.
+    if (Records.HandOff) {
+        std::string why;
+        const std::string digest = ExpectedDigest(*package::GetPatchDataEngine().Update, kPayrollProgram);
+        if (Records.HandOff->Hold(kPayrollProgram, kPayrollFolder, digest, why))
+            Records.Log.Write("handoff", std::string("held ") + kPayrollProgram + " digest " + Records.HandOff->Digest());
+        else
+            Records.Log.Write("handoff", std::string("not held ") + kPayrollProgram + ": " + why);
+    }
     Notify(NOTIFY_DONE, "");
 }
 

@@ -9,6 +9,8 @@
 #include "version/Process_win32.h"
 #include "wizard/EfectueazaActualizarea_win32.h"
 #include "wizard/PaginaCitescArhiva_win32.h"
+#include "wizard/UpdateLog.h"
+#include "ui/MessageBox_win32.h"
 
 namespace upd::wizard {
 
@@ -118,7 +120,8 @@ std::unique_ptr<TFirEtapa> TEfectueazaActualizarea::CreateWorker(HWND pageWindow
     return std::make_unique<TFirActualizarePropriuzisa>(pageWindow, Records);
 }
 
-TPaginaFinal::TPaginaFinal(HWND host, int id) : TPaginaActualizare(host, id)
+TPaginaFinal::TPaginaFinal(HWND host, int id, const TRunRecords& records)
+    : TPaginaActualizare(host, id), m_records(records)
 {
     AddLabel(kIdLabel1, 16, 16, 305, 57, 21, true, DecodeDiacritics(package::GetPatchDataEngine().Header.Title));
     AddLabel(kIdLabel2, 16, 80, 305, 193, 13, true,
@@ -130,8 +133,27 @@ TPaginaFinal::TPaginaFinal(HWND host, int id) : TPaginaActualizare(host, id)
 
 void TPaginaFinal::Finish()
 {
-    // Not waited for: the wizard closes right after.
-    TKernelHandle process(version::StartProgram(kPayrollProgram, kPayrollArgument));
+    THandOff none;
+    THandOff& handOff = m_records.HandOff ? *m_records.HandOff : none;
+    std::string why;
+    THandOffResult result = THandOffResult::NotVerified;
+    try {
+        // Not waited for: the wizard closes right after.
+        result = handOff.Start(kPayrollArgument, version::SystemUserSession(), why);
+    } catch (const std::exception& e) {
+        m_records.Log.Write("handoff", std::string("not started: ") + e.what());
+        throw;
+    }
+    if (result == THandOffResult::Started) {
+        m_records.Log.Write("handoff", std::string("started ") + kPayrollProgram + " as the desktop user");
+        return;
+    }
+    m_records.Log.Write("handoff", std::string(result == THandOffResult::NoDesktopUser ? "not started, no desktop user: "
+                                                                                         : "not started, not verified: ") +
+                                       why);
+    // The update itself succeeded: a warning, not an error.
+    ShowMessageBox(::GetAncestor(Handle(), GA_ROOT), THandOff::NotStartedMessage(result, why),
+                   MB_OK | MB_ICONWARNING);
 }
 
 } // namespace upd::wizard

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "text/QvtParagraf_win32.h"
+#include "wizard/HandOff_win32.h"
 #include "wizard/PaginaEtapa_win32.h"
+#include "wizard/RunRecords.h"
 
 namespace upd::wizard {
 
@@ -47,14 +49,16 @@ protected:
 };
 
 /// Reports success; Finish starts the payroll program so that it refreshes
-/// the data of the consolidation program.
+/// the data of the consolidation program: the file the update stage verified
+/// and held, as the desktop's user (HandOff_win32.h). A file that is not the
+/// verified one is not started; the user is told and the log says why.
 class TPaginaFinal : public ui::TPaginaActualizare {
 public:
-    TPaginaFinal(HWND host, int id);
+    TPaginaFinal(HWND host, int id, const TRunRecords& records);
     void Finish() override;
-};
 
-inline constexpr const char* kPayrollProgram = "C:\\Pravion\\kp3.exe";
-inline constexpr const char* kPayrollArgument = "pregateste_kelmira";
+private:
+    TRunRecords m_records;
+};
 
 } // namespace upd::wizard

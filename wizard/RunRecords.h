@@ -8,10 +8,14 @@ namespace upd::wizard {
 
 class TUpdateLog;
 class TUpdateJournal;
+class THandOff;
 
 struct TRunRecords {
     TUpdateLog& Log;
     TUpdateJournal& Journal;
+    /// Where the update stage leaves the payroll program it verified, held,
+    /// for the final page to start (Windows only; none in most tests).
+    THandOff* HandOff = nullptr;
 };
 
 } // namespace upd::wizard

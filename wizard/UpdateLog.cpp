@@ -37,36 +37,21 @@ std::string Now()
     return text;
 }
 
-// Appends to the file, creating it (with its byte order mark) when missing.
-bool Append(const std::string& fileName, const std::string& bytes)
+// Opens the log once, as itself, moving a grown one aside first; a new file
+// starts with its byte order mark. Raises what the open raises.
+TFile OpenLog(const std::string& fileName, bool rotate)
 {
-    TFile file;
-    if (!file.TryOpen(fileName, TFileMode::ReadWrite)) {
-        if (!file.TryOpen(fileName, TFileMode::CreateNew))
-            return false;
+    ForceFolderOf(fileName);
+    TFile file(fileName, TFileMode::AppendAsItself);
+    if (rotate && file.Size() > kLogLimit) {
+        file.Close();
+        RenameFileOver(fileName, fileName + ".vechi");
+        file = TFile(fileName, TFileMode::AppendAsItself);
+    }
+    if (file.Size() == 0)
         file.Write(kBom, 3);
-    }
     file.Seek(file.Size());
-    file.Write(bytes.data(), bytes.size());
-    return true;
-}
-
-// Opens the log for writing once, moving a grown one aside first.
-bool Usable(const std::string& fileName) noexcept
-{
-    try {
-        ForceFolderOf(fileName);
-        if (FileExists(fileName)) {
-            TFile file;
-            if (file.TryOpen(fileName, TFileMode::ReadShared) && file.Size() > kLogLimit) {
-                file.Close();
-                RenameFileOver(fileName, fileName + ".vechi");
-            }
-        }
-        return Append(fileName, std::string());
-    } catch (...) {
-        return false;
-    }
+    return file;
 }
 
 const char* VerdictName(int digit)
@@ -100,48 +85,60 @@ void TUpdateLog::Open(const std::string& preferred, const std::string& fallbackF
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_fileName.clear();
-    try {
-        if (Usable(preferred)) {
-            m_fileName = preferred;
+    m_file.Close();
+    std::string folder = fallbackFolder;
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
+        folder += '\\';
+    for (const std::string& name : {preferred, fallbackFolder.empty() ? std::string() : folder + kLogFileName}) {
+        if (name.empty())
+            continue;
+        try {
+            m_file = OpenLog(name, true);
+            m_fileName = name;
             return;
+        } catch (...) {
         }
-        if (fallbackFolder.empty())
-            return;
-        std::string folder = fallbackFolder;
-        if (!folder.empty() && folder.back() != '\\' && folder.back() != '/')
-            folder += '\\';
-        if (Usable(folder + kLogFileName))
-            m_fileName = folder + kLogFileName;
-    } catch (...) {
     }
 }
 
-void TUpdateLog::AlsoWriteTo(const std::string& file) noexcept
+bool TUpdateLog::AlsoWriteTo(const std::string& file) noexcept
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_copyName.clear();
+    std::string why;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_copy.Close();
+        try {
+            m_copy = OpenLog(file, false);
+            return true;
+        } catch (const std::exception& e) {
+            why = e.what();
+        } catch (...) {
+        }
+    }
+    // Whoever reads the run's output learns that the file they named holds nothing of it.
     try {
-        ForceFolderOf(file);
-        if (Append(file, std::string()))
-            m_copyName = file;
+        std::fprintf(stderr, "nolog %s: %s\n", file.c_str(), LogText(why).c_str());
+        std::fflush(stderr);
+        Write("nolog", file + ": " + why);
     } catch (...) {
     }
+    return false;
 }
 
 void TUpdateLog::Write(const char* event, const std::string& text) noexcept
 {
     try {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_fileName.empty() && m_copyName.empty())
+        if (!m_file.IsOpen() && !m_copy.IsOpen())
             return;
         std::string line = Now() + " " + event + " " + LogText(text) + "\r\n";
         // Each file is skipped from its first failure on: no retry at every event.
-        for (std::string* name : {&m_fileName, &m_copyName}) {
+        for (TFile* file : {&m_file, &m_copy}) {
             try {
-                if (!name->empty() && !Append(*name, line))
-                    name->clear();
+                if (file->IsOpen())
+                    file->Write(line.data(), line.size());
             } catch (...) {
-                name->clear();
+                file->Close();
             }
         }
     } catch (...) {

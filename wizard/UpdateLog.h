@@ -29,15 +29,22 @@
 //   mode       <quiet | passive | full>, log <file>: the command line of the run
 //   busy       a file that another program holds, while an unattended run waits for it
 //   end        <success | finding | error | closed> <stage> (status <n>)
+//   handoff    held <program> digest <d> | not held <program>: <why> | started <program> as the desktop user |
+//              not started, not verified: <why> | not started, no desktop user: <why>
+//   nolog      <file>: the /log file that could not be used, and why
 //
 // A line never breaks: line breaks inside a message are written as " | ".
-// Writing is best effort. A log that cannot be opened or written is skipped:
+// Each file is opened once, as itself (TFileMode::AppendAsItself): a link
+// under its name is never followed, and every line goes through that open
+// file, so that nobody can lead a later line elsewhere. Writing is best effort. A log that cannot be opened or written is skipped:
 // it never stops or slows an update, and it never changes what the user sees.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <string>
+
+#include "base/File.h"
 
 namespace upd::package {
 class TPatchDataEngine;
@@ -65,8 +72,11 @@ public:
     const std::string& FileName() const noexcept { return m_fileName; }
     /// Writes every line from now on to `file` as well (the /log of an
     /// unattended run), made with its folder when missing; the file is
-    /// neither moved aside nor replaced. Nothing when it cannot be written.
-    void AlsoWriteTo(const std::string& file) noexcept;
+    /// neither moved aside nor replaced. When it cannot be opened as itself
+    /// (a link, a second hard link, not writable) nothing is written to it;
+    /// a "nolog" line of the wizard's own log and the standard error say so.
+    /// Returns whether it is used.
+    bool AlsoWriteTo(const std::string& file) noexcept;
 
     /// Writes one event line.
     void Write(const char* event, const std::string& text) noexcept;
@@ -100,7 +110,8 @@ public:
 private:
     std::mutex m_mutex;
     std::string m_fileName;
-    std::string m_copyName;       ///< the second file of AlsoWriteTo, or empty
+    TFile m_file;                 ///< open from Open to the end, when usable
+    TFile m_copy;                 ///< the second file of AlsoWriteTo
     std::string m_stage = "start";
     std::string m_ending;         ///< the first "finding" or "error" of the run
     std::string m_lastPath;       ///< the path of the last version read, for the finding that follows

@@ -20,13 +20,34 @@ inline constexpr const char* kWorkFolder = "C:\\Program Files\\Tarvix\\Kp3Tag\\L
 /// The file whose exclusive open marks a running wizard.
 inline constexpr const char* kInstanceLockFile = "C:\\Program Files\\Tarvix\\Kp3Tag\\Lucru\\Actualizare.lacat";
 
-/// Makes `folder` (and its missing parents), gives it an access list that
-/// lets only administrators and the system in (inherited by its files), and
-/// holds it open without sharing deletion, so that it can be neither removed
-/// nor renamed while the handle lives. Refused, with the reason in `reason`
-/// and an invalid handle, when the name is a link or the folder opened is
-/// not at `folder` itself (a link higher up).
+/// Makes `folder` and its two parents (Tarvix, Kp3Tag) where they are
+/// missing, each with an explicit descriptor: owned by the administrators,
+/// writable by them and the system alone (the parents readable by users,
+/// for the tag folder), nothing inherited. Existing ones are checked
+/// (WhyNotAdministratorsOnly): the work folder and Tarvix are repaired (owner
+/// and list set), a Kp3Tag others could write is refused, since it may
+/// already hold a planted journal, log or link (one merely the running
+/// administrator's own is repaired). Then holds `folder` open
+/// without sharing deletion, so that it can be neither removed nor renamed
+/// while the handle lives. Refused, with the reason in `reason` and an
+/// invalid handle, when a name is a link, a folder opened is not at its
+/// name itself (a link higher up), or Kp3Tag is refused.
 TFileHandle HoldWorkFolder(const std::string& folder, std::string& reason);
+
+/// What an unsafe folder is refused or repaired with.
+enum class TUnsafeFolder { Repair, Refuse };
+
+/// Why the open `folder` is not one of the administrators' alone: an owner
+/// other than the administrators, the system or the installer service, or
+/// an entry that lets another account write, delete, or change the list or
+/// the owner. Empty when it is theirs alone. `ownAccountOnly` tells whether
+/// every fault is about the account this program runs as (only that account
+/// could have used it: such a folder is repaired even where others are
+/// refused); the text then names one of them, else one of the others.
+std::string WhyNotAdministratorsOnly(HANDLE folder, bool* ownAccountOnly = nullptr);
+
+/// "Directorul ... poate fi modificat si de alti utilizatori ..." with `why`.
+std::string UnsafeFolderMessage(const std::string& folder, const std::string& why);
 
 /// The single-instance guard: `lockFile` opened by nobody else and sharing
 /// nothing. An invalid handle when it cannot be opened, `error` then says

@@ -17,6 +17,7 @@
 #include "package/UpdateBuilder.h"
 #include "wizard/RunOutcome.h"
 #include "wizard/UpdateJournal.h"
+#include "wizard/UpdateLog.h"
 #include "wizard/UpdateStage.h"
 
 namespace upd::uitest {
@@ -304,6 +305,31 @@ TEST_F(TUnattendedE2ETest, GraphicalRunWithALogEndsWithTheCodes)
     EXPECT_EQ(code, static_cast<DWORD>(kExitCancelled));
     EXPECT_NE(Text(kLog).find(" mode full, log " + kLog), std::string::npos);
     ExpectOld();
+}
+
+// A /log name that a user made a link to another file (a Linux link stands
+// in for the junctions and object-manager links of Windows): the update runs,
+// the file the link leads to keeps its bytes, and the wizard's own log says
+// that the /log could not be used.
+TEST_F(TUnattendedE2ETest, LogThroughALinkIsNotWrittenThrough)
+{
+    const std::string target = kKits + "\\de neatins.txt", link = kKits + "\\legatura.log", made = kKits + "\\made";
+    Put(target, "continutul de dinainte\r\n");
+    RunAndWait("/bin/sh -c \"ln -s '" + UnixPath(target) + "' '" + UnixPath(link) + "' && touch '" + UnixPath(made) +
+               "'\"");
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(made); }, 20000));
+    const std::size_t ownStart = FileExists(kLogFile) ? Text(kLogFile).size() : 0;
+    std::string exe = Build();
+    EXPECT_EQ(Run(exe, "/quiet /log \"" + link + "\""), static_cast<DWORD>(kExitUpdated));
+    ExpectNew();
+    EXPECT_EQ(Text(target), "continutul de dinainte\r\n");
+    const std::string own = Text(kLogFile).substr(ownStart);
+    EXPECT_NE(own.find(" nolog " + link + ": "), std::string::npos) << own;
+    EXPECT_NE(own.find(" end success update (status 0)"), std::string::npos) << own;
+    // Wine sees no link that leads nowhere, so it is removed from Linux.
+    Remove(target);
+    RunAndWait("/bin/sh -c \"rm -f '" + UnixPath(link) + "' && rm -f '" + UnixPath(made) + "'\"");
+    ASSERT_TRUE(WaitUntil([&] { return !FileExists(made); }, 20000));
 }
 
 } // namespace

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "TestPaths.h"
 #include "base/File.h"
 #include "wizard/UpdateLog.h"
@@ -77,6 +83,86 @@ TEST(TUpdateLogTest, FindingLinesCarryTheSetAndVerdictTheStageFound)
             logger.Warning(row.Finding);
         EXPECT_EQ(LastEvent(file), row.Expected);
     }
+}
+
+std::string Bytes(const std::string& file)
+{
+    std::vector<std::uint8_t> bytes = ReadWholeFile(file);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A /log that names something other than a file of its own: nothing is
+// written through it, the file it leads to keeps its bytes, and the run's
+// own log says so. Links stand for the junctions and object-manager links
+// a user plants on Windows.
+TEST(TUpdateLogTest, ALogNameThatIsNotAFileOfItsOwnIsNotWrittenThrough)
+{
+    namespace fs = std::filesystem;
+    struct TRow {
+        const char* Name;
+        void (*Plant)(const std::string& name, const std::string& other);
+        bool OtherExists;
+    };
+    const TRow rows[] = {
+        {"a second hard link", [](const std::string& n, const std::string& o) { fs::create_hard_link(o, n); }, true},
+#ifndef _WIN32
+        {"a link to a file", [](const std::string& n, const std::string& o) { fs::create_symlink(o, n); }, true},
+        {"a link to nothing yet", [](const std::string& n, const std::string& o) { fs::create_symlink(o, n); }, false},
+        {"a pipe", [](const std::string& n, const std::string&) { ::mkfifo(n.c_str(), 0600); }, false},
+#endif
+        {"a folder", [](const std::string& n, const std::string&) { fs::create_directory(n); }, false},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        test::TTempDir dir;
+        const std::string own = dir.File("Actualizare.log"), named = dir.File("cerut.log"),
+                          other = dir.File("alt fisier.txt");
+        if (row.OtherExists)
+            WriteWholeFile(other, "de neatins\n", 11);
+        row.Plant(named, other);
+        TUpdateLog log;
+        log.Open(own, std::string());
+        EXPECT_FALSE(log.AlsoWriteTo(named));
+        log.Write("step", "update");
+        if (row.OtherExists)
+            EXPECT_EQ(Bytes(other), "de neatins\n");
+        else
+            EXPECT_FALSE(fs::exists(other));
+        const std::string ownText = Bytes(own);
+        EXPECT_NE(ownText.find(" nolog " + named + ": "), std::string::npos) << ownText;
+        EXPECT_NE(ownText.find(" step update\r\n"), std::string::npos);
+    }
+}
+
+TEST(TUpdateLogTest, EveryLineGoesThroughTheFileOpenedAtTheStart)
+{
+    test::TTempDir dir;
+    const std::string own = dir.File("Actualizare.log"), named = dir.File("cerut.log"), moved = named + ".mutat";
+    WriteWholeFile(named, "inainte\r\n", 9);
+    auto log = std::make_unique<TUpdateLog>();
+    log->Open(own, std::string());
+    ASSERT_TRUE(log->AlsoWriteTo(named));
+    log->Write("step", "validation");
+    // Renamed away while the run goes on: Windows refuses it while the log
+    // is open; elsewhere the lines follow the file, and nothing appears
+    // under the old name.
+    std::error_code renamed;
+    std::filesystem::rename(named, moved, renamed);
+#ifdef _WIN32
+    EXPECT_TRUE(renamed) << "the open log was renamed";
+    log->Write("step", "update");
+    log.reset();
+    std::filesystem::rename(named, moved);
+#else
+    ASSERT_FALSE(renamed);
+    log->Write("step", "update");
+    EXPECT_FALSE(std::filesystem::exists(named));
+#endif
+    const std::string text = Bytes(moved);
+    EXPECT_EQ(text.substr(0, 9), "inainte\r\n") << "an existing /log is appended to";
+    EXPECT_NE(text.find(" step validation\r\n"), std::string::npos);
+    EXPECT_NE(text.find(" step update\r\n"), std::string::npos);
+    EXPECT_EQ(LastEvent(own), "step update");
 }
 
 } // namespace
