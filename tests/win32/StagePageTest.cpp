@@ -163,7 +163,10 @@ class TPackagePageTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_dir = std::filesystem::temp_directory_path() / "upd-stagepage";
+        // One folder per test: ctest runs them side by side, and the engine
+        // holds its program file for as long as it lives.
+        m_dir = std::filesystem::temp_directory_path() /
+                (std::string("upd-stagepage-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(m_dir);
         std::string stub(4096, 'M'), file = "continut";
         WriteWholeFile((m_dir / "stub.exe").string(), stub.data(), stub.size());
