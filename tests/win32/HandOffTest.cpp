@@ -15,8 +15,15 @@
 namespace upd::wizard {
 namespace {
 
-const std::string kFolder = "C:\\upd-handoff";
-const std::string kProgram = kFolder + "\\kp3.exe";
+// A folder of its own per test: ctest runs them side by side.
+std::string Folder()
+{
+    return std::string("C:\\upd-handoff-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+std::string Program()
+{
+    return Folder() + "\\kp3.exe";
+}
 
 // The desktop user: a token that is an event (any handle will do), and a
 // record of what the start passed on.
@@ -60,20 +67,20 @@ class THandOffTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::filesystem::remove_all(kFolder);
-        std::filesystem::create_directories(kFolder);
-        WriteWholeFile(kProgram, "MZ kp3 nou", 10);
+        std::filesystem::remove_all(Folder());
+        std::filesystem::create_directories(Folder());
+        WriteWholeFile(Program(), "MZ kp3 nou", 10);
     }
     void TearDown() override
     {
         m_handOff.Release();
         std::error_code ignored;
-        std::filesystem::remove_all(kFolder, ignored);
+        std::filesystem::remove_all(Folder(), ignored);
     }
     bool Hold(const std::string& digest)
     {
         m_why.clear();
-        return m_handOff.Hold(kProgram, kFolder, digest, m_why);
+        return m_handOff.Hold(Program(), Folder(), digest, m_why);
     }
 
     THandOff m_handOff;
@@ -83,16 +90,16 @@ protected:
 
 TEST_F(THandOffTest, StartsTheVerifiedFileAsTheShellsUserInItsFolder)
 {
-    ASSERT_TRUE(Hold(package::FileMD5Text(kProgram))) << m_why;
-    EXPECT_EQ(m_handOff.Digest(), package::FileMD5Text(kProgram));
+    ASSERT_TRUE(Hold(package::FileMD5Text(Program()))) << m_why;
+    EXPECT_EQ(m_handOff.Digest(), package::FileMD5Text(Program()));
     std::string why;
     EXPECT_EQ(m_handOff.Start(kPayrollArgument, m_session, why), THandOffResult::Started) << why;
     EXPECT_EQ(m_session.Starts, 1);
     EXPECT_EQ(m_session.StartedToken, m_session.Token);
-    EXPECT_EQ(m_session.Application, Wide(kProgram));
-    EXPECT_EQ(m_session.CommandLine, L"\"C:\\upd-handoff\\kp3.exe\" pregateste_kelmira");
+    EXPECT_EQ(m_session.Application, Wide(Program()));
+    EXPECT_EQ(m_session.CommandLine, L"\"" + Wide(Program()) + L"\" pregateste_kelmira");
     EXPECT_EQ(m_session.UserEnvironment.substr(0, 11), L"USERPROFILE");
-    EXPECT_EQ(m_session.Folder, Wide(kFolder));
+    EXPECT_EQ(m_session.Folder, Wide(Folder()));
     // One start per hold.
     EXPECT_FALSE(m_handOff.Held());
     EXPECT_EQ(m_handOff.Start(kPayrollArgument, m_session, why), THandOffResult::NotVerified);
@@ -125,23 +132,23 @@ TEST_F(THandOffTest, NoUserEnvironmentIsAnErrorNotTheWizardsOwn)
 TEST_F(THandOffTest, TheHeldFileAndFolderCannotBeExchanged)
 {
     ASSERT_TRUE(Hold(std::string())) << m_why;
-    const std::string renamedFolder = kFolder + "-alt";
+    const std::string renamedFolder = Folder() + "-alt";
     struct Case {
         const char* Name;
         bool (*Try)();
     };
     const Case cases[] = {
-        {"rename the program", [] { return ::MoveFileW(Wide(kProgram).c_str(), Wide(kProgram + ".old").c_str()) != 0; }},
-        {"delete the program", [] { return ::DeleteFileW(Wide(kProgram).c_str()) != 0; }},
+        {"rename the program", [] { return ::MoveFileW(Wide(Program()).c_str(), Wide(Program() + ".old").c_str()) != 0; }},
+        {"delete the program", [] { return ::DeleteFileW(Wide(Program()).c_str()) != 0; }},
         {"write the program",
          [] {
-             TFileHandle h(::CreateFileW(Wide(kProgram).c_str(), GENERIC_WRITE,
+             TFileHandle h(::CreateFileW(Wide(Program()).c_str(), GENERIC_WRITE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                          0, nullptr));
              return static_cast<bool>(h);
          }},
         {"rename the folder",
-         [] { return ::MoveFileW(Wide(kFolder).c_str(), Wide(kFolder + "-alt").c_str()) != 0; }},
+         [] { return ::MoveFileW(Wide(Folder()).c_str(), Wide(Folder() + "-alt").c_str()) != 0; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -151,7 +158,7 @@ TEST_F(THandOffTest, TheHeldFileAndFolderCannotBeExchanged)
     std::string why;
     EXPECT_EQ(m_handOff.Start(kPayrollArgument, m_session, why), THandOffResult::Started) << why;
     // Released with the start.
-    EXPECT_TRUE(::MoveFileW(Wide(kProgram).c_str(), Wide(kProgram + ".old").c_str()));
+    EXPECT_TRUE(::MoveFileW(Wide(Program()).c_str(), Wide(Program() + ".old").c_str()));
 }
 
 TEST_F(THandOffTest, AFileThatIsNotTheVerifiedOneIsNeitherHeldNorStarted)
@@ -164,10 +171,10 @@ TEST_F(THandOffTest, AFileThatIsNotTheVerifiedOneIsNeitherHeldNorStarted)
     const Case cases[] = {
         {"other content", [] {}, "continutul difera"},
         {"a second hard link",
-         [] { ASSERT_TRUE(::CreateHardLinkW(Wide(kFolder + "\\alt.exe").c_str(), Wide(kProgram).c_str(), nullptr)); },
+         [] { ASSERT_TRUE(::CreateHardLinkW(Wide(Folder() + "\\alt.exe").c_str(), Wide(Program()).c_str(), nullptr)); },
          "mai multe nume"},
-        {"missing", [] { std::filesystem::remove(kProgram); }, "nu poate fi deschis"},
-        {"a folder", [] { std::filesystem::remove(kProgram); std::filesystem::create_directory(kProgram); },
+        {"missing", [] { std::filesystem::remove(Program()); }, "nu poate fi deschis"},
+        {"a folder", [] { std::filesystem::remove(Program()); std::filesystem::create_directory(Program()); },
          "nu poate fi deschis"},
     };
     for (const Case& c : cases) {

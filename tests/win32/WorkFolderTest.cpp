@@ -17,8 +17,11 @@
 namespace upd::wizard {
 namespace {
 
-const std::string kRoot = "C:\\upd-workfolder";
-const std::string kTarvix = kRoot + "\\Tarvix", kKp3Tag = kTarvix + "\\Kp3Tag", kLucru = kKp3Tag + "\\Lucru";
+// A folder of its own per test: ctest runs them side by side.
+std::string TestRoot()
+{
+    return std::string("C:\\upd-workfolder-") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
 
 std::string Why(const std::string& folder, bool* ownAccountOnly = nullptr)
 {
@@ -31,7 +34,7 @@ std::string Why(const std::string& folder, bool* ownAccountOnly = nullptr)
 // chmod from Linux, where Wine takes its answers from.
 void WritableByAll(const std::string& folder, bool all)
 {
-    const std::string done = kRoot + "\\chmod-done";
+    const std::string done = TestRoot() + "\\chmod-done";
     uitest::Remove(done);
     uitest::RunAndWait("/bin/sh -c \"chmod " + std::string(all ? "777" : "755") + " '" + uitest::UnixPath(folder) +
                        "' && touch '" + uitest::UnixPath(done) + "'\"");
@@ -40,6 +43,9 @@ void WritableByAll(const std::string& folder, bool all)
 
 class TWorkFolderTest : public ::testing::Test {
 protected:
+    const std::string kRoot = TestRoot();
+    const std::string kTarvix = kRoot + "\\Tarvix", kKp3Tag = kTarvix + "\\Kp3Tag", kLucru = kKp3Tag + "\\Lucru";
+
     void SetUp() override
     {
         std::error_code ignored;
