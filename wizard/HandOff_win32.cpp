@@ -1,53 +1,20 @@
 #include "wizard/HandOff_win32.h"
 
-#include <vector>
 
 #include "base/Win32_win32.h"
-#include "package/Md5Hash.h"
 #include "package/Update.h"
+#include "wizard/UpdateFilesItself_win32.h"
 
 namespace upd::wizard {
 
 namespace {
 
-bool SameName(const std::string& a, const std::string& b)
-{
-    const std::wstring x = Wide(a), y = Wide(b);
-    return ::CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(), static_cast<int>(y.size()),
-                                  TRUE) == CSTR_EQUAL;
-}
-
-// Through the held handle itself, from its start: whatever its name leads to
-// now is not what is read.
+// Through the held handle itself: whatever its name leads to now is not
+// what is read. Empty when it cannot be read.
 std::string HeldDigest(HANDLE file)
 {
-    package::THashAlgMD5Engine::TContext context;
-    package::THashAlgMD5Engine::Init(context);
-    std::vector<std::uint8_t> block(1 << 16);
-    std::uint64_t at = 0;
-    for (;;) {
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(at);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD got = 0;
-        if (!::ReadFile(file, block.data(), static_cast<DWORD>(block.size()), &got, &position) &&
-            ::GetLastError() != ERROR_HANDLE_EOF)
-            return std::string();
-        if (got == 0)
-            break;
-        package::THashAlgMD5Engine::Update(context, block.data(), got);
-        at += got;
-    }
-    std::uint8_t digest[16];
-    package::THashAlgMD5Engine::Final(context, digest);
-    // The digest texts of the package: upper-case hexadecimal.
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::uint8_t b : digest) {
-        text += kHex[b >> 4];
-        text += kHex[b & 15];
-    }
-    return text;
+    std::string digest;
+    return DigestThrough(file, digest) ? digest : std::string();
 }
 
 // The file's identity, to tell whether a name still leads to it.
@@ -65,7 +32,7 @@ std::string ExpectedDigest(const package::TUpdate& update, const std::string& pr
 {
     for (int i = 0; i < update.PatchSets.Count(); ++i) {
         const package::TPatchSet& set = update.PatchSets.Items(i);
-        if (SameName(set.TargetFileName, program))
+        if (SameFileName(set.TargetFileName, program))
             return set.NewHash;
     }
     return std::string();

@@ -1,9 +1,11 @@
 #include "wizard/UpdateFilesItself_win32.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "base/Exception.h"
 #include "package/DuplicateNames.h"
+#include "package/Md5Hash.h"
 #include "wizard/UpdateFiles.h"
 
 namespace upd::wizard {
@@ -44,6 +46,30 @@ bool SameFileName(const std::string& a, const std::string& b)
         return false;
     // Letters beyond ASCII compare as the system's own upper case.
     return ::CompareStringOrdinal(Wide(left).c_str(), -1, Wide(right).c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool DigestThrough(HANDLE file, std::string& digest)
+{
+    package::THashAlgMD5Engine::TContext context;
+    package::THashAlgMD5Engine::Init(context);
+    std::vector<std::uint8_t> block(1 << 20);
+    for (std::uint64_t at = 0;;) {
+        OVERLAPPED position{};
+        position.Offset = static_cast<DWORD>(at);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        if (!::ReadFile(file, block.data(), static_cast<DWORD>(block.size()), &got, &position) &&
+            ::GetLastError() != ERROR_HANDLE_EOF)
+            return false;
+        if (got == 0)
+            break;
+        package::THashAlgMD5Engine::Update(context, block.data(), got);
+        at += got;
+    }
+    package::THashDigest bytes{};
+    package::THashAlgMD5Engine::Final(context, bytes.data());
+    digest = package::THashAlgMD5().DigestToText(bytes);
+    return true;
 }
 
 TFileHandle OpenAsItself(const std::string& path, DWORD access, DWORD share, BY_HANDLE_FILE_INFORMATION& info,

@@ -17,6 +17,11 @@ std::string FinalName(HANDLE handle);
 /// True when two names of this system are one path (case and slashes aside).
 bool SameFileName(const std::string& a, const std::string& b);
 
+/// The MD5 digest text of everything an open file holds, read through that
+/// handle from its start (its position is left alone). False, with the
+/// system's error, when it cannot be read.
+bool DigestThrough(HANDLE file, std::string& digest);
+
 /// Opens `path` with `access` and `share` without following a reparse point,
 /// and says what it is: `info` from the handle, `linked` when it is a reparse
 /// point or the system resolved the name to another path (a link that the

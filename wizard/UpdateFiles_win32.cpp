@@ -128,20 +128,10 @@ void RenameVerified(const std::string& staged, const std::string& target, const 
     if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
         info.nNumberOfLinks != 1 || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
         throw Exception(StagedCopyChangedMessage(staged));
-    package::THashAlgMD5Engine::TContext context;
-    package::THashAlgMD5Engine::Init(context);
-    std::vector<std::uint8_t> block(1 << 20);
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file.Get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr))
-            RaiseOSError(::GetLastError(), "Nu pot citi din fisierul " + staged);
-        if (got == 0)
-            break;
-        package::THashAlgMD5Engine::Update(context, block.data(), got);
-    }
-    package::THashDigest bytes{};
-    package::THashAlgMD5Engine::Final(context, bytes.data());
-    if (package::THashAlgMD5().DigestToText(bytes) != digest)
+    std::string found;
+    if (!DigestThrough(file.Get(), found))
+        RaiseOSError(::GetLastError(), "Nu pot citi din fisierul " + staged);
+    if (found != digest)
         throw Exception(StagedCopyChangedMessage(staged));
     // Renamed through the handle that was hashed: what is put in place is
     // what was checked. The name in its system form, which both the system's
